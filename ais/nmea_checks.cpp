@@ -1,0 +1,41 @@
+#include "ais/nmea_checks.h"
+
+#include <cstring>
+
+namespace {
+
+// -1 for anything but "0"-"9" and "A"-"F": such a digit can never match.
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int checkCRC(const char* line) {
+    const size_t n = std::strlen(line);
+    if (n <= 8) return kCrcTooShort;
+    if (line[n - 3] != '*') return kCrcNoField;
+
+    unsigned char sum = 0;
+    size_t i = 1;
+    // The "*" at n-3 bounds the walk; index 0 is never part of the sum.
+    for (; line[i] != '*'; ++i) sum ^= static_cast<unsigned char>(line[i]);
+
+    const int hi = hexDigit(line[i + 1]);
+    const int lo = hexDigit(line[i + 2]);
+    if (hi < 0 || lo < 0) return kCrcMismatch;
+    return sum == hi * 16 + lo ? kCrcValid : kCrcMismatch;
+}
+
+bool checkVDM(const char* line) {
+    const size_t n = std::strlen(line);
+    if (n <= 17) return false;
+    return line[3] == 'V' && line[4] == 'D' && line[5] == 'M' && line[6] == ',' &&
+           isDigit(line[7]) && line[8] == ',' &&
+           isDigit(line[9]) && line[10] == ',' &&
+           line[n - 5] == ',' && isDigit(line[n - 4]) && line[n - 3] == '*';
+}

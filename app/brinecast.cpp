@@ -1,0 +1,192 @@
+#include "app/brinecast.h"
+
+#include "app/clock.h"
+#include "net/SocketHandler.h"
+#include "net/UdpSocket.h"
+#include "net/Utility.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+Brinecast* AISBrinecast = nullptr;
+
+// One never-selected socket sends every datagram; it logs nowhere.
+static SocketHandler HandlerUdp;
+static UdpSocket DispatchUdp(HandlerUdp, 16384, false, 0);
+
+namespace {
+
+constexpr uint64_t kExpirySeconds = 300;
+constexpr time_t kResolveSeconds = 300;
+
+bool resolve(const char* host, uint32_t& address) {
+    unsigned long a = 0;
+    if (!Utility::u2ip(host, a)) return false;
+    address = static_cast<uint32_t>(a);
+    return true;
+}
+
+}  // namespace
+
+Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
+    : destinationCount(count), destinations(new TDestination[count]) {
+    const time_t now = Now();
+    for (unsigned i = 0; i < count; ++i) {
+        TDestination& d = destinations[i];
+        std::snprintf(d.host, sizeof d.host, "%s", list[i]->host);
+        d.port = static_cast<uint16_t>(list[i]->port);
+        d.interval = interval;
+        in_addr dotted;
+        d.numeric = inet_pton(AF_INET, d.host, &dotted) == 1;
+        if (d.numeric) {
+            d.address = dotted.s_addr;
+        } else {
+            resolve(d.host, d.address);
+        }
+        d.resolvedAt = now;
+    }
+}
+
+Brinecast::~Brinecast() {
+    dsqDispose();
+    delete[] destinations;
+}
+
+bool Brinecast::typePasses(int type, unsigned destination) const {
+    // Bit (t - 1) mod 32 as a signed 32-bit value widened with its sign: the
+    // bit of types 0 and 32 covers bits 31 to 63.
+    const unsigned bit = (static_cast<unsigned>(type) - 1u) & 31u;
+    const uint64_t pattern = bit == 31 ? 0xFFFFFFFF80000000ull : (1ull << bit);
+    return (pattern & destinations[destination].typeMask) != 0;
+}
+
+void Brinecast::refreshAddress(TDestination& d, time_t now) {
+    if (d.numeric || now - d.resolvedAt < kResolveSeconds) return;
+    d.resolvedAt = now;
+    resolve(d.host, d.address);  // a failed look-up keeps the last good address
+}
+
+void Brinecast::send(unsigned destination, const char* text, size_t length) {
+    TDestination& d = destinations[destination];
+    refreshAddress(d, Now());
+    if (d.address == 0 && !d.numeric) return;  // never resolved yet
+    DispatchUdp.SendToBuf(static_cast<unsigned long>(d.address), d.port, text,
+                          static_cast<int>(length), 0);
+}
+
+void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {
+    if (destinationCount == 0) return;
+    const size_t length = std::strlen(text);
+    const bool staticReport = type == 5 || type == 24;
+    const bool positionReport =
+        (type >= 1 && type <= 4) || type == 18 || type == 19;
+    TDSQueue* entry = nullptr;
+    if (staticReport) entry = dsqFindInsert(mmsi, 5, x, y);
+    if (positionReport) entry = dsqFindInsert(mmsi, 1, x, y);
+
+    for (unsigned i = 0; i < destinationCount; ++i) {
+        if (!typePasses(type, i)) continue;
+        if (entry) {
+            if (!dsqDownsampling(entry, i)) {
+                if (params.debug) std::fputs("Downsampled\n", stderr);
+                continue;
+            }
+            if (positionReport && !dsqPolygon(x, y, i)) continue;
+        } else if (type == 9 && !dsqPolygon(x, y, i)) {
+            continue;
+        }
+        send(i, text, length);
+    }
+}
+
+void Brinecast::DispatchNoneVdmMessage(char* text) {
+    const size_t length = std::strlen(text);
+    for (unsigned i = 0; i < destinationCount; ++i) send(i, text, length);
+}
+
+bool Brinecast::dsqDownsampling(TDSQueue* entry, unsigned destination) {
+    const time_t now = Now();
+    if (static_cast<uint64_t>(now - entry->lastSent[destination]) <
+        destinations[destination].interval)
+        return false;
+    entry->lastSent[destination] = now;
+    return true;
+}
+
+bool Brinecast::dsqPolygon(long x, long y, unsigned destination) {
+    const TDestination& d = destinations[destination];
+    if (d.minX == 0 && d.minY == 0 && d.maxX == 0 && d.maxY == 0) return true;
+    return d.minX < x && x < d.maxX && d.minY < y && y < d.maxY;
+}
+
+bool Brinecast::dsqSource(unsigned source, unsigned destination) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "#%u#", source);
+    const TDestination& d = destinations[destination];
+    const bool listed = d.sourceList.find(tag) != std::string::npos;
+    return listed ? !d.sourceInverted : d.sourceInverted;
+}
+
+void Brinecast::unlink(TDSQueue* e) {
+    (e->prev ? e->prev->next : dsqHead) = e->next;
+    (e->next ? e->next->prev : dsqTail) = e->prev;
+    e->prev = e->next = nullptr;
+}
+
+void Brinecast::pushHead(TDSQueue* e) {
+    e->prev = nullptr;
+    e->next = dsqHead;
+    if (dsqHead) dsqHead->prev = e;
+    dsqHead = e;
+    if (!dsqTail) dsqTail = e;
+}
+
+TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y) {
+    const time_t now = Now();
+    TDSQueue*& slot = index_[DsqKey{mmsi, kind}];
+    TDSQueue* e = slot;
+    if (e) {
+        if (e != dsqHead) {
+            unlink(e);
+            pushHead(e);
+        }
+    } else {
+        e = new TDSQueue{};
+        e->mmsi = mmsi;
+        slot = e;
+        pushHead(e);
+    }
+    e->lastSeen = now;
+    e->kind = kind;
+    e->x = x;
+    e->y = y;
+
+    // The head is never removed, so the entry just stamped survives.
+    while (dsqTail && dsqTail->prev &&
+           static_cast<uint64_t>(now - dsqTail->lastSeen) > kExpirySeconds) {
+        TDSQueue* old = dsqTail;
+        unlink(old);
+        index_.erase(DsqKey{old->mmsi, old->kind});
+        delete old;
+    }
+    return e;
+}
+
+TDSQueue* Brinecast::dsqFindDynamic(unsigned long mmsi) {
+    const auto it = index_.find(DsqKey{mmsi, 1});
+    return it == index_.end() ? nullptr : it->second;
+}
+
+unsigned Brinecast::dsqCount() { return static_cast<unsigned>(index_.size()); }
+
+void Brinecast::dsqDispose() {
+    for (TDSQueue* e = dsqHead; e;) {
+        TDSQueue* next = e->next;
+        delete e;
+        e = next;
+    }
+    dsqHead = dsqTail = nullptr;
+    index_.clear();
+}

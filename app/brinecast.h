@@ -1,0 +1,98 @@
+#pragma once
+// The forwarder: sends every message to every destination its rules let
+// through, one UDP datagram each, through one shared UDP socket. Position
+// and static reports are downsampled per vessel, report kind and
+// destination. Main thread only.
+
+#include "app/options.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <unordered_map>
+
+constexpr unsigned kDsqMaxDestinations = 100;
+
+struct TDestination {
+    uint32_t interval = 0;            // downsampling interval in seconds, 0 = none
+    int64_t minX = 0;                 // area bounds; all 0 = no area test
+    int64_t minY = 0;
+    int64_t maxX = 0;
+    int64_t maxY = 0;
+    uint64_t typeMask = 0x7ffffff;    // bit t-1 lets message type t through
+    bool sourceInverted = false;
+    std::string sourceList;           // "#n#" entries of the source filter
+    char host[256] = {};
+    uint16_t port = 0;
+
+    // Address the datagrams go to, resolved when the forwarder is built; a
+    // name (not a dotted address) is looked up again at most every 300 s and
+    // keeps its last good address when a look-up fails.
+    uint32_t address = 0;             // IPv4, network byte order; 0 = never resolved
+    bool numeric = false;
+    time_t resolvedAt = 0;
+};
+
+struct TDSQueue {
+    uint64_t mmsi;
+    int32_t kind;                     // 1 = position reports, 5 = static reports
+    time_t lastSeen;
+    int64_t x;
+    int64_t y;
+    time_t lastSent[kDsqMaxDestinations];
+    TDSQueue* prev;                   // towards the head (most recently used)
+    TDSQueue* next;                   // towards the tail
+};
+
+class Brinecast {
+public:
+    TDSQueue* dsqHead = nullptr;
+    TDSQueue* dsqTail = nullptr;
+    uint32_t destinationCount = 0;
+    TDestination* destinations = nullptr;
+
+    Brinecast(TOutgoing** list, unsigned count, unsigned interval);
+    ~Brinecast();
+    Brinecast(const Brinecast&) = delete;
+    Brinecast& operator=(const Brinecast&) = delete;
+
+    // One AIS message text (all its sentences with "\r\n"); x, y the position
+    // in 1/10000 minute for position reports, 0 otherwise.
+    void DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text);
+    // A text sent unchanged to every destination.
+    void DispatchNoneVdmMessage(char* text);
+
+    // The entry of (mmsi, kind), created when missing, moved to the head and
+    // stamped; entries unused for more than 300 s expire from the tail.
+    TDSQueue* dsqFindInsert(unsigned long mmsi, int kind, long x, long y);
+    bool dsqDownsampling(TDSQueue* entry, unsigned destination);
+    bool dsqPolygon(long x, long y, unsigned destination);
+    bool dsqSource(unsigned source, unsigned destination);
+    TDSQueue* dsqFindDynamic(unsigned long mmsi);
+    unsigned dsqCount();
+    void dsqDispose();
+
+    // True when type t passes destination i's type mask.
+    bool typePasses(int type, unsigned destination) const;
+
+private:
+    void send(unsigned destination, const char* text, size_t length);
+    void refreshAddress(TDestination& d, time_t now);
+    void unlink(TDSQueue* e);
+    void pushHead(TDSQueue* e);
+
+    // Index over the queue: (mmsi, kind) to its entry.
+    struct DsqKey {
+        uint64_t mmsi;
+        int32_t kind;
+        bool operator==(const DsqKey& o) const { return mmsi == o.mmsi && kind == o.kind; }
+    };
+    struct DsqKeyHash {
+        size_t operator()(const DsqKey& k) const {
+            return std::hash<uint64_t>()(k.mmsi * 8 + static_cast<uint32_t>(k.kind));
+        }
+    };
+    std::unordered_map<DsqKey, TDSQueue*, DsqKeyHash> index_;
+};
+
+extern Brinecast* AISBrinecast;

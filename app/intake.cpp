@@ -1,0 +1,135 @@
+#include "app/intake.h"
+
+#include "ais/nmea_checks.h"
+#include "app/options.h"
+#include "app/pipeline.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+// Gathering state, main thread only.
+std::string UdpData;
+int UPNumOld = 0;
+int UPCountOld = 1;
+static std::string UPIdOld;  // sequential message identifier of the pending message
+
+namespace {
+
+void reset() {
+    UdpData.clear();
+    UPNumOld = 0;
+    UPCountOld = 1;
+    UPIdOld.clear();
+}
+
+// The sequential message identifier: the field after the fragment number.
+std::string sequenceId(const char* line) {
+    const char* start = line + 11;
+    const char* end = std::strchr(start, ',');
+    return end ? std::string(start, end) : std::string();
+}
+
+}  // namespace
+
+void ResetGathering() { reset(); }
+
+void sendMessage(char* line) {
+    const int c = line[7] - '0';
+    const int n = line[9] - '0';
+
+    // A count of 0, a number of 0 or past the count: this sentence alone is
+    // dropped, whatever is pending stays.
+    if (c == 0 || n == 0 || n > c) return;
+
+    if (c == 1) {
+        // A whole message in one sentence; a pending one is left untouched.
+        std::string text = std::string(line) + "\r\n";
+        ProcessMessage(&text[0]);
+        return;
+    }
+
+    const std::string id = sequenceId(line);
+    if (n == 1) {
+        // A fragment 1 always starts a new message.
+        UdpData = std::string(line) + "\r\n";
+        UPNumOld = 1;
+        UPCountOld = c;
+        UPIdOld = id;
+        return;
+    }
+
+    // n > 1 belongs only to the pending message of the same count and id;
+    // a sentence of another message is dropped alone.
+    if (UPNumOld == 0 || c != UPCountOld || id != UPIdOld) return;
+    if (n != UPNumOld + 1) {
+        reset();  // a gap or a repeat: the pending message is lost
+        return;
+    }
+    UdpData += line;
+    UdpData += "\r\n";
+    if (n == c) {
+        std::string text;
+        text.swap(UdpData);
+        reset();
+        ProcessMessage(&text[0]);
+    } else {
+        UPNumOld = n;
+    }
+}
+
+void processLine(const char* line) {
+    if (checkCRC(line) != kCrcValid) {
+        if (params.debug) std::fprintf(stderr, "%-10s %s\n", "CRC failed", line);
+        return;
+    }
+    if (checkVDM(line)) {
+        std::string copy(line);
+        sendMessage(&copy[0]);
+        return;
+    }
+    std::string text = std::string(line) + "\r\n";
+    sendNoneVDM(&text[0]);
+    if (params.debug) {
+        std::fprintf(stderr, "%-10s %s\n", "non VDM OK", line);
+    } else if (params.dump) {
+        std::puts(line);
+    }
+    if (params.debug || params.dump) std::fflush(stdout);
+}
+
+void ReadStandardInput(int fd) {
+    std::vector<char> buf(1 << 16);
+    std::string line;
+    bool overlong = false;  // the current line passed kMaxInputLine: drop it whole
+    auto finish = [&]() {
+        if (!overlong) processLine(trim(line).c_str());
+        line.clear();
+        overlong = false;
+    };
+    for (;;) {
+        const ssize_t got = read(fd, buf.data(), buf.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        const char* p = buf.data();
+        const char* end = p + got;
+        while (p < end) {
+            const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            const char* stop = nl ? nl : end;
+            if (!overlong) {
+                if (line.size() + (stop - p) > kMaxInputLine) {
+                    overlong = true;
+                    line.clear();
+                } else {
+                    line.append(p, stop);
+                }
+            }
+            if (!nl) break;
+            finish();
+            p = nl + 1;
+        }
+    }
+    if (!line.empty() || overlong) finish();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The network inputs: a TCP client that reconnects when its server fails,
+// closes or stays silent, and a UDP listener. Both run inside the socket
+// handler's loop on the main thread and hand every line to processLine.
+
+#include "app/line_splitter.h"
+#include "net/TcpSocket.h"
+#include "net/UdpSocket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+
+// What the TCP loop knows about its current connection. It outlives the
+// socket, so the loop never reads a socket that the handler may have freed.
+struct TcpConnectionState {
+    uint64_t current = 0;     // generation of the current socket; 0 = none
+    bool exists = false;      // the current socket has not been freed yet
+    bool connected = false;
+    time_t lastData = 0;
+};
+
+class tcpSock : public TcpSocket {
+public:
+    tcpSock(ISocketHandler& handler, TcpConnectionState& state, uint64_t generation);
+    ~tcpSock() override;
+    void OnDelete() override;
+    void OnConnect() override;
+    void OnLine(const std::string& line) override;
+    void OnConnectFailed() override;
+
+private:
+    bool IsCurrent() const { return state_.current == generation_; }
+    TcpConnectionState& state_;
+    const uint64_t generation_;
+};
+
+class udpSock : public UdpSocket {
+public:
+    explicit udpSock(ISocketHandler& handler);
+    ~udpSock() override;
+    void OnRawData(const char* data, size_t length, struct sockaddr* sa, socklen_t sa_len) override;
+
+private:
+    LineSplitter lines_;
+};
+
+constexpr size_t kUdpMaxPartialLine = 5000;
+
+// Loop timings; the defaults come from the command line. Tests stop the
+// loops with `stop`.
+struct NetLoopControl {
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// Mode 't': never returns unless `control.stop` is set.
+void RunTcpClient(const NetLoopControl& control = NetLoopControl());
+// Mode 'u': returns only when `control.stop` is set; ends the process with
+// status 255 when the port can't be bound.
+void RunUdpListener(const NetLoopControl& control = NetLoopControl());

@@ -1,0 +1,32 @@
+#pragma once
+// The message pipeline: decode one gathered message, drop it when it was
+// seen in the last ten seconds, update the snapshot when the export is on,
+// and hand it to the forwarder.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+class AISParser;
+extern AISParser* Parser;
+
+// Runs the pipeline on one gathered message text: its sentences, each
+// followed by "\r\n". Sentences that don't complete a message by the end of
+// the text are discarded (under -G: one "invalid" line).
+void ProcessMessage(char* text);
+
+// Handles one sentence of the message in progress.
+void parseNMEA(char* line);
+
+// True when `crc` is new within the ten-second window (and records it),
+// false for a duplicate. The window counts from the first sighting.
+bool nodup(unsigned crc);
+
+// Forwards a non-"VDM" sentence (with "\r\n") unless -v is set.
+void sendNoneVDM(char* text);
+
+// Empties the duplicate window and the texts in progress (tests).
+void ResetPipeline();
+
+// Number of entries in the duplicate window.
+size_t DupWindowSize();

@@ -1,0 +1,35 @@
+#pragma once
+// Serial input: the device opened raw at the given baud rate, read in blocks
+// and cut into lines for processLine.
+
+#include "app/line_splitter.h"
+
+#include <atomic>
+#include <cstddef>
+
+struct SerialTiming {
+    unsigned reopenWaitSeconds = 60;     // after a failed open
+    unsigned lostAfterReads = 10;        // consecutive empty or failed reads
+    const std::atomic<bool>* stop = nullptr;  // tests end the loop with it
+};
+
+// Maps a baud rate to its terminal speed; false for a rate the port can't take.
+bool BaudToSpeed(unsigned baud, unsigned& speed);
+
+// The serial loop. Returns only when `timing.stop` is set; ends the process
+// with status 255 on an invalid baud rate.
+void doSerial(const char* device, unsigned baud, const SerialTiming& timing = SerialTiming());
+
+constexpr size_t kSerialBlock = 2000;
+
+// The accumulator of the serial input: takes one block up to its first NUL,
+// hands every complete line to processLine, and drops a partial line that
+// passes 2000 characters. Complete lines are handed on before the length
+// test, so a full block never costs the sentences it completes.
+class SerialAccumulator {
+public:
+    void Feed(const char* block, size_t length);
+    size_t Pending() const { return lines_.Pending(); }
+private:
+    LineSplitter lines_;
+};

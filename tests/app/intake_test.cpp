@@ -1,0 +1,98 @@
+#include "app_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct GatherCase {
+    const char* name;
+    std::vector<Lines> input;       // sentences, fed in order
+    std::vector<Lines> delivered;   // messages that must reach the pipeline
+};
+
+class Gathering : public CoreTest {};
+
+TEST_F(Gathering, Rules) {
+    // A and B: two-sentence messages with identifiers 1 and 2; C: three
+    // sentences; E: two sentences without identifier; X: one sentence.
+    const Lines A = Message(5, 211000001, 424, 60, "1");
+    const Lines B = Message(5, 211000002, 424, 60, "2");
+    const Lines C = Message(8, 211000003, 900, 60, "3");
+    const Lines E = Message(5, 211000004, 424, 60, "");
+    const Lines X = Message(1, 211000005);
+    ASSERT_EQ(A.size(), 2u);
+    ASSERT_EQ(C.size(), 3u);
+    Lines E2other = Message(5, 211000004, 424, 60, "4");
+
+    auto bad = [](std::string s, size_t pos, char c) {
+        s[pos] = c;
+        // Keep the checksum valid so only the gathering can drop it.
+        const size_t star = s.rfind('*');
+        return s.substr(0, star) + ais_builder::checksum(s.substr(0, star));
+    };
+    const GatherCase cases[] = {
+        {"single sentence", {{X[0]}}, {X}},
+        {"two in order", {{A[0], A[1]}}, {A}},
+        {"fragment 2 alone", {{A[1]}}, {}},
+        {"other identifier dropped alone", {{A[0], B[1]}}, {}},
+        {"other identifier keeps pending", {{A[0], B[1], A[1]}}, {A}},
+        {"repeated fragment 1 restarts", {{A[0], A[0], A[1]}}, {A}},
+        {"single inside a pending message", {{A[0], X[0], A[1]}}, {X, A}},
+        {"interleaved: the later message wins", {{A[0], B[0], A[1], B[1]}}, {B}},
+        {"three-sentence replaces pending", {{A[0], C[0], C[1], C[2]}}, {C}},
+        {"gap resets", {{C[0], C[2], C[1]}}, {}},
+        {"repeat of the last fragment", {{A[0], A[1], A[1]}}, {A}},
+        {"empty identifiers match", {{E[0], E[1]}}, {E}},
+        {"empty matches only empty", {{E[0], E2other[1]}}, {}},
+        {"count 0 dropped alone", {{A[0], bad(X[0], 7, '0'), A[1]}}, {A}},
+        {"number 0 dropped alone", {{A[0], bad(A[1], 9, '0'), A[1]}}, {A}},
+        {"number above count dropped alone", {{A[0], bad(A[1], 9, '3'), A[1]}}, {A}},
+    };
+    params.debug = true;
+    for (const auto& c : cases) {
+        ResetGathering();
+        ResetPipeline();
+        FakeNow() += 100;  // out of the duplicate window of the previous case
+        std::string expected;
+        for (const auto& m : c.delivered) {
+            const int type = m == X ? 1 : (m == C ? 8 : 5);
+            expected += OkLine(type, m);
+        }
+        testing::internal::CaptureStderr();
+        for (const auto& step : c.input) Feed(step);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), expected) << c.name;
+    }
+}
+
+TEST_F(Gathering, PerLinePrints) {
+    const std::string vdm = Message(1, 211000009)[0];
+    const std::string other = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const std::string broken = "$GPZDA,092751.00,10,12,2026,00,00*6B";
+    const struct {
+        bool debug, dump, vdmOnly;
+        std::string line, err, out;
+    } cases[] = {
+        {true, false, false, broken, "CRC failed " + broken + "\n", ""},
+        {false, true, false, broken, "", ""},
+        {true, false, false, "", "CRC failed \n", ""},
+        {true, false, false, other, "non VDM OK " + other + "\n", ""},
+        {true, true, false, other, "non VDM OK " + other + "\n", ""},
+        {false, true, false, other, "", other + "\n"},
+        {false, true, true, other, "", other + "\n"},  // -v: printed, not forwarded
+        {false, true, false, vdm, "", vdm + "\n"},
+        {true, true, false, vdm, OkLine(1, {vdm}), ""},
+    };
+    for (const auto& c : cases) {
+        ResetPipeline();
+        params.debug = c.debug;
+        params.dump = c.dump;
+        params.vdmOnly = c.vdmOnly;
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        processLine(c.line.c_str());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.line;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.line;
+    }
+}
+
+}  // namespace

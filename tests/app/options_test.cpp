@@ -1,0 +1,157 @@
+#include "app/options.h"
+#include "export/export_settings.h"
+#include "program.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+ParseOutcome parse(std::vector<std::string> args, std::string* message = nullptr) {
+    args.insert(args.begin(), "aisbrinecast");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    std::string m;
+    const ParseOutcome r = ParseOptions(static_cast<int>(args.size()), argv.data(), m);
+    if (message) *message = m;
+    return r;
+}
+
+struct OptionCase {
+    const char* name;
+    std::vector<std::string> args;
+    ParseOutcome expected;
+};
+
+TEST(Options, WhenTheProgramMayRun) {
+    const std::string H = "127.0.0.1:5000";
+    const std::string longName(256, 'a');
+    const OptionCase cases[] = {
+        {"nothing", {}, ParseOutcome::Usage},
+        {"mode without destination", {"-i"}, ParseOutcome::Usage},
+        {"stdin", {"-i", "-H", H}, ParseOutcome::Run},
+        {"stdin ignores extra arguments", {"-i", "-H", H, "extra"}, ParseOutcome::Run},
+        {"destinations but no mode", {"-H", H}, ParseOutcome::Usage},
+        {"tcp complete", {"-t", "-h", "127.0.0.1", "-p", "5000", "-H", H}, ParseOutcome::Run},
+        {"tcp extra argument", {"-t", "-h", "127.0.0.1", "-p", "5000", "-H", H, "x"}, ParseOutcome::Usage},
+        {"udp extra argument", {"-u", "-h", "0.0.0.0", "-p", "5000", "-H", H, "x"}, ParseOutcome::Usage},
+        {"tcp without host", {"-t", "-p", "5000", "-H", H}, ParseOutcome::Usage},
+        {"tcp port 0", {"-t", "-h", "127.0.0.1", "-p", "0", "-H", H}, ParseOutcome::Usage},
+        {"tcp port too large", {"-t", "-h", "127.0.0.1", "-p", "65536", "-H", H}, ParseOutcome::Usage},
+        {"udp port 65535", {"-u", "-h", "127.0.0.1", "-p", "65535", "-H", H}, ParseOutcome::Run},
+        {"serial complete", {"-r", "-d", "/dev/ttyS0", "-s", "4800", "-H", H, "x"}, ParseOutcome::Run},
+        {"serial without baud", {"-r", "-d", "/dev/ttyS0", "-H", H}, ParseOutcome::Usage},
+        {"serial without device", {"-r", "-s", "4800", "-H", H}, ParseOutcome::Usage},
+        {"downsampling 300", {"-i", "-H", H, "-D", "300"}, ParseOutcome::Run},
+        {"downsampling 301", {"-i", "-H", H, "-D", "301"}, ParseOutcome::Usage},
+        {"negative downsampling", {"-i", "-H", H, "-D", "-1"}, ParseOutcome::Usage},
+        {"downsampling that wraps", {"-i", "-H", H, "-D", "4294967297"}, ParseOutcome::Usage},
+        {"negative purge", {"-i", "-H", H, "-P", "-5"}, ParseOutcome::Usage},
+        {"export interval too large", {"-i", "-H", H, "-X", "65536"}, ParseOutcome::Usage},
+        {"unknown option", {"-i", "-H", H, "-q"}, ParseOutcome::Usage},
+        {"missing argument", {"-i", "-H", H, "-D"}, ParseOutcome::Usage},
+        {"host too long", {"-i", "-H", H, "-h", longName}, ParseOutcome::Usage},
+        {"device too long", {"-r", "-s", "4800", "-H", H, "-d", longName}, ParseOutcome::Usage},
+        {"destination host too long", {"-i", "-H", longName + ":1"}, ParseOutcome::Usage},
+        {"destination port too large", {"-i", "-H", "127.0.0.1:65536"}, ParseOutcome::Usage},
+        {"unresolvable -h", {"-i", "-H", H, "-h", "no..such"}, ParseOutcome::Usage},
+        {"unresolvable -H", {"-i", "-H", "no..such:1"}, ParseOutcome::Fatal},
+        // A usage flag stops the parsing: the bad destination after it is never looked up.
+        {"stops at the first fault", {"-i", "-q", "-H", "no..such:1"}, ParseOutcome::Usage},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse(c.args), c.expected) << c.name;
+}
+
+TEST(Options, Values) {
+    ASSERT_EQ(parse({"-t", "-h", "localhost", "-p", "2000", "-H", "127.0.0.1:1", "-x", "0", "-y", "0"}),
+              ParseOutcome::Run);
+    EXPECT_EQ(params.mode, 't');
+    EXPECT_STREQ(params.host, "localhost");
+    EXPECT_EQ(params.port, 2000);
+    EXPECT_EQ(params.reconnectWait, 10u);
+    EXPECT_EQ(params.dataTimeout, 300);
+    EXPECT_EQ(params.downsampling, 0);
+
+    ASSERT_EQ(parse({"-u", "-t", "-r", "-i", "-H", "127.0.0.1:1", "-x", "7", "-y", "9", "-D", "30",
+                     "-v", "-g", "-G", "-X", "10", "-z", "NO", "-P", "30", "-S", "/tmp/k", "-W", "http://x/"}),
+              ParseOutcome::Run);
+    EXPECT_EQ(params.mode, 'i');  // the last mode wins
+    EXPECT_EQ(params.reconnectWait, 7u);  // defaults apply in TCP mode only
+    EXPECT_EQ(params.dataTimeout, 9);
+    EXPECT_EQ(params.downsampling, 30);
+    EXPECT_TRUE(params.vdmOnly && params.dump && params.debug);
+    EXPECT_EQ(exportTime, 10);
+    EXPECT_FALSE(useKmz);
+    EXPECT_EQ(purgeSnapshotTime, 1800);
+    EXPECT_EQ(dir_name, "/tmp/k");
+    EXPECT_EQ(imagesUrlDir, "http://x/");
+
+    const struct { const char* word; bool kmz; } words[] = {
+        {"yes", true}, {"YES", true}, {"Yes", true}, {"no", false}, {"NO", false}, {"maybe", false}};
+    for (const auto& w : words) {
+        ASSERT_EQ(parse({"-i", "-H", "127.0.0.1:1", "-z", w.word}), ParseOutcome::Run);
+        EXPECT_EQ(useKmz, w.kmz) << w.word;
+    }
+    ASSERT_EQ(parse({"-i", "-H", "127.0.0.1:1"}), ParseOutcome::Run);
+    EXPECT_TRUE(useKmz);
+    EXPECT_EQ(exportTime, 0);
+    EXPECT_EQ(purgeSnapshotTime, 900);
+}
+
+TEST(Options, DestinationList) {
+    ASSERT_EQ(parse({"-i", "-H", "localhost:1,,127.0.0.1", "-H", "127.0.0.2:", "-H", "127.0.0.3:x"}),
+              ParseOutcome::Run);
+    ASSERT_EQ(OutgoingCount, 3u);  // the empty item and the item without ":" are skipped
+    EXPECT_STREQ(Outgoing[0]->host, "localhost");
+    EXPECT_EQ(Outgoing[0]->port, 1);
+    EXPECT_STREQ(Outgoing[1]->host, "127.0.0.2");
+    EXPECT_EQ(Outgoing[1]->port, 0);  // an item ending with ":" has port 0
+    EXPECT_EQ(Outgoing[2]->port, 0);  // a port that isn't a number reads as 0
+
+    std::string list;
+    for (int i = 0; i < 100; ++i) list += "127.0.0.1:" + std::to_string(1000 + i) + ",";
+    EXPECT_EQ(parse({"-i", "-H", list}), ParseOutcome::Run);
+    EXPECT_EQ(OutgoingCount, 100u);
+    std::string message;
+    EXPECT_EQ(parse({"-i", "-H", list + "127.0.0.1:9"}, &message), ParseOutcome::Fatal);
+    EXPECT_EQ(message, "Too many destinations (at most 100)\n");
+    EXPECT_EQ(parse({"-i", "-H", "127.0.0.1:1,no..such:2"}, &message), ParseOutcome::Fatal);
+    EXPECT_EQ(message, "Invalid host: no..such\n");
+}
+
+TEST(Options, Trim) {
+    const struct { const char* in; const char* out; } cases[] = {
+        {"", ""}, {" \f\n\r\t", ""}, {"\t !AIVDM,x \r\n", "!AIVDM,x"}, {"a b", "a b"}, {"\va\v", "\va\v"}};
+    for (const auto& c : cases) EXPECT_EQ(trim(c.in), c.out) << c.in;
+}
+
+std::string fixture(const char* name) {
+    std::ifstream f(std::string(AISB_TEST_DATA) + "/" + name, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+TEST(Options, ProgramPrintsUsageAndExits255) {
+    const std::string usage = fixture("usage.txt");
+    ASSERT_FALSE(usage.empty());
+    const std::vector<std::vector<std::string>> commands = {
+        {}, {"-i"}, {"-i", "-H", "127.0.0.1:9", "-D", "301"}, {"-t", "-h", "127.0.0.1", "-H", "127.0.0.1:9"}};
+    for (const auto& args : commands) {
+        const ProgramResult r = RunProgram(args);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, usage);
+        EXPECT_EQ(r.err, "");
+    }
+    ProgramResult r = RunProgram({"-i", "-H", "no..such:9"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Invalid host: no..such\n");
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Serial input: the accumulator rule, and the real binary reading a
+// pseudo-terminal that stands in for the device.
+#include "app/serial_input.h"
+#include "app_fixture.h"
+#include "program.h"
+#include "temp_dir.h"
+#include "udp_receiver.h"
+
+#include <pty.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+namespace {
+
+class SerialAccumulatorTest : public CoreTest {};
+
+TEST_F(SerialAccumulatorTest, CutsBlocksIntoLines) {
+    const std::string a = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const std::string b = "$HEHDT,123.4,T*2B";
+    const std::string longPartial(1990, 'x');
+    const struct {
+        const char* name;
+        std::vector<std::string> blocks;
+        std::vector<std::string> lines;
+        size_t pending;
+    } cases[] = {
+        {"two sentences", {a + "\r\n" + b + "\r\n"}, {a, b}, 0},
+        {"empty lines skipped", {"\r\n\r\n" + a + "\n\t\n" + b + "\r"}, {a, b}, 0},
+        {"split over reads", {a.substr(0, 10), a.substr(10) + "\r", "\n"}, {a}, 0},
+        {"NUL ends the block", {a + "\r\n" + std::string(1, '\0') + b + "\r\n"}, {a}, 0},
+        {"partial waits", {a + "\r\n" + b.substr(0, 5)}, {a}, 5},
+        // Complete lines of a full block are handed on; only an over-long
+        // partial line is dropped.
+        {"overflow keeps complete lines", {longPartial, "yy\r\n" + a + "\r\n" + std::string(2001, 'z')},
+         {longPartial + "yy", a}, 0},
+        {"2000 characters still wait", {std::string(2000, 'q')}, {}, 2000},
+    };
+    params.debug = true;
+    for (const auto& c : cases) {
+        SerialAccumulator acc;
+        testing::internal::CaptureStderr();
+        for (const auto& blk : c.blocks) acc.Feed(blk.data(), blk.size());
+        const std::string err = testing::internal::GetCapturedStderr();
+        std::string expected;
+        for (const auto& l : c.lines)
+            expected += (l == a || l == b ? "non VDM OK " : "CRC failed ") + l + "\n";
+        EXPECT_EQ(err, expected) << c.name;
+        EXPECT_EQ(acc.Pending(), c.pending) << c.name;
+    }
+}
+
+TEST(SerialProgram, InvalidBaudRateBeforeAnyOpen) {
+    const ProgramResult r = RunProgram({"-r", "-d", "/nonexistent/tty", "-s", "14400", "-H", "127.0.0.1:9"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Invalid baud rate!\n");
+}
+
+struct Pty {
+    int master = -1, slave = -1;
+    std::string name;
+    Pty() {
+        char n[128];
+        if (openpty(&master, &slave, n, nullptr, nullptr) == 0) name = n;
+        // The program must not inherit the device's other end.
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
+    }
+    ~Pty() { Close(); }
+    void Close() {
+        if (slave >= 0) close(slave);
+        if (master >= 0) close(master);
+        master = slave = -1;
+    }
+    void Write(const std::string& s) const {
+        if (write(master, s.data(), s.size()) != static_cast<ssize_t>(s.size())) ADD_FAILURE();
+    }
+};
+
+TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {
+    TempDir dir;
+    UdpReceiver rx;
+    auto first = std::make_unique<Pty>();
+    ASSERT_FALSE(first->name.empty());
+    const std::string link = dir / "ttyAIS";
+    ASSERT_EQ(symlink(first->name.c_str(), link.c_str()), 0);
+
+    const std::string s1 = "!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74";
+    const std::string s2 = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const std::string s3 = "!AIVDM,1,1,,B,178D3T@02o0o4lNGDI@GQV1D0@I5,0*6F";
+    std::thread feeder([&] {
+        usleep(500000);  // the program opens the device
+        first->Write(s1.substr(0, 20));
+        usleep(100000);
+        first->Write(s1.substr(20) + "\r\n" + s2 + "\r\n");
+        usleep(300000);
+        // A new device appears under the same name, then the old one goes away.
+        auto second = std::make_unique<Pty>();
+        unlink(link.c_str());
+        if (symlink(second->name.c_str(), link.c_str()) != 0) ADD_FAILURE();
+        first->Close();
+        usleep(2500000);
+        second->Write(s3 + "\r\n");
+        usleep(1000000);
+    });
+    ProgramOptions o;
+    o.keepStdinOpen = true;
+    o.timeoutSeconds = 5.5;
+    const ProgramResult r = RunProgram({"-r", "-d", link, "-s", "38400", "-H", rx.address(), "-G"}, o);
+    feeder.join();
+    EXPECT_TRUE(r.timedOut);  // the serial mode runs until killed
+    EXPECT_NE(r.err.find("Start in serial mode\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Serial device " + link + " lost, reopening\n"), std::string::npos) << r.err;
+    const auto got = rx.Drain();
+    EXPECT_EQ(got, (std::vector<std::string>{s1 + "\r\n", s2 + "\r\n", s3 + "\r\n"}));
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#pragma once
+// A UDP receiver on 127.0.0.1 with a kernel-chosen port, for checking what
+// the forwarder sends. Every wait is bounded.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class UdpReceiver {
+public:
+    UdpReceiver() {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        int size = 8 << 20;
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~UdpReceiver() { close(fd_); }
+    UdpReceiver(const UdpReceiver&) = delete;
+    UdpReceiver& operator=(const UdpReceiver&) = delete;
+
+    int port() const { return port_; }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    // Datagrams that arrive until `quietMs` pass without one (or `maxMs` in all).
+    std::vector<std::string> Drain(int quietMs = 100, int maxMs = 5000) {
+        std::vector<std::string> out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+        char buf[70000];
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, quietMs) <= 0) break;
+            const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n >= 0) out.emplace_back(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+
+    // Waits up to `maxMs` for `count` datagrams.
+    std::vector<std::string> Expect(size_t count, int maxMs = 5000) {
+        std::vector<std::string> out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+        char buf[70000];
+        while (out.size() < count && std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n >= 0) out.emplace_back(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, read, released).
+inline int ClosedUdpPort() {
+    UdpReceiver r;
+    return r.port();
+}
