@@ -39,6 +39,7 @@ class udpSock : public UdpSocket {
 public:
     explicit udpSock(ISocketHandler& handler);
     ~udpSock() override;
+    using UdpSocket::OnRawData;
     void OnRawData(const char* data, size_t length, struct sockaddr* sa, socklen_t sa_len) override;
 
 private:

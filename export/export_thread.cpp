@@ -1,0 +1,68 @@
+#include "export/export_thread.h"
+
+#include "export/export_settings.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+
+std::atomic<bool> exportKmlFile{false};
+
+namespace {
+
+struct WorkerState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopRequested = false;
+    int running = 0;
+};
+
+// Never destroyed, so that a Worker still starting up at exit has something
+// to look at.
+WorkerState& state() {
+    static WorkerState* s = new WorkerState;
+    return *s;
+}
+
+}  // namespace
+
+void* Worker(void*) {
+    WorkerState& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.stopRequested) return nullptr;
+    ++s.running;
+    time_t periodStart = time(nullptr);
+    if (exportTime != 0) exportKmlFile = true;
+    while (!s.stopRequested) {
+        const time_t now = time(nullptr);
+        // Unsigned: a clock set backwards exports at once and restarts the period.
+        if (exportKmlFile && exportTime != 0 &&
+            static_cast<uint64_t>(now - periodStart) >= exportTime) {
+            periodStart = now;
+            lock.unlock();
+            FillKml();
+            lock.lock();
+            if (s.stopRequested) break;
+        }
+        s.changed.wait_for(lock, std::chrono::seconds(1), [&s] { return s.stopRequested; });
+    }
+    --s.running;
+    s.changed.notify_all();
+    return nullptr;
+}
+
+void StopExport() {
+    WorkerState& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.stopRequested = true;
+    s.changed.notify_all();
+    s.changed.wait(lock, [&s] { return s.running == 0; });
+}
+
+void ResetExportThread() {
+    WorkerState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.stopRequested = false;
+}

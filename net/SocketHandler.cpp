@@ -1,0 +1,629 @@
+#include "net/SocketHandler.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "net/Exception.h"
+#include "net/IMutex.h"
+#include "net/Socket.h"
+#include "net/StreamSocket.h"
+#include "net/TcpSocket.h"
+#include "net/UdpSocket.h"
+#include "net/Utility.h"
+
+SocketHandler::SocketHandler(StdLog* log) : m_stdlog(log) {
+    FD_ZERO(&m_rfds);
+    FD_ZERO(&m_wfds);
+    FD_ZERO(&m_efds);
+}
+
+SocketHandler::SocketHandler(IMutex& mutex, StdLog* log) : SocketHandler(log) {
+    m_mutex = &mutex;
+    m_b_use_mutex = true;
+    m_mutex->Lock();
+}
+
+SocketHandler::SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log) : SocketHandler(log) {
+    m_mutex = &mutex;
+    m_b_use_mutex = true;
+    m_parent = &parent;
+    m_b_parent_is_valid = true;
+    m_mutex->Lock();
+}
+
+SocketHandler::~SocketHandler() {
+    // The pool and the resolver are never started yet (see SocketHandlerPool.cpp
+    // and Resolver.cpp), so there is nothing to stop here.
+    while (!m_sockets.empty()) {
+        auto it = m_sockets.begin();
+        Socket* p = it->second;
+        m_sockets.erase(it);
+        if (p == nullptr) continue;
+        ForgetSharedDescriptor(p);
+        if (p->GetSocket() != -1) p->Close();
+        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+    }
+    // Sockets the handler owns but never mapped, or dropped and not yet erased.
+    while (!m_add.empty()) {
+        Socket* p = m_add.front();
+        m_add.pop_front();
+        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+    }
+    while (!m_delete.empty()) {
+        Socket* p = m_delete.front();
+        m_delete.pop_front();
+        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+    }
+    while (!m_fds_erase.empty()) {
+        Erase e = m_fds_erase.front();
+        m_fds_erase.pop_front();
+        if (e.owned != nullptr && e.owned->IsDetached() == m_slave) Free(e.owned);
+    }
+    if (m_b_use_mutex) m_mutex->Unlock();
+}
+
+// --- Factories, parent, mutex ---
+
+ISocketHandler* SocketHandler::Create(StdLog* log) { return new SocketHandler(log); }
+
+ISocketHandler* SocketHandler::Create(IMutex& mutex, ISocketHandler& parent, StdLog* log) {
+    return new SocketHandler(mutex, parent, log);
+}
+
+bool SocketHandler::ParentHandlerIsValid() { return m_b_parent_is_valid; }
+
+ISocketHandler& SocketHandler::ParentHandler() {
+    if (!m_b_parent_is_valid) throw Exception("No parent sockethandler available");
+    return *m_parent;
+}
+
+ISocketHandler& SocketHandler::GetEffectiveHandler() { return m_b_parent_is_valid ? *m_parent : *this; }
+
+IMutex& SocketHandler::GetMutex() const {
+    if (m_mutex == nullptr) throw Exception("SocketHandler has no mutex");
+    return *m_mutex;
+}
+
+void SocketHandler::SetSlave(bool x) { m_slave = x; }
+bool SocketHandler::IsSlave() { return m_slave; }
+
+// --- Log ---
+
+void SocketHandler::RegStdLog(StdLog* log) { m_stdlog = log; }
+
+void SocketHandler::LogError(Socket* p, const std::string& label, int code, const std::string& text,
+                             loglevel_t level) {
+    if (m_stdlog != nullptr) m_stdlog->Report(this, p, label, code, text, level);
+}
+
+// --- Registration ---
+
+void SocketHandler::Add(Socket* p) { m_add.push_back(p); }
+
+void SocketHandler::Remove(Socket* p) {
+    m_resolve_q.erase(p->UniqueIdentifier());
+    if (p == m_release) m_release = nullptr;
+    // Sockets the handler frees itself leave quietly; anything else still
+    // known is an application socket deleted while in use.
+    bool quiet = p->ErasedByHandler();
+    int code = 0;
+    for (auto it = m_sockets.begin(); it != m_sockets.end();) {
+        if (it->second == p) {
+            if (code == 0) code = -1;
+            ClearBits(it->first);
+            it = m_sockets.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_add.begin(); it != m_add.end();) {
+        if (*it == p) {
+            if (code == 0) code = -2;
+            it = m_add.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_delete.begin(); it != m_delete.end();) {
+        if (*it == p) {
+            if (code == 0) code = -3;
+            it = m_delete.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    PurgeQueues(p);
+    if (code != 0 && !quiet)
+        LogError(p, "Remove", code, "Socket destructor called while still in use", loglevel_warning);
+}
+
+void SocketHandler::PurgeQueues(Socket* p) {
+    unsigned long uid = p->UniqueIdentifier();
+    m_add.remove(p);
+    m_delete.remove(p);
+    m_fds_erase.remove_if([&](const Erase& e) { return e.uid == uid || e.owned == p; });
+}
+
+// --- Descriptor sets ---
+
+void SocketHandler::ClearBits(int fd) {
+    if (fd < 0 || fd >= FD_SETSIZE) return;
+    FD_CLR(fd, &m_rfds);
+    FD_CLR(fd, &m_wfds);
+    FD_CLR(fd, &m_efds);
+}
+
+bool SocketHandler::SetsAllowed(Socket* p) {
+    auto it = m_sockets.find(p->GetSocket());
+    return it != m_sockets.end() && it->second == p;
+}
+
+void SocketHandler::ISocketHandler_Add(Socket* p, bool read, bool write) { ISocketHandler_Mod(p, read, write); }
+
+void SocketHandler::ISocketHandler_Mod(Socket* p, bool read, bool write) {
+    int fd = p->GetSocket();
+    if (fd < 0 || !SetsAllowed(p)) return;
+    if (fd >= FD_SETSIZE) {
+        // Cannot be watched by select(): refuse it like the loop's admission does.
+        LogError(p, "Select", fd, "descriptor too large for select()", loglevel_error);
+        p->Close();
+        p->SetCloseAndDelete();
+        return;
+    }
+    if (read)
+        FD_SET(fd, &m_rfds);
+    else
+        FD_CLR(fd, &m_rfds);
+    if (write)
+        FD_SET(fd, &m_wfds);
+    else
+        FD_CLR(fd, &m_wfds);
+    FD_SET(fd, &m_efds);
+}
+
+void SocketHandler::ISocketHandler_Del(Socket* p) {
+    int fd = p->GetSocket();
+    auto it = m_sockets.find(fd);
+    if (it != m_sockets.end() && it->second != p) return;  // the number is another socket's now
+    ClearBits(fd);
+}
+
+// --- One turn ---
+
+int SocketHandler::Select(long sec, long usec) {
+    timeval tv;
+    tv.tv_sec = sec;
+    tv.tv_usec = usec;
+    return Select(&tv);
+}
+
+bool SocketHandler::SelectTimeout(long& usec) const {
+    if (m_b_check_callonconnect) {
+        usec = m_b_check_detach ? 10000 : 200000;
+        return true;
+    }
+    if (m_b_check_detach) {
+        usec = 10000;
+        return true;
+    }
+    if (m_b_check_timeout || m_b_check_retry || m_b_check_close) {
+        usec = 200000;
+        return true;
+    }
+    return false;
+}
+
+int SocketHandler::Select() {
+    long usec = 0;
+    if (SelectTimeout(usec)) return Select(0, usec);
+    return Select(nullptr);
+}
+
+int SocketHandler::Select(timeval* tv) {
+    if (!m_add.empty()) AddIncoming();
+    int n = ISocketHandler_Select(tv);
+    if (m_b_check_callonconnect) CheckCallOnConnect();
+    if (!m_slave && m_b_check_detach) CheckDetach();
+    if (m_b_check_timeout) {
+        time_t now = Utility::Now();
+        if (now != m_tlast) {
+            CheckTimeout(now);
+            m_tlast = now;
+        }
+    }
+    if (m_b_check_retry) CheckRetry();
+    if (m_b_check_close) CheckClose();
+    if (!m_fds_erase.empty()) CheckErasedSockets();
+    while (!m_delete.empty()) {
+        Socket* p = m_delete.front();
+        m_delete.pop_front();
+        bool owned = p->DeleteByHandler() && p->IsDetached() == m_slave;
+        if (owned) p->SetErasedByHandler();
+        p->OnDelete();  // an application socket may be gone after this
+        if (owned) {
+            ForgetSharedDescriptor(p);
+            Free(p);
+        }
+    }
+    return n;
+}
+
+std::list<SocketHandler::Entry> SocketHandler::Snapshot() const {
+    std::list<Entry> entries;
+    for (const auto& kv : m_sockets) entries.push_back({kv.first, kv.second->UniqueIdentifier()});
+    return entries;
+}
+
+Socket* SocketHandler::Find(const Entry& e) const {
+    auto it = m_sockets.find(e.fd);
+    if (it == m_sockets.end() || it->second->UniqueIdentifier() != e.uid) return nullptr;
+    return it->second;
+}
+
+bool SocketHandler::IsMapped(const Socket* p) const {
+    for (const auto& kv : m_sockets)
+        if (kv.second == p) return true;
+    return false;
+}
+
+int SocketHandler::ISocketHandler_Select(timeval* tv) {
+    fd_set rfds = m_rfds;
+    fd_set wfds = m_wfds;
+    fd_set efds = m_efds;
+    if (m_b_use_mutex) m_mutex->Unlock();
+    int n = select(m_maxsock + 1, &rfds, &wfds, &efds, tv);
+    int err = errno;
+    if (m_b_use_mutex) m_mutex->Lock();
+    if (n == -1) {
+        switch (err) {
+        case ENOMEM:
+            LogError(nullptr, "SocketHandler::Select", err, strerror(err), loglevel_error);
+            break;
+        case EINVAL:
+            LogError(nullptr, "SocketHandler::Select", err, strerror(err), loglevel_fatal);
+            throw Exception("select(n): n is negative. Or struct timeval contains bad time values (<0).");
+        case EBADF:
+            RebuildFdset();
+            break;
+        default:
+            break;
+        }
+        printf("error on select(): %d %s\n", err, strerror(err));
+        fflush(stdout);
+        return n;
+    }
+    if (n > 0) {
+        // Callbacks may add, drop or delete sockets: walk a copy and look
+        // each socket up again before every call.
+        for (const Entry& e : Snapshot()) {
+            Socket* p = Find(e);
+            if (p == nullptr || p->GetSocket() != e.fd) continue;
+            if (FD_ISSET(e.fd, &rfds)) p->OnRead();
+            p = Find(e);
+            if (p == nullptr || p->GetSocket() != e.fd) continue;
+            if (FD_ISSET(e.fd, &wfds)) p->OnWrite();
+            p = Find(e);
+            if (p == nullptr || p->GetSocket() != e.fd) continue;
+            if (FD_ISSET(e.fd, &efds)) p->OnException();
+        }
+    }
+    return n;
+}
+
+void SocketHandler::AddIncoming() {
+    while (!m_add.empty()) {
+        if (m_sockets.size() >= MaxCount()) {
+            LogError(nullptr, "Select", static_cast<int>(m_sockets.size()), "socket limit reached", loglevel_warning);
+            break;
+        }
+        Socket* s = m_add.front();
+        const unsigned long uid = s->UniqueIdentifier();
+        const int fd = s->GetSocket();
+        auto refuse = [&]() {
+            m_add.pop_front();
+            if (std::find(m_delete.begin(), m_delete.end(), s) == m_delete.end()) m_delete.push_back(s);
+        };
+        // Still the same socket at the front of the queue, after a callback?
+        auto current = [&]() { return !m_add.empty() && m_add.front() == s && s->UniqueIdentifier() == uid; };
+
+        if (fd == -1) {
+            LogError(s, "Add", -1, "Invalid socket", loglevel_warning);
+            refuse();
+            continue;
+        }
+        if (fd < 0 || fd >= FD_SETSIZE) {
+            LogError(s, "Add", fd, "descriptor too large for select()", loglevel_error);
+            refuse();
+            s->Close();
+            continue;
+        }
+        auto it = m_sockets.find(fd);
+        if (it != m_sockets.end()) {
+            Socket* o = it->second;
+            if (o->UniqueIdentifier() == uid) {
+                LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (same uid)", loglevel_error);
+                if (s == o)
+                    m_add.pop_front();
+                else
+                    refuse();
+                continue;
+            }
+            if (o->UniqueIdentifier() > uid) {
+                LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (older uid)", loglevel_fatal);
+                refuse();
+                continue;
+            }
+            LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
+            DeleteSocket(o);
+            // The descriptor number is s's now: o must not close it when freed.
+            it = m_sockets.find(fd);
+            if (it != m_sockets.end() && it->second == o && o->GetSocket() == fd) o->Attach(-1);
+            if (!current()) continue;
+        }
+        if (s->CloseAndDelete()) {
+            LogError(s, "Add", fd, "Added socket with SetCloseAndDelete() true", loglevel_warning);
+            m_sockets[fd] = s;
+            m_add.pop_front();
+            DeleteSocket(s);
+            if (IsMapped(s) && s->GetSocket() != -1) s->Close();
+            continue;
+        }
+        if (s->CallOnConnect()) m_b_check_callonconnect = true;
+        if (s->IsDetach()) m_b_check_detach = true;
+        if (s->CheckTimeout()) m_b_check_timeout = true;
+        if (s->RetryClientConnect()) m_b_check_retry = true;
+        m_sockets[fd] = s;
+        bool read = !s->IsDisableRead();
+        bool write = false;
+        StreamSocket* stream = dynamic_cast<StreamSocket*>(s);
+        if (stream != nullptr && stream->Connecting()) {
+            read = false;
+            write = true;
+        } else if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(s)) {
+            write = tcp->GetOutputLength() != 0;
+        }
+        ISocketHandler_Mod(s, read, write);
+        if (fd > m_maxsock) m_maxsock = fd;
+        m_add.pop_front();
+    }
+}
+
+void SocketHandler::RebuildFdset() {
+    fd_set rfds;
+    fd_set wfds;
+    fd_set efds;
+    FD_ZERO(&rfds);
+    FD_ZERO(&wfds);
+    FD_ZERO(&efds);
+    for (const Entry& e : Snapshot()) {
+        Socket* p = Find(e);
+        if (p == nullptr) continue;
+        if (e.fd != p->GetSocket() || e.fd < 0) {
+            LogError(p, "Select", e.fd, "Bad fd in fd_set (3)", loglevel_error);
+            DeleteSocket(p);
+            continue;
+        }
+        fd_set probe;
+        FD_ZERO(&probe);
+        FD_SET(e.fd, &probe);
+        timeval tv;
+        tv.tv_sec = 0;
+        tv.tv_usec = 0;
+        int n = select(e.fd + 1, &probe, nullptr, nullptr, &tv);
+        int err = errno;
+        if (n == -1 && err == EBADF) {
+            LogError(p, "Select", e.fd, "Bad fd in fd_set (2)", loglevel_error);
+            if (Valid(p) && Valid(e.uid)) {
+                // The number is closed already and may be reused at any
+                // time: the socket must never close it.
+                p->Attach(-1);
+                DeleteSocket(p);
+            }
+            continue;
+        }
+        if (FD_ISSET(e.fd, &m_rfds)) FD_SET(e.fd, &rfds);
+        if (FD_ISSET(e.fd, &m_wfds)) FD_SET(e.fd, &wfds);
+        if (FD_ISSET(e.fd, &m_efds)) FD_SET(e.fd, &efds);
+    }
+    m_rfds = rfds;
+    m_wfds = wfds;
+    m_efds = efds;
+}
+
+void SocketHandler::DeleteSocket(Socket* p) {
+    Socket* owned = nullptr;
+    if (p->DeleteByHandler() && !p->ErasedByHandler()) {
+        p->SetErasedByHandler();
+        owned = p;
+    }
+    m_fds_erase.push_back({p->UniqueIdentifier(), owned});
+    p->OnDelete();  // an application socket may be gone after this
+}
+
+void SocketHandler::CheckCallOnConnect() {
+    m_b_check_callonconnect = false;
+    for (const Entry& e : Snapshot()) {
+        Socket* p = Find(e);
+        if (p == nullptr || !p->CallOnConnect()) continue;
+        p->SetConnected(true);
+        if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) {
+            if (tcp->GetOutputLength() != 0) {
+                tcp->OnWrite();
+                if (Find(e) == nullptr) continue;
+            }
+            if (tcp->IsReconnect())
+                tcp->OnReconnect();
+            else
+                tcp->OnConnect();
+        } else {
+            p->OnConnect();
+        }
+        m_b_check_callonconnect = true;
+        p = Find(e);
+        if (p != nullptr) p->SetCallOnConnect(false);
+    }
+}
+
+void SocketHandler::CheckTimeout(time_t now) {
+    m_b_check_timeout = false;
+    for (const Entry& e : Snapshot()) {
+        Socket* p = Find(e);
+        if (p == nullptr || !p->CheckTimeout()) continue;
+        m_b_check_timeout = true;
+        if (!p->Timeout(now)) continue;
+        p->SetTimeout(0);
+        StreamSocket* stream = dynamic_cast<StreamSocket*>(p);
+        if (stream != nullptr && stream->Connecting()) {
+            stream->OnConnectTimeout();
+            if (Find(e) != nullptr) stream->SetTimeout(stream->GetConnectTimeout());
+        } else {
+            p->OnTimeout();
+        }
+    }
+}
+
+void SocketHandler::CheckRetry() {
+    m_b_check_retry = false;
+    for (const Entry& e : Snapshot()) {
+        Socket* p = Find(e);
+        if (p == nullptr || !p->RetryClientConnect()) continue;
+        m_b_check_retry = true;
+        p->SetRetryClientConnect(false);
+        p->Close();
+        if (Find(e) == nullptr) continue;
+        std::unique_ptr<SocketAddress> address = p->GetClientRemoteAddress();
+        if (address) {
+            if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) tcp->Open(*address, false);
+        } else {
+            LogError(p, "RetryClientConnect", 0, "no address", loglevel_error);
+        }
+        // Rejoins under its new descriptor next turn; the old entry goes at
+        // the end of this one.
+        Add(p);
+        m_fds_erase.push_back({e.uid, nullptr});
+    }
+}
+
+void SocketHandler::CheckClose() {
+    m_b_check_close = false;
+    for (const Entry& e : Snapshot()) {
+        Socket* p = Find(e);
+        if (p == nullptr || !p->CloseAndDelete()) continue;
+        m_b_check_close = true;
+        TcpSocket* tcp = dynamic_cast<TcpSocket*>(p);
+        if (p->Lost() && !(tcp != nullptr && tcp->Reconnect())) {
+            DeleteSocket(p);
+            continue;
+        }
+        auto closeAndDrop = [&]() {
+            ISocketHandler_Del(p);
+            p->Close();
+            if (Find(e) != nullptr) DeleteSocket(p);
+        };
+        if (tcp == nullptr) {
+            closeAndDrop();
+            continue;
+        }
+        if (tcp->IsConnected() && tcp->GetFlushBeforeClose() && tcp->TimeSinceClose() <= 4) {
+            if (tcp->GetOutputLength() != 0) {
+                LogError(p, "Closing", static_cast<int>(tcp->GetOutputLength()), "Sending all data before closing",
+                         loglevel_info);
+            } else if (tcp->GetShutdown() & SHUT_WR) {
+                closeAndDrop();
+            } else {
+                if (e.fd != -1 && shutdown(tcp->GetSocket(), SHUT_WR) == -1) {
+                    int err = errno;
+                    LogError(p, "graceful shutdown", err, strerror(err), loglevel_error);
+                }
+                tcp->SetShutdown(SHUT_WR);
+            }
+            continue;
+        }
+        if (tcp->IsConnected() && tcp->Reconnect()) {
+            tcp->SetCloseAndDelete(false);
+            tcp->SetIsReconnect(true);
+            tcp->SetConnected(false);
+            tcp->Close();
+            tcp->OnDisconnect();
+            if (Find(e) == nullptr) continue;
+            std::unique_ptr<SocketAddress> address = tcp->GetClientRemoteAddress();
+            if (address)
+                tcp->Open(*address, false);
+            else
+                LogError(p, "Reconnect", 0, "no address", loglevel_error);
+            tcp->ResetConnectionRetries();
+            Add(p);
+            m_fds_erase.push_back({e.uid, nullptr});
+            continue;
+        }
+        if (tcp->IsConnected() && tcp->GetOutputLength() != 0)
+            LogError(p, "Closing", static_cast<int>(tcp->GetOutputLength()),
+                     "Closing socket while data still left to send", loglevel_warning);
+        closeAndDrop();
+    }
+}
+
+void SocketHandler::ForgetSharedDescriptor(Socket* p) {
+    int fd = p->GetSocket();
+    if (fd == -1) return;
+    auto it = m_sockets.find(fd);
+    bool other = it != m_sockets.end() && it->second != p;
+    for (Socket* q : m_add)
+        if (q != p && q->GetSocket() == fd) other = true;
+    if (other) p->Attach(-1);
+}
+
+void SocketHandler::Free(Socket* p) {
+    p->SetErasedByHandler();
+    PurgeQueues(p);
+    delete p;
+}
+
+void SocketHandler::CheckErasedSockets() {
+    while (!m_fds_erase.empty()) {
+        Erase e = m_fds_erase.front();
+        m_fds_erase.pop_front();
+        Socket* p = nullptr;
+        for (auto it = m_sockets.begin(); it != m_sockets.end(); ++it) {
+            if (it->second->UniqueIdentifier() == e.uid) {
+                p = it->second;
+                ClearBits(it->first);
+                m_sockets.erase(it);
+                break;
+            }
+        }
+        // A socket the handler owns whose entry a newer socket took over is
+        // freed all the same.
+        if (p == nullptr) p = e.owned;
+        if (p == nullptr) continue;
+        ForgetSharedDescriptor(p);
+        if (p->ErasedByHandler() && p->IsDetached() == m_slave) Free(p);
+    }
+    m_maxsock = m_sockets.empty() ? 0 : m_sockets.rbegin()->first;
+}
+
+// --- Queries and flags ---
+
+bool SocketHandler::Valid(Socket* p) { return IsMapped(p); }
+
+bool SocketHandler::Valid(unsigned long uid) {
+    for (const auto& kv : m_sockets)
+        if (kv.second->UniqueIdentifier() == uid) return true;
+    return false;
+}
+
+size_t SocketHandler::GetCount() { return m_add.size() + m_sockets.size() + m_delete.size(); }
+size_t SocketHandler::MaxCount() { return 1024; }
+bool SocketHandler::OkToAccept(Socket*) { return true; }
+const socket_m& SocketHandler::AllSockets() { return m_sockets; }
+size_t SocketHandler::MaxTcpLineSize() { return 8192; }
+
+void SocketHandler::SetCallOnConnect(bool x) { m_b_check_callonconnect = x; }
+void SocketHandler::SetDetach(bool x) { m_b_check_detach = x; }
+void SocketHandler::SetTimeout(bool x) { m_b_check_timeout = x; }
+void SocketHandler::SetRetry(bool x) { m_b_check_retry = x; }
+void SocketHandler::SetClose(bool x) { m_b_check_close = x; }

@@ -1,0 +1,170 @@
+#pragma once
+// The select() event loop. One Select call is one turn: admit the sockets
+// queued by Add, wait in select() and deliver OnRead / OnWrite / OnException
+// in ascending descriptor order, then run the checks that sockets asked for
+// (connect, detach, time-out, retry, close), erase the sockets dropped during
+// the turn and free those it owns, last. A socket stays valid for the whole
+// turn in which it asked to be closed.
+//
+// Messages go to the registered StdLog only. The one text the loop prints
+// itself is "error on select(): %d %s\n" on standard output.
+//
+// Ownership: sockets with SetDeleteByHandler(true) belong to the handler once
+// added (also while still queued); other sockets belong to the application
+// and must not outlive the handler.
+
+#include <sys/select.h>
+
+#include <cstddef>
+#include <ctime>
+#include <list>
+#include <map>
+#include <string>
+
+#include "net/ISocketHandler.h"
+
+class ResolvServer;
+class SocketHandlerThread;
+class UdpSocket;
+
+class SocketHandler : public ISocketHandler {
+public:
+    explicit SocketHandler(StdLog* log = nullptr);
+    // With a mutex that the handler holds for its whole life except while it
+    // waits in select().
+    SocketHandler(IMutex& mutex, StdLog* log);
+    SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log);
+    // Closes the mapped sockets and frees those the handler owns.
+    ~SocketHandler() override;
+    SocketHandler(const SocketHandler&) = delete;
+    SocketHandler& operator=(const SocketHandler&) = delete;
+
+    ISocketHandler* Create(StdLog* log) override;
+    ISocketHandler* Create(IMutex& mutex, ISocketHandler& parent, StdLog* log) override;
+    bool ParentHandlerIsValid() override;
+    ISocketHandler& ParentHandler() override;  // throws Exception without a parent
+    ISocketHandler& GetRandomHandler() override;
+    ISocketHandler& GetEffectiveHandler() override;
+    void SetNumberOfThreads(size_t n) override;
+    bool IsThreaded() override;
+    // A loopback datagram socket whose datagram (Release) ends a wait in
+    // select() early.
+    void EnableRelease() override;
+    void Release() override;
+
+    IMutex& GetMutex() const override;  // throws Exception on a handler without mutex
+    void RegStdLog(StdLog* log) override;
+    void LogError(Socket* p, const std::string& label, int code, const std::string& text,
+                  loglevel_t level) override;
+
+    void Add(Socket* p) override;
+    void Remove(Socket* p) override;
+
+    int ISocketHandler_Select(timeval* tv) override;
+    // The three below act only on a socket registered under its current
+    // descriptor, so a stale socket never changes the bits of the socket
+    // that now holds its descriptor number.
+    void ISocketHandler_Add(Socket* p, bool read, bool write) override;
+    void ISocketHandler_Mod(Socket* p, bool read, bool write) override;
+    void ISocketHandler_Del(Socket* p) override;
+
+    int Select(long sec, long usec) override;
+    int Select() override;
+    int Select(timeval* tv) override;
+
+    bool Valid(Socket* p) override;
+    bool Valid(unsigned long uid) override;
+    size_t GetCount() override;
+    size_t MaxCount() override;
+    bool OkToAccept(Socket* p) override;
+    const socket_m& AllSockets() override;
+    size_t MaxTcpLineSize() override;
+
+    void SetCallOnConnect(bool x) override;
+    void SetDetach(bool x) override;
+    void SetTimeout(bool x) override;
+    void SetRetry(bool x) override;
+    void SetClose(bool x) override;
+
+    void EnableResolver(unsigned short port) override;
+    bool ResolverEnabled() override;
+    int Resolve(Socket* p, const std::string& host, unsigned short port) override;
+    int Resolve(Socket* p, unsigned long address) override;
+    unsigned short GetResolverPort() override;
+    bool ResolverReady() override;
+    bool Resolving(Socket* p) override;
+
+    void SetSlave(bool x) override;
+    bool IsSlave() override;
+
+protected:
+    // The steps of one turn, in their order.
+    void AddIncoming();
+    void CheckCallOnConnect();
+    void CheckDetach();
+    void CheckTimeout(time_t now);
+    void CheckRetry();
+    void CheckClose();
+    void CheckErasedSockets();
+    void RebuildFdset();
+    // Drops `p` from the loop: OnDelete now, erased at the end of the turn.
+    void DeleteSocket(Socket* p);
+    // The wait of Select(): false means without time-out.
+    bool SelectTimeout(long& usec) const;
+
+    bool CheckingCallOnConnect() const { return m_b_check_callonconnect; }
+    bool CheckingDetach() const { return m_b_check_detach; }
+    bool CheckingTimeout() const { return m_b_check_timeout; }
+    bool CheckingRetry() const { return m_b_check_retry; }
+    bool CheckingClose() const { return m_b_check_close; }
+
+private:
+    struct Erase {
+        unsigned long uid;
+        Socket* owned;  // set when the handler frees the socket
+    };
+    struct Entry {
+        int fd;
+        unsigned long uid;
+    };
+
+    // The sockets mapped now, to walk while callbacks change the map.
+    std::list<Entry> Snapshot() const;
+    // The mapped socket of a snapshot entry, or null when it has gone.
+    Socket* Find(const Entry& e) const;
+    bool IsMapped(const Socket* p) const;
+    bool SetsAllowed(Socket* p);
+    // A socket whose descriptor number another mapped socket now holds lets
+    // go of it, so that freeing it closes nothing.
+    void ForgetSharedDescriptor(Socket* p);
+    void Free(Socket* p);
+    void PurgeQueues(Socket* p);
+    void ClearBits(int fd);
+
+    socket_m m_sockets;
+    std::list<Socket*> m_add;
+    std::list<Socket*> m_delete;
+    StdLog* m_stdlog;
+    IMutex* m_mutex = nullptr;
+    bool m_b_use_mutex = false;
+    ISocketHandler* m_parent = nullptr;
+    bool m_b_parent_is_valid = false;
+    std::list<SocketHandlerThread*> m_threads;
+    UdpSocket* m_release = nullptr;
+    int m_maxsock = 0;
+    fd_set m_rfds;
+    fd_set m_wfds;
+    fd_set m_efds;
+    time_t m_tlast = 0;
+    std::list<Erase> m_fds_erase;
+    bool m_b_check_callonconnect = false;
+    bool m_b_check_detach = false;
+    bool m_b_check_timeout = false;
+    bool m_b_check_retry = false;
+    bool m_b_check_close = false;
+    int m_resolv_id = 0;
+    ResolvServer* m_resolver = nullptr;
+    unsigned short m_resolver_port = 0;
+    std::map<unsigned long, bool> m_resolve_q;
+    bool m_slave = false;
+};

@@ -1,0 +1,359 @@
+#include "net/UdpSocket.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "net/Exception.h"
+#include "net/Ipv4Address.h"
+#include "net/Utility.h"
+
+namespace {
+constexpr socklen_t kIpv4Len = sizeof(sockaddr_in);
+}
+
+UdpSocket::UdpSocket(ISocketHandler& handler, int ibufsz, bool, int retries)
+    : Socket(handler), m_ibufsz(ibufsz > 0 ? ibufsz : 1), m_retries(retries) {
+    m_ibuf.reset(new char[m_ibufsz]);
+}
+
+UdpSocket::~UdpSocket() {
+    if (GetSocket() != -1) Socket::Close();
+}
+
+void UdpSocket::CreateConnection() {
+    if (GetSocket() != -1) return;
+    int s = CreateSocket(AF_INET, SOCK_DGRAM, "udp");
+    SetNonblocking(true, s);
+    Attach(s);
+}
+
+void UdpSocket::OnOptions(int, int, int, int) {}
+
+// --- Binding ---
+
+int UdpSocket::Bind(SocketAddress& address, int range) {
+    if (GetSocket() == -1) Attach(CreateSocket(address.GetFamily(), SOCK_DGRAM, "udp"));
+    if (GetSocket() == -1) return -1;
+    SetNonblocking(true);
+    if (range < 0) range = 0;
+    // Port 0 asks the kernel for any free port: one attempt is all it takes.
+    // A range ends at 65535; it never wraps to 0.
+    int n = bind(GetSocket(), address, address);
+    int err = n == -1 ? errno : 0;
+    for (int tried = 0; n == -1 && tried < range && address.GetPort() != 0 && address.GetPort() < 65535; ++tried) {
+        address.SetPort(static_cast<unsigned short>(address.GetPort() + 1));
+        n = bind(GetSocket(), address, address);
+        err = n == -1 ? errno : 0;
+    }
+    if (n == -1) {
+        Handler().LogError(this, "bind", err, strerror(err), loglevel_fatal);
+        SetCloseAndDelete();
+        throw Exception("bind() failed for UdpSocket, port:range: " + Utility::l2string(address.GetPort()) + ":" +
+                        Utility::l2string(range));
+    }
+    m_bind_ok = true;
+    // The kernel's choice for port 0; for any other port the same number.
+    unsigned short real = GetSockPort();
+    if (real != 0) address.SetPort(real);
+    m_port = address.GetPort();
+    return 0;
+}
+
+int UdpSocket::Bind(const std::string& host, unsigned short& port, int range) {
+    Ipv4Address address(host, port);
+    if (!address.IsValid()) {
+        SetCloseAndDelete();
+        return -1;
+    }
+    int n = Bind(address, range);
+    if (m_bind_ok) port = m_port;
+    return n;
+}
+
+int UdpSocket::Bind(unsigned short& port, int range) {
+    Ipv4Address address(static_cast<unsigned long>(INADDR_ANY), port);
+    int n = Bind(address, range);
+    if (m_bind_ok) port = m_port;
+    return n;
+}
+
+int UdpSocket::Bind(unsigned long a, unsigned short& port, int range) {
+    Ipv4Address address(a, port);
+    int n = Bind(address, range);
+    if (m_bind_ok) port = m_port;
+    return n;
+}
+
+bool UdpSocket::IsBound() const { return m_bind_ok; }
+
+unsigned short UdpSocket::GetPort() { return m_port; }
+
+// --- Connecting ---
+
+bool UdpSocket::Open(SocketAddress& address) {
+    if (GetSocket() == -1) Attach(CreateSocket(address.GetFamily(), SOCK_DGRAM, "udp"));
+    if (GetSocket() == -1) return false;
+    SetNonblocking(true);
+    if (connect(GetSocket(), address, address) == -1) {
+        int err = errno;
+        Handler().LogError(this, "connect", err, strerror(err), loglevel_fatal);
+        SetCloseAndDelete();
+        return false;
+    }
+    SetConnected(true);
+    return true;
+}
+
+bool UdpSocket::Open(const std::string& host, unsigned short port) {
+    Ipv4Address address(host, port);
+    if (!address.IsValid()) return false;
+    return Open(address);
+}
+
+bool UdpSocket::Open(unsigned long a, unsigned short port) {
+    Ipv4Address address(a, port);
+    return Open(address);
+}
+
+// --- Sending ---
+
+void UdpSocket::SendToBuf(SocketAddress& address, const char* data, int len, int flags) {
+    if (GetSocket() == -1) Attach(CreateSocket(address.GetFamily(), SOCK_DGRAM, "udp"));
+    if (GetSocket() == -1) return;
+    if (len < 0 || (data == nullptr && len > 0)) {
+        m_last_size_written = -1;
+        Handler().LogError(this, "sendto", EINVAL, "invalid buffer length", loglevel_error);
+        return;
+    }
+    SetNonblocking(true);
+    m_last_size_written = static_cast<int>(sendto(GetSocket(), data, static_cast<size_t>(len), flags, address, address));
+    if (m_last_size_written == -1) {
+        int err = errno;
+        Handler().LogError(this, "sendto", err, strerror(err), loglevel_error);
+    }
+}
+
+void UdpSocket::SendToBuf(const std::string& host, unsigned short port, const char* data, int len, int flags) {
+    Ipv4Address address(host, port);
+    if (!address.IsValid()) return;
+    SendToBuf(address, data, len, flags);
+}
+
+void UdpSocket::SendToBuf(unsigned long a, unsigned short port, const char* data, int len, int flags) {
+    Ipv4Address address(a, port);
+    SendToBuf(address, data, len, flags);
+}
+
+void UdpSocket::SendTo(SocketAddress& address, const std::string& data, int flags) {
+    SendToBuf(address, data.data(), static_cast<int>(data.size()), flags);
+}
+
+void UdpSocket::SendTo(const std::string& host, unsigned short port, const std::string& data, int flags) {
+    SendToBuf(host, port, data.data(), static_cast<int>(data.size()), flags);
+}
+
+void UdpSocket::SendTo(unsigned long a, unsigned short port, const std::string& data, int flags) {
+    SendToBuf(a, port, data.data(), static_cast<int>(data.size()), flags);
+}
+
+void UdpSocket::SendBuf(const char* data, size_t len, int flags) {
+    if (!IsConnected()) {
+        Handler().LogError(this, "SendBuf", 0, "not connected", loglevel_error);
+        return;
+    }
+    m_last_size_written = static_cast<int>(send(GetSocket(), data, len, flags));
+    if (m_last_size_written == -1) {
+        int err = errno;
+        Handler().LogError(this, "send", err, strerror(err), loglevel_error);
+    }
+}
+
+void UdpSocket::Send(const std::string& data, int flags) { SendBuf(data.data(), data.size(), flags); }
+
+int UdpSocket::GetLastSizeWritten() const { return m_last_size_written; }
+
+// --- Receiving ---
+
+void UdpSocket::SetTimestamp(bool x) { m_b_read_ts = x; }
+
+void UdpSocket::LogDatagramTooLong(long len) {
+    Handler().LogError(this, "recvfrom", static_cast<int>(len), "datagram larger than input buffer, dropped",
+                       loglevel_warning);
+}
+
+int UdpSocket::ReadTS(char* buf, int len, sockaddr* from, socklen_t fromlen, timeval* ts) {
+    memset(from, 0, fromlen);
+    memset(buf, 0, static_cast<size_t>(len));
+    iovec vec;
+    vec.iov_base = buf;
+    vec.iov_len = static_cast<size_t>(len);
+    alignas(cmsghdr) char control[32];
+    msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_name = from;
+    msg.msg_namelen = fromlen;
+    msg.msg_iov = &vec;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    // MSG_TRUNC: the result is the datagram's real length, so a caller can
+    // tell a datagram that didn't fit.
+    int n = static_cast<int>(recvmsg(GetSocket(), &msg, MSG_DONTWAIT | MSG_TRUNC));
+    if (n == -1) return n;
+    if ((msg.msg_flags & MSG_TRUNC) && n <= len) n = len + 1;
+    if (msg.msg_controllen >= sizeof(cmsghdr) && !(msg.msg_flags & MSG_CTRUNC)) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP &&
+                c->cmsg_len >= CMSG_LEN(sizeof(timeval)))
+                memcpy(ts, CMSG_DATA(c), sizeof(timeval));
+        }
+    }
+    return n;
+}
+
+void UdpSocket::OnRead() {
+    sockaddr_in sa;
+    if (m_b_read_ts) {
+        timeval ts;
+        Utility::GetTime(&ts);
+        int n = ReadTS(m_ibuf.get(), m_ibufsz, reinterpret_cast<sockaddr*>(&sa), kIpv4Len, &ts);
+        if (n > m_ibufsz) {
+            LogDatagramTooLong(n);
+        } else if (n > 0) {
+            OnRawData(m_ibuf.get(), static_cast<size_t>(n), reinterpret_cast<sockaddr*>(&sa), kIpv4Len, &ts);
+        } else if (n == -1) {
+            int err = errno;
+            if (err != EAGAIN && err != EWOULDBLOCK)
+                Handler().LogError(this, "recvfrom", err, strerror(err), loglevel_error);
+        }
+        return;
+    }
+    long long delivered = 0;
+    for (;;) {
+        socklen_t sa_len = kIpv4Len;
+        // MSG_TRUNC makes the result the datagram's real length; MSG_DONTWAIT
+        // keeps the loop from blocking on a descriptor made blocking by others.
+        ssize_t n = recvfrom(GetSocket(), m_ibuf.get(), static_cast<size_t>(m_ibufsz), MSG_DONTWAIT | MSG_TRUNC,
+                             reinterpret_cast<sockaddr*>(&sa), &sa_len);
+        if (n == 0) return;  // an empty datagram ends this read
+        if (n == -1) {
+            int err = errno;
+            if (err != EAGAIN && err != EWOULDBLOCK)
+                Handler().LogError(this, "recvfrom", err, strerror(err), loglevel_error);
+            return;
+        }
+        if (n > m_ibufsz) {
+            LogDatagramTooLong(static_cast<long>(n));
+        } else {
+            if (sa_len != kIpv4Len)
+                Handler().LogError(this, "recvfrom", 0, "unexpected address struct size", loglevel_warning);
+            OnRawData(m_ibuf.get(), static_cast<size_t>(n), reinterpret_cast<sockaddr*>(&sa), sa_len);
+        }
+        if (++delivered == static_cast<long long>(m_retries) + 1) return;
+        if (GetSocket() == -1) return;  // closed by OnRawData
+    }
+}
+
+void UdpSocket::OnRawData(const char*, size_t, sockaddr*, socklen_t) {}
+
+void UdpSocket::OnRawData(const char*, size_t, sockaddr*, socklen_t, timeval*) {}
+
+// --- Broadcast and multicast ---
+
+void UdpSocket::SetBroadcast(bool b) {
+    CreateConnection();
+    int one = b ? 1 : 0;
+    if (setsockopt(GetSocket(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) == -1) {
+        int err = errno;
+        Handler().LogError(this, "SetBroadcast", err, strerror(err), loglevel_warning);
+    }
+}
+
+bool UdpSocket::IsBroadcast() {
+    CreateConnection();
+    int is = 0;
+    socklen_t len = sizeof is;
+    if (getsockopt(GetSocket(), SOL_SOCKET, SO_BROADCAST, &is, &len) == -1) {
+        int err = errno;
+        Handler().LogError(this, "IsBroadcast", err, strerror(err), loglevel_warning);
+    }
+    return is != 0;
+}
+
+void UdpSocket::SetMulticastTTL(int ttl) {
+    CreateConnection();
+    if (setsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == -1) {
+        int err = errno;
+        Handler().LogError(this, "SetMulticastTTL", err, strerror(err), loglevel_warning);
+    }
+}
+
+int UdpSocket::GetMulticastTTL() {
+    CreateConnection();
+    int ttl = 0;
+    socklen_t len = sizeof ttl;
+    if (getsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &len) == -1) {
+        int err = errno;
+        Handler().LogError(this, "GetMulticastTTL", err, strerror(err), loglevel_warning);
+    }
+    return ttl;
+}
+
+void UdpSocket::SetMulticastLoop(bool x) {
+    CreateConnection();
+    int val = x ? 1 : 0;
+    if (setsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_LOOP, &val, sizeof val) == -1) {
+        int err = errno;
+        Handler().LogError(this, "SetMulticastLoop(ipv4)", err, strerror(err), loglevel_warning);
+    }
+}
+
+bool UdpSocket::IsMulticastLoop() {
+    CreateConnection();
+    int is = 0;
+    socklen_t len = sizeof is;
+    if (getsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_LOOP, &is, &len) == -1) {
+        int err = errno;
+        Handler().LogError(this, "IsMulticastLoop(ipv4)", err, strerror(err), loglevel_warning);
+    }
+    return is != 0;
+}
+
+void UdpSocket::Membership(int option, const char* label, const std::string& group, const std::string& intf) {
+    CreateConnection();
+    ip_mreq x;
+    memset(&x, 0, sizeof x);
+    unsigned long addr = 0;
+    if (!Utility::u2ip(group, addr)) return;
+    x.imr_multiaddr.s_addr = static_cast<in_addr_t>(addr);
+    Utility::u2ip(intf, addr);  // 0 (the kernel's choice) when it doesn't resolve
+    x.imr_interface.s_addr = static_cast<in_addr_t>(addr);
+    if (setsockopt(GetSocket(), IPPROTO_IP, option, &x, sizeof x) == -1) {
+        int err = errno;
+        Handler().LogError(this, label, err, strerror(err), loglevel_warning);
+    }
+}
+
+void UdpSocket::AddMulticastMembership(const std::string& group, const std::string& intf, int) {
+    Membership(IP_ADD_MEMBERSHIP, "AddMulticastMembership(ipv4)", group, intf);
+}
+
+void UdpSocket::DropMulticastMembership(const std::string& group, const std::string& intf, int) {
+    Membership(IP_DROP_MEMBERSHIP, "DropMulticastMembership(ipv4)", group, intf);
+}
+
+void UdpSocket::SetMulticastDefaultInterface(unsigned long a, int) {
+    in_addr_t x = static_cast<in_addr_t>(a);
+    if (setsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_IF, &x, sizeof x) == -1) {
+        int err = errno;
+        Handler().LogError(this, "SetMulticastDefaultInterface(ipv4)", err, strerror(err), loglevel_warning);
+    }
+}
+
+void UdpSocket::SetMulticastDefaultInterface(const std::string& intf, int if_index) {
+    unsigned long a = 0;
+    if (Utility::u2ip(intf, a)) SetMulticastDefaultInterface(a, if_index);
+}

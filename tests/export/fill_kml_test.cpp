@@ -1,0 +1,178 @@
+#include "export/fill_kml.h"
+
+#include "ais/ais_parser.h"
+#include "export/export_report.h"
+#include "export/export_settings.h"
+#include "export/kml_writer.h"
+#include "export/kmz.h"
+#include "export/snapshot.h"
+#include "export_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using exporttest::Messages;
+using exporttest::ReadFile;
+using exporttest::TempDir;
+using exporttest::WriteFile;
+
+constexpr time_t kNow = 1700000000;
+time_t fixedClock() { return kNow; }
+
+bool Exists(const std::string& name) {
+    struct stat st {};
+    return lstat(name.c_str(), &st) == 0;
+}
+
+class FillKmlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(tmp.path().empty());
+        ClearSnapshot();
+        ResetKmzNotice();
+        Messages::Take();
+        SetExportReporter(Messages::Report);
+        SetExportClock(fixedClock);
+        exportTime = 10;
+        useKmz = false;
+        purgeSnapshotTime = 900;
+        dir_name = tmp.path() + "/out";
+        imagesUrlDir.clear();
+        path.clear();
+        parser = std::make_unique<AISParser>();
+    }
+    void TearDown() override {
+        SetExportReporter(nullptr);
+        SetExportClock(nullptr);
+        ClearSnapshot();
+        dir_name.clear();
+    }
+
+    void Hear(uint32_t mmsi, time_t when) {
+        parser->mmsi = mmsi;
+        parser->message123 = TMessage123{};
+        parser->message123.mmsi = mmsi;
+        parser->message123.lon = 600000;
+        parser->message123.lat = 1200000;
+        AddUpdateSnapshot(*parser, 1, when);
+    }
+
+    std::string Target() const { return tmp.path() + "/out/aisBrinecastSnapshot.kml"; }
+
+    TempDir tmp;
+    std::unique_ptr<AISParser> parser;
+};
+
+TEST_F(FillKmlTest, WritesDocumentIntoNewDirectoryAndReplacesIt) {
+    Hear(1, kNow);
+    ASSERT_TRUE(FillKml());
+    const std::string first = ReadFile(Target());
+    EXPECT_EQ(first, BuildKml(CopySnapshotForExport(kNow), ""));
+    EXPECT_NE(first.find("<name>1</name>"), std::string::npos);
+
+    Hear(2, kNow);
+    ASSERT_TRUE(FillKml());
+    const std::string second = ReadFile(Target());
+    EXPECT_NE(second.find("<name>2</name>"), std::string::npos);
+    EXPECT_EQ(second.size(), BuildKml(CopySnapshotForExport(kNow), "").size());
+    EXPECT_FALSE(Exists(Target() + ".tmp"));
+    EXPECT_TRUE(Messages::Take().empty());
+}
+
+TEST_F(FillKmlTest, EmptySnapshotStillWritesDocument) {
+    ASSERT_TRUE(FillKml());
+    EXPECT_EQ(ReadFile(Target()), BuildKml({}, ""));
+}
+
+TEST_F(FillKmlTest, DefaultDirectoryBesideTheExecutable) {
+    dir_name.clear();
+    path = tmp.path() + "/";
+    ASSERT_TRUE(FillKml());
+    EXPECT_EQ(dir_name, tmp.path() + "/kml_export");
+    EXPECT_TRUE(Exists(tmp.path() + "/kml_export/aisBrinecastSnapshot.kml"));
+}
+
+TEST_F(FillKmlTest, UnusableDirectoryIsReportedOnEveryExport) {
+    WriteFile(tmp.path() + "/plain", "x");
+    struct Case {
+        std::string dir;
+        std::string message;
+    };
+    const Case cases[] = {
+        {tmp.path() + "/missing/sub", "Can't create directory: " + tmp.path() + "/missing/sub\n"},
+        {tmp.path() + "/plain", tmp.path() + "/plain is not directory\n"},
+    };
+    for (const Case& c : cases) {
+        dir_name = c.dir;
+        EXPECT_FALSE(FillKml());
+        EXPECT_FALSE(FillKml());
+        EXPECT_EQ(Messages::Take(), (std::vector<std::string>{c.message, c.message})) << c.dir;
+        EXPECT_FALSE(Exists(tmp.path() + "/missing"));
+        EXPECT_EQ(ReadFile(tmp.path() + "/plain"), "x");
+    }
+}
+
+TEST_F(FillKmlTest, FileThatCannotBeOpenedIsReported) {
+    const std::string blockers[] = {Target() + ".tmp", Target()};
+    for (const std::string& blocker : blockers) {
+        ASSERT_EQ(mkdir((tmp.path() + "/out").c_str(), 0777) == 0 || errno == EEXIST, true);
+        ASSERT_EQ(mkdir(blocker.c_str(), 0777), 0);
+        EXPECT_FALSE(FillKml());
+        EXPECT_EQ(Messages::Take(),
+                  (std::vector<std::string>{"Can't open file " + Target() + " for writing!\n"}))
+            << blocker;
+        ASSERT_EQ(rmdir(blocker.c_str()), 0);
+        EXPECT_FALSE(Exists(Target() + ".tmp"));
+    }
+}
+
+TEST_F(FillKmlTest, FailedWriteKeepsThePreviousFile) {
+    for (uint32_t m = 1; m <= 200; ++m) Hear(m, kNow);  // more than one stdio buffer
+    ASSERT_EQ(mkdir((tmp.path() + "/out").c_str(), 0777), 0);
+    WriteFile(Target(), "previous");
+    ASSERT_EQ(symlink("/dev/full", (Target() + ".tmp").c_str()), 0);
+
+    EXPECT_FALSE(FillKml());
+    EXPECT_EQ(Messages::Take(), (std::vector<std::string>{"Can't write file " + Target() + "\n"}));
+    EXPECT_EQ(ReadFile(Target()), "previous");
+    EXPECT_FALSE(Exists(Target() + ".tmp"));
+}
+
+TEST_F(FillKmlTest, ExportPurgesVesselsNotHeardRecently) {
+    Hear(1, kNow - 901);
+    Hear(2, kNow - 10);
+    Hear(3, kNow - 5000);
+    ASSERT_TRUE(FillKml());
+    const std::string doc = ReadFile(Target());
+    EXPECT_EQ(doc.find("<name>1</name>"), std::string::npos);
+    EXPECT_NE(doc.find("<name>2</name>"), std::string::npos);
+    EXPECT_EQ(doc.find("<name>3</name>"), std::string::npos);
+    ASSERT_EQ(snapshot.size(), 1u);
+    EXPECT_EQ(snapshot.front().mmsi, 2u);
+}
+
+TEST_F(FillKmlTest, KmzExport) {
+    useKmz = true;
+    Hear(1, kNow);
+    const std::string kmz = tmp.path() + "/out/aisBrinecastSnapshot.kmz";
+    std::string probe;
+    if (PackKmz("<kml/>", probe) == KmzStatus::NotAvailable) {
+        // Without the archive writer: no file, and one note however many exports.
+        EXPECT_FALSE(FillKml());
+        EXPECT_FALSE(FillKml());
+        EXPECT_EQ(Messages::Take().size(), 1u);
+        EXPECT_FALSE(Exists(kmz));
+    } else {
+        ASSERT_TRUE(FillKml());
+        EXPECT_EQ(ReadFile(kmz).compare(0, 4, "PK\x03\x04"), 0);
+        EXPECT_TRUE(Messages::Take().empty());
+    }
+    EXPECT_FALSE(Exists(Target()));
+}
+
+}  // namespace

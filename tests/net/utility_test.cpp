@@ -1,0 +1,130 @@
+#include "net/Utility.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+// External linkage and no inlining, so that the exported symbol shows up in
+// the stack text.
+namespace stacktest {
+__attribute__((noinline)) std::string TakeStack() {
+    std::string s = Utility::Stack();
+    asm volatile("" ::: "memory");
+    return s;
+}
+}  // namespace stacktest
+
+namespace {
+
+std::string dotted(const sockaddr_in& sa) {
+    char buf[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf);
+    return buf;
+}
+
+TEST(Utility, IsIpv4) {
+    struct Case {
+        const char* text;
+        bool expect;
+    } cases[] = {{"10.0.0.1", true},  {"...", true},     {"999.1.1.1", true}, {"10.0.0", false},
+                 {"", false},         {"10.0.0.1a", false}, {"10.1", false},   {"1.2.3.4.", false}};
+    for (const Case& c : cases) EXPECT_EQ(c.expect, Utility::isipv4(c.text)) << '"' << c.text << '"';
+}
+
+TEST(Utility, U2ip) {
+    struct Case {
+        const char* host;
+        int flags;
+        bool ok;
+        const char* address;
+    } cases[] = {
+        {"256.1.1.1", 0, true, "0.1.1.1"},            // numeric: modulo 256, no look-up
+        {"1.2.3", AI_NUMERICHOST, true, "1.2.3.0"},   // missing numbers count 0
+        {"...", AI_NUMERICHOST, true, "0.0.0.0"},
+        {"127.0.0.1", 0, true, "127.0.0.1"},
+        {"localhost", 0, true, "127.0.0.1"},
+        {"no..such", 0, false, "0.0.0.0"},
+    };
+    for (const Case& c : cases) {
+        sockaddr_in sa;
+        sa.sin_port = 77;
+        EXPECT_EQ(c.ok, Utility::u2ip(c.host, sa, c.flags)) << c.host;
+        EXPECT_EQ(AF_INET, sa.sin_family) << c.host;
+        EXPECT_EQ(0, sa.sin_port) << c.host;
+        EXPECT_EQ(c.address, dotted(sa)) << c.host;
+    }
+}
+
+TEST(Utility, U2ipToNumberSetsZeroOnFailure) {
+    unsigned long a = 12345;
+    EXPECT_FALSE(Utility::u2ip("no..such", a));
+    EXPECT_EQ(0u, a);
+    EXPECT_TRUE(Utility::u2ip("10.0.0.1", a));
+    EXPECT_EQ(inet_addr("10.0.0.1"), a);
+}
+
+TEST(Utility, NumberAndAddressTexts) {
+    EXPECT_EQ("-42", Utility::l2string(-42));
+    EXPECT_EQ("0", Utility::l2string(0));
+    std::string text;
+    Utility::l2ip(inet_addr("192.168.1.20"), text);
+    EXPECT_EQ("192.168.1.20", text);
+    in_addr a;
+    a.s_addr = inet_addr("10.9.8.7");
+    Utility::l2ip(a, text);
+    EXPECT_EQ("10.9.8.7", text);
+}
+
+TEST(Utility, Reverse) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = inet_addr("127.0.0.1");
+    std::string host = "x";
+    std::string service = "y";
+    EXPECT_TRUE(Utility::reverse(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, service, NI_NUMERICHOST));
+    EXPECT_EQ("127.0.0.1", host);
+    EXPECT_EQ("", service);
+    EXPECT_TRUE(Utility::reverse(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, 0));
+    EXPECT_EQ("localhost", host);
+
+    sockaddr_in other = sa;
+    other.sin_family = AF_UNIX;
+    EXPECT_FALSE(Utility::reverse(reinterpret_cast<sockaddr*>(&other), sizeof other, host, NI_NUMERICHOST));
+    EXPECT_EQ("", host);
+}
+
+TEST(Utility, StackDemanglesFrameNames) {
+    std::string stack = stacktest::TakeStack();
+    ASSERT_FALSE(stack.empty());
+    EXPECT_EQ('\n', stack.back());
+    EXPECT_NE(std::string::npos, stack.find("stacktest::TakeStack")) << stack;
+    EXPECT_EQ(std::string::npos, stack.find("_ZN9stacktest")) << stack;
+}
+
+TEST(Utility, SleepWaitsAtLeastTheTime) {
+    auto t0 = std::chrono::steady_clock::now();
+    Utility::Sleep(30);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(ms, 29);
+    EXPECT_LT(ms, 1000);
+    Utility::Sleep(-5);  // nothing to wait for
+}
+
+time_t fixedClock() { return 4242; }
+
+TEST(Utility, ClockCanBeReplaced) {
+    Utility::SetClock(&fixedClock);
+    EXPECT_EQ(4242, Utility::Now());
+    Utility::SetClock(nullptr);
+    EXPECT_LE(std::abs(Utility::Now() - time(nullptr)), 1);
+    timeval tv{};
+    EXPECT_EQ(0, Utility::GetTime(&tv));
+    EXPECT_GT(tv.tv_sec, 0);
+}
+
+}  // namespace
