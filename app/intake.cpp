@@ -46,7 +46,8 @@ void sendMessage(char* line) {
 
     if (c == 1) {
         // A whole message in one sentence; a pending one is left untouched.
-        std::string text = std::string(line) + "\r\n";
+        static std::string text;
+        text.assign(line).append("\r\n");
         ProcessMessage(&text[0]);
         return;
     }
@@ -85,13 +86,14 @@ void processLine(const char* line) {
         if (params.debug) std::fprintf(stderr, "%-10s %s\n", "CRC failed", line);
         return;
     }
+    static std::string work;  // reused: no allocation per line
     if (checkVDM(line)) {
-        std::string copy(line);
-        sendMessage(&copy[0]);
+        work.assign(line);
+        sendMessage(&work[0]);
         return;
     }
-    std::string text = std::string(line) + "\r\n";
-    sendNoneVDM(&text[0]);
+    work.assign(line).append("\r\n");
+    sendNoneVDM(&work[0]);
     if (params.debug) {
         std::fprintf(stderr, "%-10s %s\n", "non VDM OK", line);
     } else if (params.dump) {
@@ -105,7 +107,17 @@ void ReadStandardInput(int fd) {
     std::string line;
     bool overlong = false;  // the current line passed kMaxInputLine: drop it whole
     auto finish = [&]() {
-        if (!overlong) processLine(trim(line).c_str());
+        if (!overlong) {
+            // trim() in place, without a copy per line.
+            static const char kBlanks[] = " \f\n\r\t";
+            const size_t first = line.find_first_not_of(kBlanks);
+            if (first == std::string::npos) {
+                processLine("");
+            } else {
+                line.resize(line.find_last_not_of(kBlanks) + 1);
+                processLine(line.c_str() + first);
+            }
+        }
         line.clear();
         overlong = false;
     };

@@ -11,23 +11,23 @@ public:
     template <typename F>
     void Feed(const char* text, size_t length, F&& onLine) {
         buffer_.append(text, length);
-        size_t start = 0;
-        for (;;) {
-            const size_t sep = buffer_.find_first_of(kSeparators, start);
-            if (sep == std::string::npos) break;
-            if (sep > start) {
-                buffer_[sep] = '\0';
-                onLine(buffer_.c_str() + start);
+        char* const begin = &buffer_[0];
+        char* const end = begin + buffer_.size();
+        char* start = begin;
+        for (char* p = begin; p < end; ++p) {
+            if (*p != '\t' && *p != '\r' && *p != '\n') continue;
+            if (p > start) {
+                *p = '\0';
+                onLine(static_cast<const char*>(start));
             }
-            start = sep + 1;
+            start = p + 1;
         }
-        buffer_.erase(0, start);
+        buffer_.erase(0, static_cast<size_t>(start - begin));
     }
 
     size_t Pending() const { return buffer_.size(); }
     void Clear() { buffer_.clear(); }
 
 private:
-    static constexpr const char* kSeparators = "\t\r\n";
     std::string buffer_;
 };

@@ -84,7 +84,13 @@ void RunTcpClient(const NetLoopControl& control) {
             socket = new tcpSock(handler, state, ++generation);
             socket->SetDeleteByHandler(true);
             if (params.debug) std::fprintf(stderr, "%s %s:%u\n", "Connecting to", params.host, port);
-            socket->Open(params.host, port);
+            try {
+                socket->Open(params.host, port);
+            } catch (const Exception&) {
+                // No descriptor to be had (out of descriptors): the socket is
+                // marked for closing, the handler frees it, and the wait for
+                // the reconnect follows as after any failed attempt.
+            }
             handler.Add(socket);
             handler.Select(1, 0);
         } else if (!state.connected) {

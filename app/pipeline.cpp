@@ -3,14 +3,13 @@
 #include "ais/ais_parser.h"
 #include "app/brinecast.h"
 #include "app/clock.h"
+#include "app/dup_window.h"
 #include "app/options.h"
 #include "export/export_thread.h"
 #include "export/snapshot.h"
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <unordered_set>
 
 AISParser* Parser = nullptr;
 
@@ -18,18 +17,10 @@ std::string tempBuffer;
 std::string toSend;
 std::string toDump;
 
-struct NMEABE {
-    time_t time;
-    uint32_t crc;
-};
-
-// Newest first; the set indexes the same keys so a look-up costs O(1).
-static std::deque<NMEABE> DupBuffer;
-static std::unordered_set<uint32_t> DupIndex;
+// Messages first seen in the last ten seconds.
+static DupWindow DupBuffer(10);
 
 namespace {
-
-constexpr uint64_t kDupWindowSeconds = 10;
 
 void dispatch(int type) {
     const AISParser& p = *Parser;
@@ -65,19 +56,20 @@ void discardMessage() {
 
 }  // namespace
 
-bool nodup(unsigned crc) {
-    const time_t now = Now();
-    // An entry stamped in the future has a huge unsigned age: it counts as old.
-    while (!DupBuffer.empty() &&
-           static_cast<uint64_t>(now - DupBuffer.back().time) > kDupWindowSeconds) {
-        DupIndex.erase(DupBuffer.back().crc);
-        DupBuffer.pop_back();
+uint64_t MessageKey(const AISParser& parser) {
+    // The payload CRC alone lets distinct messages collide once the window
+    // holds many thousands: a second, independent hash of the same bits and
+    // their length makes the key 64 bits wide.
+    uint32_t h = 2166136261u ^ parser.bitLength;
+    const uint32_t n = (parser.bitLength + 7) / 8;
+    for (uint32_t i = 0; i < n && i < sizeof parser.bits; ++i) {
+        h ^= parser.bits[i];
+        h *= 16777619u;
     }
-    if (DupIndex.count(crc)) return false;
-    DupBuffer.push_front({now, crc});
-    DupIndex.insert(crc);
-    return true;
+    return (static_cast<uint64_t>(parser.CRC32()) << 32) | h;
 }
+
+bool nodup(uint64_t key) { return DupBuffer.Admit(key, Now()); }
 
 void parseNMEA(char* line) {
     toSend += line;
@@ -88,8 +80,10 @@ void parseNMEA(char* line) {
     }
     if (Parser->Assemble(line) == 0) return;
 
+    const uint64_t key = MessageKey(*Parser);
+    DupBuffer.Prefetch(key);  // decoding hides the table's cache miss
     const int type = Parser->Parse();
-    if (nodup(Parser->CRC32())) {
+    if (nodup(key)) {
         if (params.debug) {
             std::fprintf(stderr, "(%02u) %-10s %s", static_cast<unsigned>(type), "OK", toDump.c_str());
         } else if (params.dump) {
@@ -105,16 +99,19 @@ void parseNMEA(char* line) {
 }
 
 void ProcessMessage(char* text) {
-    static const char kSeparators[] = "\t\r\n";
+    auto separator = [](char c) { return c == '\t' || c == '\r' || c == '\n'; };
     tempBuffer = text;
-    size_t start = 0;
+    char* p = &tempBuffer[0];
+    char* const end = p + tempBuffer.size();
     for (;;) {
-        const size_t sep = tempBuffer.find_first_of(kSeparators, start);
-        if (sep == std::string::npos) break;
-        tempBuffer[sep] = '\0';
-        parseNMEA(&tempBuffer[start]);
-        start = tempBuffer.find_first_not_of(kSeparators, sep + 1);
-        if (start == std::string::npos) break;
+        char* sep = p;
+        while (sep < end && !separator(*sep)) ++sep;
+        if (sep == end) break;  // a last piece without separator is not handled
+        *sep = '\0';
+        parseNMEA(p);
+        p = sep + 1;
+        while (p < end && separator(*p)) ++p;
+        if (p == end) break;
     }
     tempBuffer.clear();
 
@@ -131,12 +128,11 @@ void sendNoneVDM(char* text) {
 }
 
 void ResetPipeline() {
-    DupBuffer.clear();
-    DupIndex.clear();
+    DupBuffer.Clear();
     tempBuffer.clear();
     toSend.clear();
     toDump.clear();
     if (Parser) Parser->Clear();
 }
 
-size_t DupWindowSize() { return DupBuffer.size(); }
+size_t DupWindowSize() { return DupBuffer.Live(Now()); }

@@ -18,9 +18,13 @@ void ProcessMessage(char* text);
 // Handles one sentence of the message in progress.
 void parseNMEA(char* line);
 
-// True when `crc` is new within the ten-second window (and records it),
+// The duplicate key of the message the parser holds: its payload CRC-32 in
+// the high half, a second hash of the same bits in the low half.
+uint64_t MessageKey(const AISParser& parser);
+
+// True when `key` is new within the ten-second window (and records it),
 // false for a duplicate. The window counts from the first sighting.
-bool nodup(unsigned crc);
+bool nodup(uint64_t key);
 
 // Forwards a non-"VDM" sentence (with "\r\n") unless -v is set.
 void sendNoneVDM(char* text);
@@ -28,5 +32,5 @@ void sendNoneVDM(char* text);
 // Empties the duplicate window and the texts in progress (tests).
 void ResetPipeline();
 
-// Number of entries in the duplicate window.
+// Number of entries in the duplicate window now.
 size_t DupWindowSize();

@@ -14,7 +14,6 @@
 namespace {
 
 std::atomic<time_t (*)()> clockSource{nullptr};
-std::atomic<bool> kmzNoticeGiven{false};
 
 time_t exportNow() {
     time_t (*source)() = clockSource;
@@ -25,8 +24,6 @@ time_t exportNow() {
 
 void SetExportClock(time_t (*source)()) { clockSource = source; }
 
-void ResetKmzNotice() { kmzNoticeGiven = false; }
-
 bool FillKml() {
     std::string content = BuildKml(CopySnapshotForExport(exportNow()), imagesUrlDir);
 
@@ -35,11 +32,6 @@ bool FillKml() {
         switch (PackKmz(content, archive)) {
             case KmzStatus::Packed:
                 break;
-            case KmzStatus::NotAvailable:
-                if (!kmzNoticeGiven.exchange(true)) {
-                    ExportReport("KMZ output is not available in this build; no file written (-z no writes KML)\n");
-                }
-                return false;
             case KmzStatus::Failed:
                 return false;
         }

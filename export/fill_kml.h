@@ -8,13 +8,10 @@
 
 // Runs one export; true when the export file was written. The snapshot lock
 // is held only to purge and copy the list. Failures are reported through the
-// export reporter and end only this export; a KMZ export while KMZ output is
-// not available writes nothing and says so once per process.
+// export reporter and end only this export; a failure inside the ZIP
+// library writes nothing and leaves the previous file in place.
 bool FillKml();
 
 // The clock the export purges by; nullptr restores the system clock. The
 // program installs its own clock, the one that stamps the vessels.
 void SetExportClock(time_t (*source)());
-
-// Lets the next unavailable-KMZ export report again (tests).
-void ResetKmzNotice();

@@ -7,7 +7,6 @@
 
 enum class KmzStatus {
     Packed,        // `archive` holds the complete archive
-    NotAvailable,  // this build cannot make KMZ archives; `archive` is empty
     Failed,        // the ZIP library failed; `archive` is empty
 };
 

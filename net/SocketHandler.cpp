@@ -264,6 +264,12 @@ Socket* SocketHandler::Find(const Entry& e) const {
     return it->second;
 }
 
+bool SocketHandler::Dropped(unsigned long uid) const {
+    for (const Erase& e : m_fds_erase)
+        if (e.dropped && e.uid == uid) return true;
+    return false;
+}
+
 bool SocketHandler::IsMapped(const Socket* p) const {
     for (const auto& kv : m_sockets)
         if (kv.second == p) return true;
@@ -440,7 +446,7 @@ void SocketHandler::DeleteSocket(Socket* p) {
         p->SetErasedByHandler();
         owned = p;
     }
-    m_fds_erase.push_back({p->UniqueIdentifier(), owned});
+    m_fds_erase.push_back({p->UniqueIdentifier(), owned, true});
     p->OnDelete();  // an application socket may be gone after this
 }
 
@@ -448,7 +454,7 @@ void SocketHandler::CheckCallOnConnect() {
     m_b_check_callonconnect = false;
     for (const Entry& e : Snapshot()) {
         Socket* p = Find(e);
-        if (p == nullptr || !p->CallOnConnect()) continue;
+        if (p == nullptr || !p->CallOnConnect() || Dropped(e.uid)) continue;
         p->SetConnected(true);
         if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) {
             if (tcp->GetOutputLength() != 0) {
@@ -472,7 +478,7 @@ void SocketHandler::CheckTimeout(time_t now) {
     m_b_check_timeout = false;
     for (const Entry& e : Snapshot()) {
         Socket* p = Find(e);
-        if (p == nullptr || !p->CheckTimeout()) continue;
+        if (p == nullptr || !p->CheckTimeout() || Dropped(e.uid)) continue;
         m_b_check_timeout = true;
         if (!p->Timeout(now)) continue;
         p->SetTimeout(0);
@@ -490,7 +496,7 @@ void SocketHandler::CheckRetry() {
     m_b_check_retry = false;
     for (const Entry& e : Snapshot()) {
         Socket* p = Find(e);
-        if (p == nullptr || !p->RetryClientConnect()) continue;
+        if (p == nullptr || !p->RetryClientConnect() || Dropped(e.uid)) continue;
         m_b_check_retry = true;
         p->SetRetryClientConnect(false);
         p->Close();
@@ -504,7 +510,7 @@ void SocketHandler::CheckRetry() {
         // Rejoins under its new descriptor next turn; the old entry goes at
         // the end of this one.
         Add(p);
-        m_fds_erase.push_back({e.uid, nullptr});
+        m_fds_erase.push_back({e.uid, nullptr, false});
     }
 }
 
@@ -512,7 +518,7 @@ void SocketHandler::CheckClose() {
     m_b_check_close = false;
     for (const Entry& e : Snapshot()) {
         Socket* p = Find(e);
-        if (p == nullptr || !p->CloseAndDelete()) continue;
+        if (p == nullptr || !p->CloseAndDelete() || Dropped(e.uid)) continue;
         m_b_check_close = true;
         TcpSocket* tcp = dynamic_cast<TcpSocket*>(p);
         if (p->Lost() && !(tcp != nullptr && tcp->Reconnect())) {
@@ -557,7 +563,7 @@ void SocketHandler::CheckClose() {
                 LogError(p, "Reconnect", 0, "no address", loglevel_error);
             tcp->ResetConnectionRetries();
             Add(p);
-            m_fds_erase.push_back({e.uid, nullptr});
+            m_fds_erase.push_back({e.uid, nullptr, false});
             continue;
         }
         if (tcp->IsConnected() && tcp->GetOutputLength() != 0)

@@ -122,6 +122,7 @@ private:
     struct Erase {
         unsigned long uid;
         Socket* owned;  // set when the handler frees the socket
+        bool dropped;   // by DeleteSocket: OnDelete has been called
     };
     struct Entry {
         int fd;
@@ -133,6 +134,8 @@ private:
     // The mapped socket of a snapshot entry, or null when it has gone.
     Socket* Find(const Entry& e) const;
     bool IsMapped(const Socket* p) const;
+    // Dropped in this turn: no check touches it again (OnDelete is its last event).
+    bool Dropped(unsigned long uid) const;
     bool SetsAllowed(Socket* p);
     // A socket whose descriptor number another mapped socket now holds lets
     // go of it, so that freeing it closes nothing.

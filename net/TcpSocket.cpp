@@ -1,16 +1,13 @@
-// TcpSocket: construction, plain state and settings are complete.
-//
-// NOT DONE YET: connecting (Open), sending (SendBuf, Sendf, the output
-// queue), receiving (OnRead, the line splitter, the input ring) and the
-// graceful part of Close. Until then every connect attempt fails through the
-// normal failure path (logged, close-and-delete set, false returned, no
-// descriptor made), every send is logged and dropped, and nothing is ever
-// received.
+// TcpSocket: construction, the non-blocking connect with its time-out and
+// retry rule, the graceful close and the settings. Output is in
+// TcpSocketOutput.cpp, input in TcpSocketInput.cpp.
 
 #include "net/TcpSocket.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -19,36 +16,9 @@
 #include "net/Utility.h"
 
 namespace {
-const char kNotDone[] = "TcpSocket not done yet";
-}
-
-// --- Input ring: storage only so far ---
-
-TcpSocket::CircularBuffer::CircularBuffer(size_t capacity)
-    : m_storage(new char[2 * capacity + 1]), m_max(capacity) {}
-
-TcpSocket::CircularBuffer::~CircularBuffer() = default;
-
-bool TcpSocket::CircularBuffer::Write(const char*, size_t) { return false; }  // not done yet
-bool TcpSocket::CircularBuffer::Read(char*, size_t) { return false; }         // not done yet
-bool TcpSocket::CircularBuffer::Remove(size_t n) { return Read(nullptr, n); }
-std::string TcpSocket::CircularBuffer::ReadString(size_t) { return std::string(); }  // not done yet
-size_t TcpSocket::CircularBuffer::GetLength() const { return m_q; }
-const char* TcpSocket::CircularBuffer::GetStart() const { return m_storage.get() + m_b; }
-size_t TcpSocket::CircularBuffer::GetL() const { return m_b + m_q > m_max ? m_max - m_b : m_q; }
-size_t TcpSocket::CircularBuffer::Space() const { return m_max - m_q; }
-
-size_t TcpSocket::CircularBuffer::ByteCounter(bool clear) {
-    size_t n = m_count;
-    if (clear) m_count = 0;
-    return n;
-}
-
-void TcpSocket::OUTPUT::Add(const char* buf, size_t n) {
-    memcpy(_buf + _t, buf, n);
-    _t += n;
-    _q += n;
-}
+// A retry is allowed under the limit: -1 without end, 0 never, n at most n.
+bool retryAllowed(int limit, int made) { return limit == -1 || (limit != 0 && made < limit); }
+}  // namespace
 
 // --- Construction ---
 
@@ -62,14 +32,19 @@ TcpSocket::TcpSocket(ISocketHandler& handler, size_t isize, size_t)
 
 TcpSocket::~TcpSocket() = default;
 
-// --- Connecting: not done yet ---
+// --- Connecting ---
 
 bool TcpSocket::Open(const std::string& host, unsigned short port) {
-    Ipv4Address address(host, port);
-    if (!address.IsValid()) {
+    if (Handler().ResolverEnabled() && !Utility::isipv4(host)) {
+        m_resolver_id = Resolve(host, port);
+        return true;
+    }
+    unsigned long ip = 0;
+    if (!Utility::u2ip(host, ip)) {
         SetCloseAndDelete();
         return false;
     }
+    Ipv4Address address(ip, port);
     Ipv4Address bind_address(static_cast<unsigned short>(0));
     return Open(address, bind_address, false);
 }
@@ -84,82 +59,137 @@ bool TcpSocket::Open(SocketAddress& address, bool skip_socks) {
     return Open(address, bind_address, skip_socks);
 }
 
-bool TcpSocket::Open(SocketAddress&, SocketAddress&, bool) {
-    Handler().LogError(this, "Open", 0, kNotDone, loglevel_fatal);
+bool TcpSocket::Open(SocketAddress& address, SocketAddress& bind_address, bool) {
+    if (!address.IsValid()) {
+        Handler().LogError(this, "Open", 0, "Invalid SocketAddress", loglevel_fatal);
+        SetCloseAndDelete();
+        return false;
+    }
+    if (Handler().GetCount() >= Handler().MaxCount()) {
+        Handler().LogError(this, "Open", 0, "no space left for more sockets", loglevel_fatal);
+        SetCloseAndDelete();
+        return false;
+    }
+    SetConnecting(false);
+    // A new connection starts clean: nothing of the last one's input, line
+    // ends or shutdown carries over.
+    m_connect_error = 0;
+    m_loss_reported = false;
+    ResetLine();
+    SetShutdown(0);
+
+    int s = CreateSocket(address.GetFamily(), SOCK_STREAM, "tcp");
+    if (s == -1) return false;
+    if (!SetNonblocking(true, s)) {
+        SetCloseAndDelete();
+        close(s);
+        return false;
+    }
+    SetClientRemoteAddress(address);  // kept for retries and reconnects
+    if (bind_address.GetPort() != 0) (void)bind(s, bind_address, bind_address);
+
+    int n = connect(s, address, address);
+    int err = n == -1 ? errno : 0;  // before anything else can change errno
+    SetRemoteAddress(address);
+
+    if (n == 0) {
+        Attach(s);
+        SetCallOnConnect();
+        return true;
+    }
+    if (err == EINPROGRESS) {
+        Attach(s);
+        SetConnecting();
+        return true;
+    }
+    if (Reconnect()) {
+        Handler().LogError(this, "connect: failed, reconnect pending", err, strerror(err), loglevel_info);
+        m_connect_error = err;
+        Attach(s);
+        SetConnecting();
+        return true;
+    }
+    Handler().LogError(this, "connect: failed", err, strerror(err), loglevel_fatal);
     SetCloseAndDelete();
+    close(s);
     return false;
 }
 
-void TcpSocket::OnConnectTimeout() {}  // not done yet
-
-void TcpSocket::OnResolved(int id, unsigned long, unsigned short) {
-    Handler().LogError(this, "OnResolved", id, kNotDone, loglevel_fatal);
-    SetCloseAndDelete();
+void TcpSocket::OnWrite() {
+    if (!Connecting()) {
+        SendFromOutputBuffer();
+        return;
+    }
+    // The error of a connect that failed at once wins: SO_ERROR may be 0 by now.
+    int err = SoError();
+    if (m_connect_error != 0) err = m_connect_error;
+    if (err != 0) {
+        Handler().LogError(this, "tcp: connect failed", err, strerror(err), loglevel_fatal);
+        Handler().ISocketHandler_Mod(this, false, false);
+        // With a retry left the socket stays connecting; its time-out retries.
+        if (retryAllowed(GetConnectionRetry(), GetConnectionRetries())) return;
+        SetConnecting(false);
+        SetCloseAndDelete();
+        OnConnectFailed();
+        return;
+    }
+    Handler().ISocketHandler_Mod(this, !IsDisableRead(), false);
+    SetConnecting(false);
+    SetCallOnConnect();
 }
 
-// --- Output: not done yet ---
+void TcpSocket::OnConnectTimeout() {
+    Handler().LogError(this, "connect", -1, "connect timeout", loglevel_fatal);
+    if (retryAllowed(GetConnectionRetry(), GetConnectionRetries())) {
+        IncreaseConnectionRetries();
+        if (OnConnectRetry()) {
+            SetRetryClientConnect();
+            return;
+        }
+    }
+    SetCloseAndDelete();
+    OnConnectFailed();
+    SetConnecting(false);
+}
+
+void TcpSocket::OnResolved(int id, unsigned long address, unsigned short port) {
+    if (id != m_resolver_id) {
+        Handler().LogError(this, "OnResolved", id, "Resolver returned wrong job id", loglevel_fatal);
+        SetCloseAndDelete();
+        return;
+    }
+    if (address == 0 || port == 0) {
+        Handler().LogError(this, "OnResolved", 0, "Resolver failed", loglevel_fatal);
+        SetCloseAndDelete();
+        return;
+    }
+    Ipv4Address remote(address, port);
+    Ipv4Address local(static_cast<unsigned short>(0));
+    if (Open(remote, local, false) && !Handler().Valid(this)) Handler().Add(this);
+}
+
+// --- Closing ---
 
 int TcpSocket::Close() {
     if (GetSocket() == -1) {
         Handler().LogError(this, "Socket::Close", 0, "file descriptor invalid", loglevel_warning);
         return 0;
     }
-    // Shutdown of the write side and the last read are not done yet.
+    SetNonblocking(true);
+    if (!Lost() && IsConnected() && !(GetShutdown() & SHUT_WR)) {
+        if (shutdown(GetSocket(), SHUT_WR) == -1) {
+            int err = errno;
+            Handler().LogError(this, "shutdown", err, strerror(err), loglevel_error);
+        }
+    }
+    if (!Lost()) {
+        // One last look: what still arrives is discarded.
+        char tmp[1000];
+        ssize_t n = recv(GetSocket(), tmp, sizeof tmp, 0);
+        if (n > 0) Handler().LogError(this, "read() after shutdown", static_cast<int>(n), "bytes read", loglevel_warning);
+    }
     return Socket::Close();
 }
-
-void TcpSocket::SendBuf(const char*, size_t len, int) {
-    Handler().LogError(this, "SendBuf", static_cast<int>(len), kNotDone, loglevel_warning);
-}
-
-void TcpSocket::Send(const std::string& text, int flags) { SendBuf(text.data(), text.size(), flags); }
-
-void TcpSocket::Sendf(const char*, ...) { Handler().LogError(this, "Sendf", 0, kNotDone, loglevel_warning); }
-
-void TcpSocket::OnWrite() {}  // not done yet
-
-int TcpSocket::TryWrite(const char*, size_t) { return 0; }  // not done yet
-void TcpSocket::Buffer(const char*, size_t) {}               // not done yet
-void TcpSocket::SendFromOutputBuffer() {}                    // not done yet
-
-uint64_t TcpSocket::GetBytesSent(bool clear) {
-    uint64_t n = m_bytes_sent;
-    if (clear) m_bytes_sent = 0;
-    return n;
-}
-
-uint64_t TcpSocket::GetBytesReceived(bool clear) {
-    uint64_t n = m_bytes_received;
-    if (clear) m_bytes_received = 0;
-    return n;
-}
-
-size_t TcpSocket::GetOutputLength() const { return m_output_length; }
-void TcpSocket::SetTransferLimit(size_t bytes) { m_transfer_limit = bytes; }
-void TcpSocket::OnWriteComplete() {}
-void TcpSocket::OnTransferLimit() {}
-
-// --- Input: not done yet ---
-
-void TcpSocket::OnRead() {}                  // not done yet
-void TcpSocket::OnRead(char*, size_t) {}     // not done yet
-void TcpSocket::OnLine(const std::string&) {}
-void TcpSocket::OnRawData(const char*, size_t) {}
-
-void TcpSocket::SetLineProtocol(bool x) {
-    StreamSocket::SetLineProtocol(x);
-    DisableInputBuffer(x);
-}
-
-void TcpSocket::DisableInputBuffer(bool x) { m_b_input_buffer_disabled = x; }
-size_t TcpSocket::GetInputLength() const { return ibuf.GetLength(); }
-
-size_t TcpSocket::ReadInput(char* buf, size_t max) {
-    size_t n = max < GetInputLength() ? max : GetInputLength();
-    return ibuf.Read(buf, n) ? n : 0;
-}
-
-std::string TcpSocket::GetLine() const { return std::string(m_line.data(), m_line_ptr); }
 
 // --- Settings ---
 
@@ -183,4 +213,16 @@ bool TcpSocket::SetTcpNodelay(bool x) {
         return false;
     }
     return true;
+}
+
+uint64_t TcpSocket::GetBytesSent(bool clear) {
+    uint64_t n = m_bytes_sent;
+    if (clear) m_bytes_sent = 0;
+    return n;
+}
+
+uint64_t TcpSocket::GetBytesReceived(bool clear) {
+    uint64_t n = m_bytes_received;
+    if (clear) m_bytes_received = 0;
+    return n;
 }

@@ -4,8 +4,11 @@
 // delivered as lines (line mode: CR, LF, CR LF or LF CR end a line of at most
 // MaxTcpLineSize() - 1 bytes) or as raw blocks kept in an input ring.
 //
-// Only the declarations and the plain state are complete so far; connecting,
-// sending and receiving are not done yet (see TcpSocket.cpp).
+// A line that would reach MaxTcpLineSize() is never delivered, not even in
+// part: the connection is closed and input up to the next line end is
+// dropped. A receive that would block or was interrupted is not a lost
+// connection. The output queue has no bound of its own: a sender that may
+// outpace its peer watches GetOutputLength() or sets a transfer limit.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +45,7 @@ public:
         size_t m_max;
         size_t m_q = 0;      // bytes held
         size_t m_b = 0;      // read offset
-        [[maybe_unused]] size_t m_t = 0;  // write offset (used once Write is done)
+        size_t m_t = 0;      // write offset
         size_t m_count = 0;  // bytes written
     };
 
@@ -74,13 +77,21 @@ public:
     ~TcpSocket() override;
 
     // --- Connecting: the outcome arrives as OnConnect or OnConnectFailed.
+    // False (and close-and-delete set, no descriptor kept) when the host
+    // doesn't resolve, the handler is full or connect() fails at once without
+    // reconnect; then OnConnectFailed never comes. Throws Exception when no
+    // descriptor can be made. A new connection starts with no partial line.
     bool Open(const std::string& host, unsigned short port);
     bool Open(unsigned long ip, unsigned short port, bool skip_socks = false);
     bool Open(SocketAddress& address, bool skip_socks = false);
     bool Open(SocketAddress& address, SocketAddress& bind_address, bool skip_socks = false);
 
     // --- Overridden slots, in slot order
+    // Shuts the write side of a live connection first.
     int Close() override;
+    // Sent at once while nothing waits, else queued behind what waits; output
+    // made while connecting goes out before OnConnect. Dropped (and logged)
+    // on a socket without connection or marked for closing.
     void SendBuf(const char* buf, size_t len, int flags = 0) override;
     void Send(const std::string& text, int flags = 0) override;
     uint64_t GetBytesSent(bool clear = false) override;
@@ -113,36 +124,48 @@ public:
     bool SetTcpNodelay(bool x = true);
 
     // --- Input
-    void OnRead(char* buf, size_t n);  // one received block to the splitter or OnRawData
+    // One received block to the splitter or OnRawData; `buf` must have room
+    // for one more byte (the splitter terminates it).
+    void OnRead(char* buf, size_t n);
     void DisableInputBuffer(bool x = true);
     size_t GetInputLength() const;
     size_t ReadInput(char* buf, size_t max);
     std::string GetLine() const;  // the current line received so far
 
 protected:
+    // Bytes the kernel took; 0 when it would block or the send failed (the
+    // socket is then lost and closing).
     int TryWrite(const char* buf, size_t len);
     void Buffer(const char* buf, size_t len);
     void SendFromOutputBuffer();
 
 private:
+    void ResetLine();
+    // Appends to the current line; false (logged, closing) when the line
+    // would reach MaxTcpLineSize().
+    bool AppendToLine(const char* p, size_t n);
+
     static constexpr size_t TCP_BUFSIZE_READ = 16400;
 
     CircularBuffer ibuf;
     bool m_b_input_buffer_disabled = false;
     uint64_t m_bytes_sent = 0;
     uint64_t m_bytes_received = 0;
-    // [[maybe_unused]]: the line splitter, output queue and resolver that use
-    // these are not done yet.
-    [[maybe_unused]] bool m_skip_c = false;  // a line end ended the last read
-    [[maybe_unused]] char m_c = 0;           // that line-end byte
+    bool m_skip_c = false;  // a line end ended the last read
+    char m_c = 0;           // that line-end byte
     std::vector<char> m_line;
     size_t m_line_ptr = 0;
+    bool m_line_overflow = false;  // dropping an over-long line up to its end
     std::unique_ptr<char[]> m_buf;  // TCP_BUFSIZE_READ + 1
     std::list<std::unique_ptr<OUTPUT>> m_obuf;
-    [[maybe_unused]] OUTPUT* m_obuf_top = nullptr;  // newest block of the queue
+    OUTPUT* m_obuf_top = nullptr;  // newest block of the queue
     size_t m_transfer_limit = 0;
     size_t m_output_length = 0;
-    [[maybe_unused]] int m_resolver_id = 0;  // pending asynchronous look-up
+    int m_resolver_id = 0;  // pending asynchronous look-up
     bool m_b_reconnect = false;
     bool m_b_is_reconnect = false;
+    // The error of a connect that failed at once: the kernel may not keep it
+    // for SO_ERROR, and the socket would then look connected.
+    int m_connect_error = 0;
+    bool m_loss_reported = false;  // OnDisconnect has told of this connection's loss
 };

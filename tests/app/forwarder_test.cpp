@@ -165,7 +165,9 @@ TEST_F(Forwarding, QueueStaysInMostRecentlyUsedOrder) {
     std::vector<uint64_t> seen;
     for (TDSQueue* e = AISBrinecast->dsqHead; e; e = e->next) {
         seen.push_back(e->mmsi - 211000000);
-        if (e->next) EXPECT_EQ(e->next->prev, e);
+        if (e->next) {
+            EXPECT_EQ(e->next->prev, e);
+        }
     }
     EXPECT_EQ(seen, (std::vector<uint64_t>{3, 1, 2}));
     EXPECT_EQ(AISBrinecast->dsqTail->mmsi, 211000002u);

@@ -1,0 +1,55 @@
+#include "app/dup_window.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+
+namespace {
+
+// The plain form of the window: a list newest first, old entries removed
+// from the oldest end, searched from end to end.
+class ListWindow {
+public:
+    bool Admit(uint64_t key, time_t now) {
+        while (!list_.empty() && static_cast<uint64_t>(now - list_.back().second) > 10) list_.pop_back();
+        for (const auto& e : list_)
+            if (e.first == key) return false;
+        list_.push_front({key, now});
+        return true;
+    }
+    size_t Size() const { return list_.size(); }
+
+private:
+    std::deque<std::pair<uint64_t, time_t>> list_;
+};
+
+// Random keys (many repeats) at random, rising times across table growth and
+// rebuilds: the flat window answers as the list does.
+TEST(DupWindow, AgreesWithTheListForm) {
+    std::mt19937_64 rng(11);
+    for (uint64_t keys : {4ull, 300ull, 50000ull}) {
+        DupWindow window(10);
+        ListWindow model;
+        time_t now = 1700000000;
+        for (int step = 0; step < 200000; ++step) {
+            if (rng() % 50 == 0) now += static_cast<time_t>(rng() % 4);
+            const uint64_t key = rng() % keys;
+            ASSERT_EQ(window.Admit(key, now), model.Admit(key, now)) << "step " << step;
+        }
+        EXPECT_EQ(window.Live(now), model.Size());
+    }
+}
+
+TEST(DupWindow, FirstSightingCountsAndFutureStampsAreOld) {
+    DupWindow w(10);
+    const time_t t = 1700000000;
+    EXPECT_TRUE(w.Admit(7, t));
+    EXPECT_FALSE(w.Admit(7, t + 6));   // no renewal at 6 s...
+    EXPECT_FALSE(w.Admit(7, t + 10));
+    EXPECT_TRUE(w.Admit(7, t + 11));   // ...so 11 s after the first it is new
+    EXPECT_TRUE(w.Admit(7, t - 5));    // the clock set back: the stamp is in the future
+    EXPECT_EQ(w.Live(t - 5), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include "zip_test_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+#include <time.h>
+
+#include "ZipBundle.h"
+#include "ZipMemFile.h"
+
+namespace {
+// DOS times are local times: every test and every tool runs in UTC.
+const bool s_utc = [] {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    return true;
+}();
+}  // namespace
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/zip_tests_XXXXXX";
+    const char* dir = mkdtemp(tmpl);
+    if (!dir) throw std::runtime_error("mkdtemp failed");
+    m_path = dir;
+}
+
+TempDir::~TempDir() {
+    std::string cmd = "rm -rf " + Quote(m_path);
+    if (std::system(cmd.c_str()) != 0) {
+        // Nothing more to do; a leftover directory under /tmp is harmless.
+    }
+}
+
+std::string Quote(const std::string& text) {
+    std::string q = "'";
+    for (char c : text) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+ToolResult RunTool(const std::string& command, bool mergeStderr) {
+    ToolResult result;
+    std::string full = mergeStderr ? command + " 2>&1" : command;
+    FILE* p = popen(full.c_str(), "r");
+    if (!p) return result;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.output.append(buf, n);
+    int status = pclose(p);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; i += 4) {
+        unsigned v = gen();
+        for (size_t k = 0; k < 4 && i + k < size; ++k) s[i + k] = char((v >> (8 * k)) & 0xFF);
+    }
+    return s;
+}
+
+std::string KmlLikeText(size_t size) {
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://earth.google.com/kml/2.0\">\n<Document>\n";
+    std::mt19937 gen(7);
+    unsigned n = 0;
+    while (s.size() < size) {
+        unsigned mmsi = 200000000 + gen() % 600000000;
+        char buf[768];
+        std::snprintf(buf, sizeof buf,
+                      "<Placemark>\n<name>VESSEL %u</name>\n<description>MMSI: %u&lt;br&gt;Speed: %u.%u kn&lt;br&gt;"
+                      "Course: %u.%u&lt;br&gt;Status: Under way using engine</description>\n"
+                      "<styleUrl>#ship%u</styleUrl>\n<Point>\n<coordinates>%d.%06u,%d.%06u,0</coordinates>\n"
+                      "</Point>\n</Placemark>\n",
+                      n, mmsi, unsigned(gen() % 30), unsigned(gen() % 10), unsigned(gen() % 360),
+                      unsigned(gen() % 10), unsigned(gen() % 10), int(gen() % 360) - 180, unsigned(gen() % 1000000),
+                      int(gen() % 180) - 90, unsigned(gen() % 1000000));
+        s += buf;
+        ++n;
+    }
+    s += "</Document>\n</kml>\n";
+    return s;
+}
+
+std::string BuildKmz(const std::string& kml) {
+    CZipBundle zip;
+    CZipMemFile memFile(1024);
+    CZipMemFile memAddToZip(1024);
+    memFile.Reset(1024);
+    memAddToZip.Reset(1024);
+    zip.Open(memFile, CZipBundle::zipCreate, false);
+    memAddToZip.Write(kml.data(), unsigned(kml.size()));
+    zip.AddNewFile(memAddToZip, "aisBrinecastSnapshot.kml", 9, 7, 65536);
+    zip.Close(0, false);
+    size_t length = 0;
+    char* image = memFile.TakeBuffer(length);
+    std::string bytes(image, length);
+    free(image);
+    memAddToZip.Close();
+    return bytes;
+}
+
+void ExpectArchiveValid(const std::string& path, bool empty) {
+    ToolResult u = RunTool("unzip -t " + Quote(path));
+    if (empty) {
+        EXPECT_EQ(u.status, 1) << "unzip -t\n" << u.output;
+        EXPECT_NE(u.output.find("zipfile is empty"), std::string::npos) << u.output;
+    } else {
+        EXPECT_EQ(u.status, 0) << "unzip -t\n" << u.output;
+        EXPECT_NE(u.output.find("No errors detected"), std::string::npos) << u.output;
+    }
+    ToolResult py = RunTool("python3 -m zipfile -t " + Quote(path));
+    EXPECT_EQ(py.status, 0) << "python3 zipfile\n" << py.output;
+    EXPECT_EQ(py.output.find("corrupted"), std::string::npos) << py.output;
+    ToolResult z = RunTool("7z t " + Quote(path));
+    EXPECT_EQ(z.status, 0) << "7z t\n" << z.output;
+    EXPECT_EQ(z.output.find("ERROR"), std::string::npos) << z.output;
+}
+
+std::string UnzipEntry(const std::string& archive, const std::string& entry) {
+    ToolResult r = RunTool("unzip -p " + Quote(archive) + " " + Quote(entry) + " 2>/dev/null", false);
+    return r.output;
+}
+
+unsigned U16(const std::string& b, size_t o) {
+    return unsigned((unsigned char)b.at(o)) | unsigned((unsigned char)b.at(o + 1)) << 8;
+}
+
+unsigned U32(const std::string& b, size_t o) { return U16(b, o) | U16(b, o + 2) << 16; }

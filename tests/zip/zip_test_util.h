@@ -1,0 +1,50 @@
+#pragma once
+// Helpers of the zip tests: a temporary directory per test, running the
+// real ZIP tools, and the KMZ packing road of the export.
+#include <gtest/gtest.h>
+
+#include <string>
+
+// A fresh directory under /tmp, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+struct ToolResult {
+    int status = -1;  // exit status, -1 when the tool did not run
+    std::string output;  // standard output and error
+};
+
+// Runs a shell command, capturing its output.
+ToolResult RunTool(const std::string& command, bool mergeStderr = true);
+std::string Quote(const std::string& text);
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Bytes that deflate cannot shrink (a fixed-seed generator).
+std::string RandomBytes(size_t size, unsigned seed = 1);
+// Text shaped like the export's KML document.
+std::string KmlLikeText(size_t size);
+
+// Builds the export's KMZ archive in memory, in the export's order of calls.
+std::string BuildKmz(const std::string& kml);
+
+// Asserts that unzip, python's zipfile and 7z all test the archive clean
+// (unzip only warns about an archive without entries).
+void ExpectArchiveValid(const std::string& path, bool empty = false);
+// The bytes of one entry as unzip gives them back.
+std::string UnzipEntry(const std::string& archive, const std::string& entry);
+
+// Little-endian fields of an archive image.
+unsigned U16(const std::string& bytes, size_t offset);
+unsigned U32(const std::string& bytes, size_t offset);

@@ -1,0 +1,203 @@
+#include "DeflateCompressor.h"
+
+#include <cstring>
+
+#include "ZipCryptograph.h"
+#include "ZipException.h"
+#include "ZipFileHeader.h"
+#include "ZipStorage.h"
+
+namespace ZipLib {
+
+namespace {
+// Sizes and offsets of ZIP records are 32-bit; 0xFFFFFFFF would announce
+// ZIP64, so an entry must stay below it.
+const unsigned long long kMaxEntrySize = 0xFFFFFFFEull;
+}
+
+CDeflateCompressor::CDeflateCompressor(CZipStorage* storage) : CBaseLibCompressor(storage) {
+    std::memset(&m_stream, 0, sizeof m_stream);
+}
+
+CDeflateCompressor::~CDeflateCompressor() {
+    // An entry left open: end the stream unless its blocks are recorded
+    // (the base class frees those).
+    if (m_streamState != streamNone && !m_options.m_bDetectLibMemoryLeaks) {
+        if (m_streamState == streamDeflate) deflateEnd(&m_stream);
+        else inflateEnd(&m_stream);
+    }
+}
+
+void CDeflateCompressor::UpdateOptions(const CZipCompressor::COptions* options) {
+    if (const COptions* mine = dynamic_cast<const COptions*>(options)) m_options = *mine;
+}
+
+int CDeflateCompressor::ConvertInternalError(int code) const {
+    switch (code) {
+    case Z_STREAM_END: return CZipException::streamEnd;
+    case Z_NEED_DICT: return CZipException::needDict;
+    case Z_ERRNO: return CZipException::errNo;
+    case Z_STREAM_ERROR: return CZipException::streamError;
+    case Z_DATA_ERROR: return CZipException::dataError;
+    case Z_MEM_ERROR: return CZipException::memError;
+    case Z_BUF_ERROR: return CZipException::bufError;
+    case Z_VERSION_ERROR: return CZipException::versionError;
+    default: return CZipException::genericError;
+    }
+}
+
+void CDeflateCompressor::InitCompression(int level, CZipFileHeader* file, CZipCryptograph* cryptograph) {
+    CZipCompressor::InitCompression(level, file, cryptograph);
+    std::memset(&m_stream, 0, sizeof m_stream);
+    m_stream.avail_in = 0;
+    m_stream.next_out = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
+    m_stream.avail_out = m_pBuffer.GetSize();
+    m_stream.total_in = 0;
+    m_stream.total_out = 0;
+    if (m_pFile->m_uMethod == methodDeflate) {
+        m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
+        m_stream.zfree = _zipfree;
+        m_stream.opaque = SetOpaque(m_options);
+        int err = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        CheckForError(err);
+        m_streamState = streamDeflate;
+    }
+}
+
+void CDeflateCompressor::Compress(const void* buffer, unsigned size) {
+    if (m_stream.total_in + size > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
+    UpdateFileCrc(buffer, size);
+    if (m_pFile->m_uMethod == methodDeflate) {
+        m_stream.next_in = static_cast<Bytef*>(const_cast<void*>(buffer));
+        m_stream.avail_in = size;
+        while (m_stream.avail_in > 0) {
+            if (m_stream.avail_out == 0) {
+                FlushWriteBuffer();
+                m_stream.next_out = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
+                m_stream.avail_out = m_pBuffer.GetSize();
+            }
+            uLong before = m_stream.total_out;
+            int err = deflate(&m_stream, Z_NO_FLUSH);
+            CheckForError(err);
+            m_uComprLeft += unsigned(m_stream.total_out - before);
+        }
+        if (m_stream.total_out > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
+    } else if (size > 0) {
+        if (m_pCryptograph) {
+            if (m_pBuffer.GetSize() < size) m_pBuffer.Allocate(size);
+            std::memcpy(m_pBuffer.GetBuffer(), buffer, size);
+            WriteBuffer(m_pBuffer, size);
+        } else {
+            m_pStorage->Write(buffer, size, false);
+        }
+        m_stream.total_in += size;
+        m_stream.total_out += size;
+    }
+}
+
+void CDeflateCompressor::FinishCompression(bool afterException) {
+    m_stream.avail_in = 0;
+    if (!afterException) {
+        if (m_pFile->m_uMethod == methodDeflate && m_streamState == streamDeflate) {
+            int err;
+            do {
+                if (m_stream.avail_out == 0) {
+                    FlushWriteBuffer();
+                    m_stream.next_out = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
+                    m_stream.avail_out = m_pBuffer.GetSize();
+                }
+                uLong before = m_stream.total_out;
+                err = deflate(&m_stream, Z_FINISH);
+                m_uComprLeft += unsigned(m_stream.total_out - before);
+            } while (err == Z_OK);
+            if (err != Z_STREAM_END) CheckForError(err);
+            FlushWriteBuffer();
+            m_streamState = streamNone;
+            CheckForError(deflateEnd(&m_stream));
+        }
+        unsigned long long compressed = (unsigned long long)m_pFile->m_uComprSize + m_stream.total_out;
+        if (compressed > kMaxEntrySize || m_stream.total_in > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
+        m_pFile->m_uComprSize = unsigned(compressed);
+        m_pFile->m_uUncomprSize = unsigned(m_stream.total_in);
+    } else if (m_streamState == streamDeflate) {
+        // zlib's blocks are freed below when they are recorded; otherwise
+        // the stream must be ended to release them.
+        if (!m_options.m_bDetectLibMemoryLeaks) deflateEnd(&m_stream);
+        m_streamState = streamNone;
+    }
+    EmptyPtrList();
+    ReleaseBuffer();
+}
+
+void CDeflateCompressor::InitDecompression(CZipFileHeader* file, CZipCryptograph* cryptograph) {
+    CZipCompressor::InitDecompression(file, cryptograph);
+    m_bDecompressionDone = false;
+    std::memset(&m_stream, 0, sizeof m_stream);
+    if (m_pFile->m_uMethod == methodDeflate) {
+        m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
+        m_stream.zfree = _zipfree;
+        m_stream.opaque = SetOpaque(m_options);
+        CheckForError(inflateInit2(&m_stream, -MAX_WBITS));
+        m_streamState = streamInflate;
+    }
+    m_stream.total_out = 0;
+    m_stream.avail_in = 0;
+}
+
+unsigned CDeflateCompressor::Decompress(void* buffer, unsigned size) {
+    if (m_bDecompressionDone) return 0;
+    unsigned delivered = 0;
+    if (m_pFile->m_uMethod == methodDeflate) {
+        m_stream.next_out = static_cast<Bytef*>(buffer);
+        m_stream.avail_out = size > m_uUncomprLeft ? m_uUncomprLeft : size;
+        bool forced = m_stream.avail_out == 0 && m_uComprLeft > 0;
+        while (m_stream.avail_out > 0 || (forced && m_uComprLeft > 0)) {
+            if (m_stream.avail_in == 0) {
+                m_stream.avail_in = FillBuffer();
+                m_stream.next_in = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
+                if (m_stream.avail_in == 0) break;  // the stored data ended early
+            }
+            uLong before = m_stream.total_out;
+            Bytef* start = m_stream.next_out;
+            int err = inflate(&m_stream, Z_SYNC_FLUSH);
+            unsigned produced = unsigned(m_stream.total_out - before);
+            if (produced) {
+                UpdateCrc(start, produced);
+                m_uUncomprLeft -= produced;
+                delivered += produced;
+            }
+            if (err == Z_STREAM_END) {
+                m_bDecompressionDone = true;
+                return delivered;
+            }
+            CheckForError(err);
+        }
+        if (delivered == 0 && m_options.m_bCheckLastBlock && size > 0) {
+            if (m_stream.avail_in == 0) {
+                m_stream.avail_in = FillBuffer();
+                m_stream.next_in = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
+            }
+            if (inflate(&m_stream, Z_SYNC_FLUSH) != Z_STREAM_END) ThrowError(CZipException::badZipFile);
+        }
+    } else {
+        unsigned n = size > m_uComprLeft ? m_uComprLeft : size;
+        if (n > 0) {
+            m_pStorage->Read(buffer, n, false);
+            if (m_pCryptograph) m_pCryptograph->Decode(static_cast<char*>(buffer), n);
+            UpdateCrc(buffer, n);
+            m_uComprLeft -= n;
+            m_uUncomprLeft -= n;
+            delivered = n;
+        }
+    }
+    return delivered;
+}
+
+void CDeflateCompressor::FinishDecompression(bool afterException) {
+    if (m_streamState == streamInflate && (!afterException || !m_options.m_bDetectLibMemoryLeaks)) inflateEnd(&m_stream);
+    m_streamState = streamNone;
+    EmptyPtrList();
+    ReleaseBuffer();
+}
+
+}  // namespace ZipLib

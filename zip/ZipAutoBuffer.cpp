@@ -1,0 +1,33 @@
+#include "ZipAutoBuffer.h"
+
+#include <cstring>
+
+CZipAutoBuffer::CZipAutoBuffer(const CZipAutoBuffer& other) { *this = other; }
+
+CZipAutoBuffer& CZipAutoBuffer::operator=(const CZipAutoBuffer& other) {
+    if (this == &other) return *this;
+    if (!other.m_pBuffer) {
+        Release();
+        return *this;
+    }
+    Allocate(other.m_iSize, false);
+    std::memcpy(m_pBuffer, other.m_pBuffer, other.m_iSize);
+    return *this;
+}
+
+char* CZipAutoBuffer::Allocate(unsigned size, bool zero) {
+    if (size != m_iSize || (size && !m_pBuffer)) {
+        Release();
+        if (size == 0) return nullptr;
+        m_pBuffer = new char[size];
+        m_iSize = size;
+    }
+    if (zero && m_pBuffer) std::memset(m_pBuffer, 0, m_iSize);
+    return m_pBuffer;
+}
+
+void CZipAutoBuffer::Release() {
+    delete[] m_pBuffer;
+    m_pBuffer = nullptr;
+    m_iSize = 0;
+}

@@ -1,0 +1,300 @@
+#include "ZipBundle.h"
+
+#include <algorithm>
+
+#include "ZipCompatibility.h"
+#include "ZipCryptograph.h"
+#include "ZipRootPathRestorer.h"
+#include "ZipSegmCallback.h"
+#include "ZipSmClrPass.h"
+
+const char CZipBundle::m_gszVersion[] = "4.6.2";
+
+CZipBundle::CZipBundle() { Initialize(); }
+
+CZipBundle::~CZipBundle() {
+    ClearCompressor();
+    ClearCryptograph();
+}
+
+void CZipBundle::Initialize() {
+    m_bRemoveDriveLetter = true;
+    m_bAutoFinalize = false;
+    m_iCommitMode = cmOnChange;
+    m_iFileOpened = nothing;
+    m_bCaseSensitive = ZipPlatform::GetSystemCaseSensitivity();
+    m_pZipCompare = GetCZipStrCompFunc(m_bCaseSensitive, true);
+    m_bStoreFullFileTimes = false;
+    m_uCompressionMethod = CZipCompressor::methodDeflate;
+    m_iEncryptionMethod = CZipCryptograph::encStandard;
+    m_pCryptograph = nullptr;
+    m_pCompressor = nullptr;
+    m_iBufferSize = 65536;
+    m_iArchiveSystCompatib = ZipPlatform::GetSystemID();
+    m_centralDir.InitOnCreate(this);
+}
+
+// ---- opening --------------------------------------------------------------
+
+bool CZipBundle::Open(CZipAbstractFile& file, int mode, bool autoClose) {
+    if (!IsClosed()) return false;
+    if (mode != zipOpen && mode != zipOpenReadOnly && mode != zipCreate && mode != zipCreateAppend) return false;
+    // Reading existing archives is not part of this build yet.
+    if (mode & zipOpen) return false;
+    m_storage.Open(file, mode, autoClose);
+    OpenInternal(mode);
+    return true;
+}
+
+bool CZipBundle::Open(const char* path, int mode, unsigned volumeSize) {
+    if (!IsClosed()) return false;
+    // Neither existing nor segmented archives are handled by this build yet.
+    if (mode & (zipOpen | zipModeSegmented)) return false;
+    if (mode != zipCreate && mode != zipCreateAppend) return false;
+    m_storage.Open(path, mode, volumeSize);
+    OpenInternal(mode);
+    return true;
+}
+
+void CZipBundle::OpenInternal(int mode) {
+    (void)mode;
+    InitOnOpen(ZipPlatform::GetSystemID());
+}
+
+void CZipBundle::InitOnOpen(int systemCompatibility, CZipCentralDir* source) {
+    m_pszPassword.Release();
+    m_iFileOpened = nothing;
+    m_szRootPath.Empty();
+    m_centralDir.Init(source);
+    m_iArchiveSystCompatib = systemCompatibility;
+    m_bStoreFullFileTimes = false;
+}
+
+// ---- state ------------------------------------------------------------------
+
+bool CZipBundle::CanModify(bool allowNewSegmented, bool needNoOpenFile) const {
+    if (IsClosed() || IsReadOnly()) return false;
+    if (m_storage.IsNewSegmented() && !allowNewSegmented) return false;
+    if (needNoOpenFile && m_iFileOpened != nothing) return false;
+    return true;
+}
+
+bool CZipBundle::GetFileInfo(CZipFileHeader& out, unsigned short index) const {
+    if (IsClosed() || !m_centralDir.IsValidIndex(index)) return false;
+    out = *m_centralDir[index];
+    return true;
+}
+
+CZipFileHeader* CZipBundle::GetFileInfo(unsigned short index) {
+    if (IsClosed() || !m_centralDir.IsValidIndex(index)) return nullptr;
+    return m_centralDir[index];
+}
+
+const CZipFileHeader* CZipBundle::GetFileInfo(unsigned short index) const {
+    if (IsClosed() || !m_centralDir.IsValidIndex(index)) return nullptr;
+    return m_centralDir[index];
+}
+
+void CZipBundle::SetCaseSensitivity(bool caseSensitive) {
+    m_bCaseSensitive = caseSensitive;
+    m_pZipCompare = GetCZipStrCompFunc(caseSensitive, true);
+}
+
+bool CZipBundle::SetCompressionMethod(unsigned short method) {
+    if (m_iFileOpened == compress || !CZipCompressor::IsCompressionSupported(method)) return false;
+    m_uCompressionMethod = method;
+    return true;
+}
+
+bool CZipBundle::SetSystemCompatibility(int system) {
+    if (IsClosed() || m_iFileOpened == compress || !ZipCompatibility::IsPlatformSupported(system)) return false;
+    m_iArchiveSystCompatib = system;
+    return true;
+}
+
+void CZipBundle::SetAdvanced(int writeBuffer, int generalBuffer, int searchBuffer) {
+    if (!IsClosed()) return;
+    m_storage.SetWriteBufferSize(std::max(writeBuffer, 1024));
+    m_iBufferSize = std::max(generalBuffer, 1024);
+    m_storage.SetLocateBufferSize(std::max(searchBuffer, 1024));
+}
+
+void CZipBundle::SetTempPath(const char* path, bool force) {
+    m_szTempPath = path;
+    if (force && path && *path) ZipPlatform::ForceDirectory(path);
+    CZipPathComponent::RemoveSeparators(m_szTempPath);
+}
+
+CZipString CZipBundle::GetArchivePath() const {
+    if (IsClosed(false)) return CZipString();
+    return m_storage.m_pFile->GetFilePath();
+}
+
+CZipString CZipBundle::GetGlobalComment() const {
+    CZipString comment;
+    if (!IsClosed()) m_centralDir.GetComment(comment);
+    return comment;
+}
+
+bool CZipBundle::SetGlobalComment(const char* comment, unsigned codePage) {
+    if (!CanModify(true, true)) return false;
+    if (codePage == 0xFFFFFFFF) codePage = ZipCompatibility::GetDefaultCommentCodePage(m_iArchiveSystCompatib);
+    m_centralDir.SetComment(comment, codePage);
+    Finalize(true);
+    return true;
+}
+
+void CZipBundle::GetCentralDirInfo(CZipCentralDir::CInfo& info) const {
+    if (IsClosed()) return;
+    m_centralDir.GetInfo(info);
+    if (m_storage.IsNewSegmented() && m_storage.IsSplit() && !m_storage.IsBinarySplit())
+        info.m_uLastVolume = m_storage.GetCurrentVolume();
+}
+
+void CZipBundle::SetSegmCallback(CZipSegmCallback* callback, int which) {
+    if (which & scSpan) m_storage.m_pSpanChangeVolumeFunc = callback;
+    if (which & scSplit) m_storage.m_pSplitChangeVolumeFunc = callback;
+}
+
+// ---- factories ----------------------------------------------------------------
+
+void CZipBundle::CreateCryptograph(int method) {
+    if (m_pCryptograph && m_pCryptograph->CanHandle(method)) return;
+    ClearCryptograph();
+    m_pCryptograph = CZipCryptograph::CreateCryptograph(method);
+}
+
+void CZipBundle::ClearCryptograph() {
+    delete m_pCryptograph;
+    m_pCryptograph = nullptr;
+}
+
+void CZipBundle::CreateCompressor(unsigned short method) {
+    if (!m_pCompressor || !m_pCompressor->CanProcess(method)) {
+        ClearCompressor();
+        m_pCompressor = CZipCompressor::CreateCompressor(method, &m_storage);
+    }
+    if (m_pCompressor) m_pCompressor->UpdateOptions(m_compressorsOptions);
+}
+
+void CZipBundle::ClearCompressor() {
+    delete m_pCompressor;
+    m_pCompressor = nullptr;
+}
+
+void CZipBundle::ThrowError(int code, const char* path) const {
+    CZipString p;
+    if (path) p = path;
+    else if (!IsClosed(false)) p = m_storage.m_pFile->GetFilePath();
+    CZipException::Throw(code, p);
+}
+
+// ---- finishing ----------------------------------------------------------------
+
+bool CZipBundle::Finalize(bool onlyIfAuto) {
+    if (onlyIfAuto && !m_bAutoFinalize) return false;
+    if (!CanModify(true, false)) return false;
+    // A directory written behind a half-written entry would be followed by
+    // the rest of its data.
+    if (m_iFileOpened == compress) return false;
+    if (IsModified()) return false;
+    WriteCentralDirectory(true);
+    m_storage.FlushFile();
+    return true;
+}
+
+bool CZipBundle::SetAutoFinalize(bool autoFinalize) {
+    if (!CanModify(false, false)) return false;
+    if (autoFinalize == m_bAutoFinalize) return true;
+    if (autoFinalize && IsModified()) return false;
+    m_bAutoFinalize = autoFinalize;
+    return true;
+}
+
+void CZipBundle::WriteCentralDirectory(bool flush) {
+    m_centralDir.Write();
+    if (flush) m_storage.Flush();
+}
+
+CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
+    if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
+    if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);
+    if (afterException == afNoException) CommitChanges();
+    bool written = false;
+    if (afterException != afAfterException && !IsReadOnly() && !IsClosed(false)) {
+        WriteCentralDirectory(false);
+        written = true;
+    }
+    time_t newest = 0;
+    if (updateTimeStamp) {
+        for (unsigned short i = 0; i < GetCount(); ++i) {
+            time_t t = m_centralDir[i]->GetModificationTime();
+            if (t > newest) newest = t;
+        }
+    }
+    m_centralDir.Close();
+    CZipString path = m_storage.Close(written, afterException != afAfterException);
+    m_pszPassword.Release();
+    if (updateTimeStamp && !path.IsEmpty()) ZipPlatform::SetFileTimes(path, &newest);
+    return path;
+}
+
+// ---- passwords ------------------------------------------------------------------
+
+bool CZipBundle::SetPassword(const char* password, unsigned codePage) {
+    (void)codePage;
+    if (m_iFileOpened != nothing) return false;
+    if (!password || !*password) {
+        m_pszPassword.Release();
+        return true;
+    }
+    // Encryption is not part of this build yet: a password would mark
+    // entries encrypted with nothing to encrypt them.
+    return false;
+}
+
+CZipString CZipBundle::GetPassword() const {
+    CZipString password;
+    ZipCompatibility::ConvertBufferToString(password, m_pszPassword,
+                                            ZipCompatibility::GetDefaultPasswordCodePage(m_iArchiveSystCompatib));
+    return password;
+}
+
+bool CZipBundle::SetEncryptionMethod(int method) {
+    if (m_iFileOpened == compress) return false;
+    if (method != CZipCryptograph::encNone && !CZipCryptograph::IsEncryptionSupported(method)) return false;
+    m_iEncryptionMethod = method;
+    return true;
+}
+
+// ---- modifying -----------------------------------------------------------------
+
+bool CZipBundle::CommitChanges() {
+    if (!CanModify(false, true)) return false;
+    if (GetCount() == 0 || !IsModified()) return true;
+    // Rewriting changed local headers moves data; it is not part of this
+    // build yet (and nothing here can mark a header modified).
+    return false;
+}
+
+// ---- scope helpers -----------------------------------------------------------------
+
+void CZipSmClrPass::ClearPasswordSmartly(CZipBundle* archive) {
+    m_pZip = archive;
+    m_szPass = archive->GetPassword();
+    if (!m_szPass.IsEmpty()) archive->SetPassword(nullptr);
+}
+
+CZipSmClrPass::~CZipSmClrPass() {
+    if (m_pZip && !m_szPass.IsEmpty()) m_pZip->SetPassword(m_szPass);
+}
+
+void CZipRootPathRestorer::SetNewRootPath(CZipBundle* archive, const char* path) {
+    m_pZip = archive;
+    m_szOldRootPath = archive->GetRootPath();
+    archive->SetRootPath(path);
+}
+
+CZipRootPathRestorer::~CZipRootPathRestorer() {
+    if (m_pZip) m_pZip->SetRootPath(m_szOldRootPath);
+}

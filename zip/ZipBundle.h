@@ -1,0 +1,280 @@
+#pragma once
+// The archive: the one object through which a caller creates, opens, reads,
+// changes and closes a ZIP archive. It owns its storage, central directory,
+// compressor, cryptograph and options.
+//
+// Operations that are not allowed in the archive's current state return
+// false (or an empty result) and change nothing; damage, I/O failures and
+// misuse raise CZipException. Archives that would need ZIP64 are refused
+// (212 for an entry of 4 GiB or more, 222 for offsets past 4 GiB).
+#include <ctime>
+
+#include "ZipAbstractFile.h"
+#include "ZipAddNewFileInfo.h"
+#include "ZipAutoBuffer.h"
+#include "ZipCallback.h"
+#include "ZipCallbackProvider.h"
+#include "ZipCentralDir.h"
+#include "ZipCollections.h"
+#include "ZipCompressor.h"
+#include "ZipException.h"
+#include "ZipFileHeader.h"
+#include "ZipPathComponent.h"
+#include "ZipPlatform.h"
+#include "ZipStorage.h"
+#include "ZipString.h"
+
+class CZipCryptograph;
+class CZipSegmCallback;
+class CZipAddFilesEnumerator;
+namespace ZipLib {
+class CFileFilter;
+}
+
+class CZipBundle {
+public:
+    static const char m_gszVersion[];  // "4.6.2"
+
+    enum OpenMode {
+        zipOpen = 0x0001,
+        zipOpenReadOnly = zipOpen | 0x0002,
+        zipCreate = 0x0004,
+        zipCreateAppend = zipCreate | 0x0008,
+        zipModeSplit = 0x0100,
+        zipModeBinSplit = 0x0200,
+        zipModeSpan = 0x0400,
+        zipModeSegmented = zipModeSplit | zipModeBinSplit | zipModeSpan,
+        zipCreateSplit = zipCreate | zipModeSplit,
+        zipCreateBinSplit = zipCreate | zipModeBinSplit,
+        zipCreateSpan = zipCreate | zipModeSpan,
+        zipOpenSplit = zipOpenReadOnly | zipModeSplit,
+        zipOpenBinSplit = zipOpenReadOnly | zipModeBinSplit,
+    };
+
+    // afterException of Close.
+    enum CloseAfterException { afNoException = 0, afAfterException = 1, afWriteDir = 2 };
+
+    // AddSmartness bits of the adds.
+    enum Smartness {
+        zipsmLazy = 0x0000,
+        zipsmCPassDir = 0x0001,          // don't encrypt directories
+        zipsmCPFile0 = 0x0002,           // don't encrypt empty files
+        zipsmNotCompSmall = 0x0004,      // store sources of at most 4 bytes
+        zipsmCheckForEff = 0x0008,       // store when deflating didn't help
+        zipsmMemoryFlag = 0x0010,        // with 8: trial entry in memory
+        zipsmCheckForEffInMem = zipsmCheckForEff | zipsmMemoryFlag,
+        zipsmSmartPass = zipsmCPassDir | zipsmCPFile0,
+        zipsmSmartAdd = zipsmNotCompSmall | zipsmCheckForEff,
+        zipsmSafeSmart = zipsmSmartPass | zipsmNotCompSmall,
+        zipsmSmartest = zipsmSmartPass | zipsmSmartAdd,
+        zipsmIgnoreDirectories = 0x0020,
+        zipsmInternal01 = 0xF000,        // a re-add after a failed efficiency check
+    };
+
+    // caseMode of FindFile.
+    enum FFCaseSens { ffDefault = 0, ffCaseSens = 1, ffNoCaseSens = 2 };
+
+    enum SegmCallbackType { scSpan = 0x01, scSplit = 0x02, scAll = scSpan | scSplit };
+
+    // Commit mode: commit changed local headers on every change, or only on
+    // CommitChanges / Close.
+    enum CommitMode { cmManual = 0, cmOnChange = 1 };
+
+    // what of PredictFileNameInZip.
+    enum Predict { prDir = 0, prFile = 1, prAuto = 2 };
+
+    CZipBundle();
+    CZipBundle(const CZipBundle&) = delete;
+    CZipBundle& operator=(const CZipBundle&) = delete;
+    // Frees everything; does not close or write an open archive.
+    virtual ~CZipBundle();
+
+    // --- Opening and state ---------------------------------------------
+    // On the caller's file; modes 1, 3, 4 and 12. autoClose: the archive
+    // closes the file when it closes.
+    bool Open(CZipAbstractFile& file, int mode = zipOpen, bool autoClose = false);
+    bool Open(const char* path, int mode = zipOpen, unsigned volumeSize = 0);
+    // A second, read-only view of an open archive.
+    bool OpenFrom(CZipBundle& other, CZipAbstractFile* file = nullptr, bool allowNonReadOnly = false);
+    static bool IsZipFile(const char* path);
+    static bool IsZipFile(CZipAbstractFile& file, bool autoClose = false);
+
+    bool IsClosed(bool archive = true) const { return m_storage.IsClosed(archive); }
+    bool IsReadOnly() const { return m_storage.IsReadOnly(); }
+    CZipStorage* GetStorage() { return &m_storage; }
+    unsigned short GetCount() const { return m_centralDir.GetCount(); }
+    bool IsModified() const { return m_centralDir.IsAnyFileModified(); }
+    int GetCommitMode() const { return m_iCommitMode; }
+    void SetCommitMode(int mode) { m_iCommitMode = mode; }
+    int GetSystemCompatibility() const { return m_iArchiveSystCompatib; }
+    bool CanModify(bool allowNewSegmented = false, bool needNoOpenFile = true) const;
+
+    bool GetFileInfo(CZipFileHeader& out, unsigned short index) const;
+    CZipFileHeader* GetFileInfo(unsigned short index);
+    const CZipFileHeader* GetFileInfo(unsigned short index) const;
+    CZipFileHeader* operator[](unsigned short index) { return GetFileInfo(index); }
+    const CZipFileHeader* operator[](unsigned short index) const { return GetFileInfo(index); }
+    unsigned short FindFile(const char* name, int caseMode = ffDefault, bool fileNameOnly = false);
+    void EnableFindFast(bool enable = true);
+    bool GetCaseSensitivity() const { return m_bCaseSensitive; }
+    void SetCaseSensitivity(bool caseSensitive);
+
+    bool SetCompressionMethod(unsigned short method = CZipCompressor::methodDeflate);
+    unsigned short GetCompressionMethod() const { return m_uCompressionMethod; }
+    bool SetSystemCompatibility(int system);
+    // Only while closed; each size at least 1024.
+    void SetAdvanced(int writeBuffer = 65536, int generalBuffer = 65536, int searchBuffer = 32768);
+    void SetTempPath(const char* path = nullptr, bool force = true);
+    CZipString GetTempPath() const { return m_szTempPath; }
+    CZipString GetArchivePath() const;
+    CZipString GetGlobalComment() const;
+    bool SetGlobalComment(const char* comment, unsigned codePage = 0xFFFFFFFF);
+    unsigned short GetCurrentVolume() const { return (unsigned short)(m_storage.GetCurrentVolume() + 1); }
+    void GetCentralDirInfo(CZipCentralDir::CInfo& info) const;
+    bool OverwriteLocalHeader(unsigned short index);
+    bool ReadLocalHeader(unsigned short index);
+    void SetSegmCallback(CZipSegmCallback* callback = nullptr, int which = scAll);
+    bool ResetCurrentVolume();
+
+    // Options handed to every compressor the archive makes (cloned).
+    void SetCompressionOptions(const CZipCompressor::COptions* options) { m_compressorsOptions.Set(options); }
+
+    // --- Callbacks -------------------------------------------------------
+    void SetCallback(CZipActionCallback* callback = nullptr, int mask = CZipActionCallback::cbAll) {
+        m_callbacks.Set(callback, mask);
+    }
+    CZipActionCallback* GetCallback(CZipActionCallback::CallbackType type) { return m_callbacks.Get(type); }
+
+    // --- Finishing -------------------------------------------------------
+    // Writes the directory and flushes: the archive on disk is complete and
+    // can still be added to.
+    bool Finalize(bool onlyIfAuto = false);
+    bool SetAutoFinalize(bool autoFinalize = true);
+    bool GetAutoFinalize() const { return m_bAutoFinalize; }
+    void WriteCentralDirectory(bool flush = true);
+    // afterException: 0 ordinary, 1 write nothing (after an exception), 2
+    // after an exception but still write the directory. Returns the path.
+    CZipString Close(int afterException = afNoException, bool updateTimeStamp = false);
+
+    // --- Adding entries --------------------------------------------------
+    bool AddNewFile(CZipAddNewFileInfo& info);
+    bool AddNewFile(const char* path, int level = -1, bool fullPath = true, int smartness = zipsmSafeSmart,
+                    unsigned long bufferSize = 65536);
+    bool AddNewFile(const char* path, const char* nameInZip, int level = -1, int smartness = zipsmSafeSmart,
+                    unsigned long bufferSize = 65536);
+    bool AddNewFile(CZipAbstractFile& source, const char* nameInZip, int level = -1, int smartness = zipsmSafeSmart,
+                    unsigned long bufferSize = 65536);
+    // Low-level steps: OpenNewFile, WriteNewFile..., CloseNewFile(false);
+    // CloseNewFile(true) after an exception drops the unfinished entry.
+    bool OpenNewFile(CZipFileHeader& header, int level = -1, const char* sourcePath = nullptr) {
+        return OpenNewFile(header, level, sourcePath, 0xFFFF);
+    }
+    bool OpenNewFile(CZipFileHeader& header, int level, const char* sourcePath, unsigned short replaceIndex);
+    bool WriteNewFile(const void* data, unsigned size);
+    bool CloseNewFile(bool afterException = false);
+    // Removes the last entry when its compression was not efficient, or
+    // anyway.
+    bool RemoveLast(bool removeAnyway = false);
+    unsigned PredictMaximumFileSizeInArchive(const char* path, bool fullPath);
+    unsigned PredictMaximumFileSizeInArchive(CZipFileHeader& header);
+
+    // Directory trees.
+    bool AddNewFiles(const char* directory, ZipLib::CFileFilter& filter, bool recursive = true, int level = -1,
+                     bool skipInitialPath = true, int smartness = zipsmSafeSmart, unsigned long bufferSize = 65536);
+    bool AddNewFiles(CZipAddFilesEnumerator& enumerator, ZipLib::CFileFilter& filter, bool skipInitialPath = true);
+    void FindMatches(const char* pattern, CZipArray<unsigned short>& indexes, bool fullPath = true);
+
+    // --- Reading entries and names ---------------------------------------
+    bool OpenFile(unsigned short index);
+    unsigned ReadFile(void* buffer, unsigned size);
+    CZipFileHeader* CurrentFile() { return m_centralDir.GetOpenedFile(); }
+    // 1 closed and checked; -1 not read to its end; -2 times or attributes
+    // not set; 0 nothing open for reading.
+    int CloseFile(const char* path = nullptr, bool afterException = false);
+    int CloseFile(CZipFile& file);
+    bool ExtractFile(unsigned short index, const char* path, bool fullPath = true, const char* newName = nullptr,
+                     ZipPlatform::FileOverwriteMode mode = ZipPlatform::fomNone, unsigned bufferSize = 65536);
+    bool ExtractFile(unsigned short index, CZipAbstractFile& target, bool rewind = true, unsigned bufferSize = 65536);
+    bool TestFile(unsigned short index, unsigned bufferSize = 65536);
+
+    void SetRootPath(const char* path = nullptr);
+    CZipString GetRootPath() const { return m_szRootPath; }
+    CZipString TrimRootPath(CZipPathComponent& component) const;
+    static bool RemovePathBeginning(const char* beginning, CZipString& path, ZIPSTRINGCOMPARE compare);
+    CZipString PredictFileNameInZip(const char* path, bool fullPath, int what = prAuto) const;
+    CZipString PredictExtractedFileName(const char* nameInZip, const char* path, bool fullPath,
+                                        const char* newName = nullptr) const;
+    unsigned short WillBeDuplicated(const char* path, bool fullPath, bool fileNameOnly = false, int what = prAuto);
+
+    // --- Modifying -------------------------------------------------------
+    bool RemoveFile(unsigned short index, bool removeData = true);
+    bool RemoveFiles(CZipArray<unsigned short>& indexes);
+    bool RemoveFiles(const CZipArray<CZipString>& names);
+    void GetIndexes(const CZipArray<CZipString>& names, CZipArray<unsigned short>& indexes);
+    bool ShiftData(unsigned offset);
+    bool PrependData(CZipAbstractFile& data, const char* newExtension = nullptr);
+    bool PrependData(const char* path, const char* newExtension = nullptr);
+    bool GetFromArchive(CZipBundle& source, unsigned short index, const char* newName = nullptr,
+                        unsigned short replaceIndex = 0xFFFF, bool convertSystem = false,
+                        CZipActionCallback* callback = nullptr);
+    bool GetFromArchive(CZipBundle& source, CZipArray<unsigned short>& indexes, bool convertSystem = false);
+    bool CommitChanges();
+    bool RemoveCentralDirectoryFromArchive();
+
+    // --- Encryption ------------------------------------------------------
+    bool SetPassword(const char* password = nullptr, unsigned codePage = 0xFFFFFFFF);
+    CZipString GetPassword() const;
+    bool SetEncryptionMethod(int method = 0);
+    int GetEncryptionMethod() const { return m_iEncryptionMethod; }
+    bool WillEncryptNextFile() const { return m_pszPassword.GetSize() != 0 && m_iEncryptionMethod != 0xFF; }
+
+protected:
+    friend class CZipCentralDir;
+    friend class CZipSmClrPass;
+    friend class CZipRootPathRestorer;
+
+    virtual void CreateCryptograph(int method);
+    virtual void CreateCompressor(unsigned short method);
+
+    void Initialize();
+    void OpenInternal(int mode);
+    void InitOnOpen(int systemCompatibility, CZipCentralDir* source = nullptr);
+    void ClearCryptograph();
+    void ClearCompressor();
+    void InitBuffer() { m_pBuffer.Allocate(unsigned(m_iBufferSize)); }
+    void ReleaseBuffer() { m_pBuffer.Release(); }
+    [[noreturn]] void ThrowError(int code, const char* path = nullptr) const;
+
+    bool UpdateReplaceIndex(unsigned short& replaceIndex);
+    // Drops the entry open for writing after a failure: the header leaves
+    // the directory and, when it was the last, the file is cut at cutAt.
+    void AbandonNewFile(unsigned long long cutAt);
+    void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
+    void MovePackedFiles(unsigned long long start, unsigned long long end, unsigned long long delta,
+                         CZipActionCallback* callback, bool forward = false, bool lastCall = true);
+    bool EncryptFilesInternal(CZipArray<unsigned short>* indexes);
+
+    enum FileState { nothing = 0, extract = -1, compress = 1 };
+
+    bool m_bRemoveDriveLetter;
+    ZipLib::CZipCallbackProvider m_callbacks;
+    bool m_bCaseSensitive;
+    bool m_bStoreFullFileTimes;
+    ZIPSTRINGCOMPARE m_pZipCompare;
+    CZipStorage m_storage;
+    CZipCentralDir m_centralDir;
+    int m_iFileOpened;
+    bool m_bAutoFinalize;
+    int m_iCommitMode;
+    CZipString m_szRootPath;
+    CZipString m_szTempPath;
+    int m_iArchiveSystCompatib;
+    CZipAutoBuffer m_pszPassword;
+    CZipCryptograph* m_pCryptograph;
+    CZipCompressor* m_pCompressor;
+    int m_iEncryptionMethod;
+    unsigned short m_uCompressionMethod;
+    CZipAutoBuffer m_pBuffer;
+    int m_iBufferSize;
+    CZipCompressor::COptionsMap m_compressorsOptions;
+};

@@ -1,0 +1,377 @@
+// Adding entries to an archive.
+#include <ctime>
+
+#include "ZipBundle.h"
+#include "ZipCryptograph.h"
+#include "ZipFile.h"
+#include "ZipSmClrPass.h"
+
+namespace {
+// ZIP records hold 32-bit sizes; 0xFFFFFFFF announces ZIP64.
+const unsigned long long kMaxEntrySize = 0xFFFFFFFEull;
+}
+
+bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sourcePath, unsigned short replaceIndex) {
+    if (!CanModify(true, true)) return false;
+    if (GetCount() == 0xFFFF) return false;
+    // Replacing an entry inside the archive moves the data behind it; that
+    // is not part of this build yet.
+    if (m_centralDir.IsValidIndex(replaceIndex)) return false;
+
+    if (sourcePath) {
+        unsigned attr;
+        if (!ZipPlatform::GetFileAttr(sourcePath, attr)) ThrowError(CZipException::fileError, sourcePath);
+        time_t modification, creation, access;
+        ZipPlatform::GetFileTimes(sourcePath, &modification, &creation, &access);
+        header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
+        header.SetSystemAttr(attr);
+        header.SetModificationTime(modification, m_bStoreFullFileTimes);
+        if (m_bStoreFullFileTimes) {
+            header.SetCreationTime(creation);
+            header.SetLastAccessTime(access);
+        }
+    } else {
+        header.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+        if (!header.HasTime()) {
+            time_t now = ::time(nullptr);
+            header.SetModificationTime(now, m_bStoreFullFileTimes);
+            if (m_bStoreFullFileTimes) {
+                header.SetCreationTime(now);
+                header.SetLastAccessTime(now);
+            }
+        }
+    }
+
+    bool isDir = header.IsDirectory();
+    CZipString name = header.GetFileName(false);
+    if (isDir && (name.IsEmpty() || !CZipPathComponent::HasEndingSeparator(name))) {
+        name += CZipPathComponent::m_cSeparator;
+        header.SetFileName(name);
+    }
+    if (header.GetFileName(false).IsEmpty()) {
+        name.Format("file%u", unsigned(GetCount()));
+        header.SetFileName(name);
+    }
+
+    if (WillEncryptNextFile()) {
+        header.m_uEncryptionMethod = (unsigned char)m_iEncryptionMethod;
+        CreateCryptograph(m_iEncryptionMethod);
+    } else {
+        header.m_uEncryptionMethod = CZipCryptograph::encNone;
+        ClearCryptograph();
+    }
+
+    if (level < -1 || level > 9) level = -1;
+    header.m_uMethod = m_uCompressionMethod;
+    if (level != 0 && m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
+    if (level == 0 && m_uCompressionMethod != CZipCompressor::methodStore) header.m_uMethod = CZipCompressor::methodStore;
+    if (isDir) {
+        level = 0;
+        header.m_uMethod = CZipCompressor::methodStore;
+    }
+    CreateCompressor(header.m_uMethod);
+
+    CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
+    unsigned long long localStart = m_storage.GetPosition();
+    try {
+        added->WriteLocal(&m_storage);
+        if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
+        m_pCompressor->InitCompression(level, added, m_pCryptograph);
+    } catch (...) {
+        m_iFileOpened = compress;
+        AbandonNewFile(localStart);
+        throw;
+    }
+    m_iFileOpened = compress;
+    return true;
+}
+
+bool CZipBundle::WriteNewFile(const void* data, unsigned size) {
+    if (m_iFileOpened != compress) return false;
+    m_pCompressor->Compress(data, size);
+    return true;
+}
+
+bool CZipBundle::CloseNewFile(bool afterException) {
+    if (m_iFileOpened != compress) return false;
+    if (afterException) {
+        CZipFileHeader* h = m_centralDir.GetOpenedFile();
+        AbandonNewFile(h ? h->m_uOffset : m_storage.GetPosition());
+        return true;
+    }
+    m_pCompressor->FinishCompression(false);
+    if (m_pCryptograph) m_pCryptograph->FinishEncode(*m_centralDir.GetOpenedFile(), m_storage);
+    m_centralDir.CloseNewFile();
+    m_iFileOpened = nothing;
+    ClearCryptograph();
+    Finalize(true);
+    return true;
+}
+
+void CZipBundle::AbandonNewFile(unsigned long long cutAt) {
+    CZipFileHeader* h = m_centralDir.GetOpenedFile();
+    if (m_pCompressor) {
+        try {
+            m_pCompressor->FinishCompression(true);
+        } catch (...) {
+        }
+    }
+    m_iFileOpened = nothing;
+    ClearCryptograph();
+    m_centralDir.ClearOpenedFile();
+    if (!h) return;
+    unsigned short count = GetCount();
+    unsigned short index = 0xFFFF;
+    for (unsigned short i = 0; i < count; ++i)
+        if (m_centralDir[i] == h) index = i;
+    if (index == 0xFFFF) return;
+    bool last = index == count - 1;
+    // The unfinished header leaves the directory so that no later write of
+    // the directory can describe half an entry.
+    m_centralDir.RemoveFile(h, index, true);
+    if (last && !m_storage.IsSegmented()) {
+        // Every byte waiting in the write buffer belongs to this entry (the
+        // storage is flushed before each entry starts).
+        m_storage.EmptyWriteBuffer();
+        try {
+            m_storage.m_pFile->SetLength(cutAt + m_storage.m_uBytesBeforeZip);
+            m_storage.m_pFile->SeekToEnd();
+        } catch (...) {
+        }
+    }
+}
+
+bool CZipBundle::RemoveLast(bool removeAnyway) {
+    unsigned short count = GetCount();
+    if (count == 0 || m_iFileOpened != nothing) return false;
+    CZipFileHeader* last = m_centralDir[(unsigned short)(count - 1)];
+    if (!removeAnyway && last->CompressionEfficient()) return false;
+    m_centralDir.RemoveLastFile(last, (unsigned short)(count - 1));
+    return true;
+}
+
+bool CZipBundle::UpdateReplaceIndex(unsigned short& replaceIndex) {
+    if (replaceIndex == 0xFFFF) return true;
+    if (m_storage.IsSegmented() || !m_centralDir.IsValidIndex(replaceIndex)) return false;
+    if (replaceIndex == GetCount() - 1) {
+        RemoveLast(true);
+        replaceIndex = 0xFFFF;
+    }
+    return true;
+}
+
+bool CZipBundle::AddNewFile(const char* path, int level, bool fullPath, int smartness, unsigned long bufferSize) {
+    CZipAddNewFileInfo info(path, fullPath);
+    info.m_iComprLevel = level;
+    info.m_iSmartLevel = smartness;
+    info.m_nBufSize = bufferSize;
+    return AddNewFile(info);
+}
+
+bool CZipBundle::AddNewFile(const char* path, const char* nameInZip, int level, int smartness, unsigned long bufferSize) {
+    CZipAddNewFileInfo info(path, nameInZip);
+    info.m_iComprLevel = level;
+    info.m_iSmartLevel = smartness;
+    info.m_nBufSize = bufferSize;
+    return AddNewFile(info);
+}
+
+bool CZipBundle::AddNewFile(CZipAbstractFile& source, const char* nameInZip, int level, int smartness,
+                            unsigned long bufferSize) {
+    CZipAddNewFileInfo info(&source, nameInZip);
+    info.m_iComprLevel = level;
+    info.m_iSmartLevel = smartness;
+    info.m_nBufSize = bufferSize;
+    return AddNewFile(info);
+}
+
+bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
+    // A buffer of 0 bytes would never get past the first read.
+    if (m_iBufferSize == 0 || info.m_nBufSize == 0 || info.m_nBufSize > 0xFFFFFFFFul) return false;
+    if (!CanModify(true, true)) return false;
+    if (info.m_pFile) {
+        info.m_szFilePath = info.m_pFile->GetFilePath();
+    } else {
+        CZipPathComponent::RemoveSeparators(info.m_szFilePath);
+        if (info.m_szFilePath.IsEmpty()) return false;
+    }
+    if (!UpdateReplaceIndex(info.m_uReplaceIndex)) return false;
+    // Replacing inside the archive needs the temporary archive and data
+    // moving, which are not part of this build yet.
+    if (info.m_uReplaceIndex != 0xFFFF) return false;
+
+    const CZipString path = info.m_szFilePath;
+    unsigned attr;
+    time_t modification, creation, access;
+    if (info.m_pFile) {
+        attr = ZipPlatform::GetDefaultAttributes();
+        modification = creation = access = ::time(nullptr);
+    } else {
+        if (!ZipPlatform::GetFileAttr(path, attr)) ThrowError(CZipException::fileError, path);
+        ZipPlatform::GetFileTimes(path, &modification, &creation, &access);
+    }
+
+    CZipFileHeader header;
+    header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
+    header.SetSystemAttr(attr);
+    bool isDir = header.IsDirectory();
+    if (info.m_szFileNameInZip.IsEmpty())
+        info.m_szFileNameInZip = PredictFileNameInZip(path, info.m_bFullPath, isDir ? prDir : prFile);
+    header.SetFileName(info.m_szFileNameInZip);
+    header.SetModificationTime(modification, m_bStoreFullFileTimes);
+    if (m_bStoreFullFileTimes) {
+        header.SetCreationTime(creation);
+        header.SetLastAccessTime(access);
+    }
+
+    if (isDir) {
+        CZipActionCallback* cb = GetCallback(CZipActionCallback::cbAdd);
+        if (cb) {
+            cb->BeginProgress(header.GetFileName(false), path);
+            cb->SetProgressTotal(0);
+        }
+        CZipSmClrPass clearPass;
+        if (info.m_iSmartLevel.IsSetAny(zipsmCPassDir)) clearPass.ClearPasswordSmartly(this);
+        bool ok;
+        try {
+            ok = OpenNewFile(header, 0, nullptr, info.m_uReplaceIndex);
+            CloseNewFile(false);
+        } catch (...) {
+            if (m_iFileOpened == compress) CloseNewFile(true);
+            throw;
+        }
+        if (cb) cb->EndProgress();
+        return ok;
+    }
+
+    CZipSmClrPass clearPass;
+    if (m_uCompressionMethod == CZipCompressor::methodStore) info.m_iComprLevel = 0;
+    bool compress = info.m_iComprLevel != 0;
+    bool checkEff = info.m_iSmartLevel.IsSetAny(zipsmCheckForEff) && compress;
+    bool spareEmpty = info.m_iSmartLevel.IsSetAny(zipsmCPFile0) && WillEncryptNextFile();
+    bool storeSmall = info.m_iSmartLevel.IsSetAny(zipsmNotCompSmall) && compress;
+
+    bool sizeKnown = false;
+    unsigned long long size = 0;
+    if (storeSmall || spareEmpty) {
+        if (info.m_pFile) {
+            size = info.m_pFile->GetLength();
+            sizeKnown = true;
+        } else {
+            unsigned s;
+            if (ZipPlatform::GetFileSize(path, s)) {
+                size = s;
+                sizeKnown = true;
+            }
+        }
+        if (sizeKnown) {
+            if (size == 0 && spareEmpty) clearPass.ClearPasswordSmartly(this);
+            if (size <= 4 && storeSmall) {
+                info.m_iComprLevel = 0;
+                compress = false;
+                checkEff = false;
+            }
+        }
+    }
+    if (sizeKnown && size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, path);
+
+    CZipFile ownFile;
+    CZipAbstractFile* source = info.m_pFile;
+    if (source) {
+        source->SeekToBegin();
+    } else {
+        ownFile.Open(path, CZipFile::modeRead | CZipFile::shareDenyWrite, true);
+        source = &ownFile;
+    }
+    if (!sizeKnown) size = source->GetLength();
+    if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, path);
+
+    header.m_uLocalUncomprSize = unsigned(size);
+    if (!compress) header.m_uLocalComprSize = unsigned(size);
+    if (!OpenNewFile(header, info.m_iComprLevel, nullptr)) return false;
+
+    CZipActionCallback* cb =
+        GetCallback(info.m_iSmartLevel.IsSetAny(zipsmInternal01) ? CZipActionCallback::cbAddStore : CZipActionCallback::cbAdd);
+    try {
+        if (cb) {
+            cb->BeginProgress(info.m_szFileNameInZip, path);
+            cb->SetProgressTotal(size);
+        }
+        CZipAutoBuffer buffer(unsigned(info.m_nBufSize));
+        const unsigned bufSize = buffer.GetSize();
+        int abortCode = 0;
+        bool abortAtEnd = false;
+        unsigned n;
+        do {
+            n = source->Read(buffer, bufSize);
+            if (n == 0) break;
+            WriteNewFile(buffer, n);
+            if (cb && !cb->RequestCallback(n)) {
+                char probe;
+                if (n == bufSize && source->Read(&probe, 1) == 1) {
+                    // The entry is incomplete: drop it (the archive stays
+                    // intact unless it is segmented).
+                    abortCode = m_storage.IsSegmented() ? CZipException::abortedAction : CZipException::abortedSafely;
+                    CloseNewFile(true);
+                } else {
+                    abortAtEnd = true;
+                }
+                break;
+            }
+        } while (n == bufSize);
+        if (cb && !abortCode && !abortAtEnd && !cb->RequestLastCallback(0)) abortAtEnd = true;
+        if (abortAtEnd) {
+            try {
+                abortCode = CloseNewFile(false) ? CZipException::abortedSafely : CZipException::abortedAction;
+            } catch (...) {
+                abortCode = CZipException::abortedAction;
+            }
+            if (m_iFileOpened == compress) CloseNewFile(true);
+        }
+        if (abortCode) {
+            cb->EndProgress();
+            CZipException::Throw(abortCode);
+        }
+        CloseNewFile(false);
+        if (cb) cb->EndProgress();
+    } catch (...) {
+        if (m_iFileOpened == compress) CloseNewFile(true);
+        throw;
+    }
+
+    if (checkEff) {
+        if (source == &ownFile) ownFile.Close();
+        if (RemoveLast(false)) {
+            info.m_iComprLevel = 0;
+            info.m_iSmartLevel = zipsmInternal01;
+            return AddNewFile(info);
+        }
+    }
+    return true;
+}
+
+unsigned CZipBundle::PredictMaximumFileSizeInArchive(const char* path, bool fullPath) {
+    unsigned attr;
+    if (!ZipPlatform::GetFileAttr(path, attr)) ThrowError(CZipException::fileError, path);
+    CZipFileHeader header;
+    header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
+    header.SetSystemAttr(attr);
+    bool isDir = header.IsDirectory();
+    unsigned size = 0;
+    if (!isDir && !ZipPlatform::GetFileSize(path, size)) return 0;
+    header.SetFileName(PredictFileNameInZip(path, fullPath, isDir ? prDir : prFile));
+    header.m_uComprSize = size;
+    return PredictMaximumFileSizeInArchive(header);
+}
+
+unsigned CZipBundle::PredictMaximumFileSizeInArchive(CZipFileHeader& header) {
+    CZipFileHeader h(header);
+    h.m_pCentralDir = nullptr;
+    h.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+    h.m_uEncryptionMethod = (unsigned char)(WillEncryptNextFile() ? m_iEncryptionMethod : CZipCryptograph::encNone);
+    h.m_uMethod = CZipCompressor::methodStore;
+    unsigned dataSize = header.m_uComprSize;
+    h.PrepareData(0, m_storage.IsSegmented());
+    h.m_uComprSize = dataSize;
+    return h.GetLocalSize(false) + h.GetSize() + h.GetDataSize(false) + h.GetDataDescriptorSize(&m_storage);
+}

@@ -1,0 +1,385 @@
+#include "ZipCentralDir.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "BytesWriter.h"
+#include "ZipBundle.h"
+#include "ZipCallback.h"
+#include "ZipCompatibility.h"
+#include "ZipException.h"
+#include "ZipPlatform.h"
+#include "ZipStorage.h"
+
+using ZipLib::CBytesWriter;
+
+const char CZipCentralDir::m_gszSignature[] = {0x50, 0x4B, 0x05, 0x06};
+const char CZipCentralDir::m_gszSignature64Locator[] = {0x50, 0x4B, 0x06, 0x07};
+
+namespace {
+const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
+}
+
+void CZipCentralDir::CInfo::Init() {
+    m_uEndOffset = 0;
+    m_uLastVolume = 0;
+    m_uVolumeWithCD = 0;
+    m_uVolumeEntriesNo = 0;
+    m_uEntriesNumber = 0;
+    m_uSize = 0;
+    m_uOffset = 0;
+    m_bInArchive = false;
+    m_pszComment.Release();
+    m_bCaseSensitive = false;
+    m_bFindFastEnabled = false;
+    m_iLastIndexAdded = 0xFFFF;
+    m_pCompare = GetCZipStrCompFunc(ZipPlatform::GetSystemCaseSensitivity(), true);
+    m_iReference = 1;
+}
+
+bool CZipCentralDir::CInfo::CheckIfCantBeEmpty() const {
+    return m_uVolumeEntriesNo != 0 || m_uEntriesNumber != 0 || m_uSize != 0 || m_uOffset != 0;
+}
+
+CZipCentralDir::CZipCentralDir()
+    : m_pOpenedFile(nullptr), m_iIgnoredChecks(0), m_pArchive(nullptr), m_pStorage(nullptr), m_pHeaders(nullptr),
+      m_pFindArray(nullptr), m_pInfo(nullptr) {}
+
+CZipCentralDir::~CZipCentralDir() { DestroySharedData(); }
+
+void CZipCentralDir::InitOnCreate(CZipBundle* archive) {
+    m_pArchive = archive;
+    m_pStorage = &archive->m_storage;
+}
+
+void CZipCentralDir::CreateSharedData() {
+    m_pInfo = new CInfo();
+    m_pInfo->Init();
+    m_pHeaders = new CZipArray<CZipFileHeader*>();
+    m_pFindArray = new CZipArray<CZipFindFast*>();
+}
+
+void CZipCentralDir::DestroySharedData() {
+    if (!m_pInfo) return;
+    if (--m_pInfo->m_iReference <= 0) {
+        if (m_pHeaders) {
+            for (CZipFileHeader* h : *m_pHeaders) delete h;
+            delete m_pHeaders;
+        }
+        if (m_pFindArray) {
+            for (CZipFindFast* f : *m_pFindArray) delete f;
+            delete m_pFindArray;
+        }
+        delete m_pInfo;
+    }
+    m_pInfo = nullptr;
+    m_pHeaders = nullptr;
+    m_pFindArray = nullptr;
+}
+
+void CZipCentralDir::Init(CZipCentralDir* source) {
+    m_pOpenedFile = nullptr;
+    m_iIgnoredChecks = checkDataDescriptor | checkVolumeEntries;
+    DestroySharedData();
+    if (source && source->m_pInfo) {
+        m_pInfo = source->m_pInfo;
+        m_pHeaders = source->m_pHeaders;
+        m_pFindArray = source->m_pFindArray;
+        ++m_pInfo->m_iReference;
+        // (A second view of an open archive; its segment mode follows the
+        // source's once segmented archives are read.)
+        m_pStorage->m_uBytesBeforeZip = source->m_pStorage->m_uBytesBeforeZip;
+    } else {
+        CreateSharedData();
+    }
+}
+
+void CZipCentralDir::Close() {
+    m_pOpenedFile = nullptr;
+    DestroySharedData();
+}
+
+bool CZipCentralDir::IsAnyFileModified() const {
+    if (!m_pHeaders) return false;
+    for (const CZipFileHeader* h : *m_pHeaders)
+        if (h->IsModified()) return true;
+    return false;
+}
+
+unsigned CZipCentralDir::GetSize(bool whole) const {
+    unsigned size = 22 + (m_pInfo ? m_pInfo->m_pszComment.GetSize() : 0);
+    if (whole && m_pHeaders)
+        for (const CZipFileHeader* h : *m_pHeaders) size += h->GetSize();
+    return size;
+}
+
+void CZipCentralDir::ThrowError(int code) const {
+    CZipString path;
+    if (m_pStorage && m_pStorage->m_pFile) path = m_pStorage->m_pFile->GetFilePath();
+    CZipException::Throw(code, path);
+}
+
+// ---- adding ---------------------------------------------------------------
+
+CZipFileHeader* CZipCentralDir::AddNewFile(const CZipFileHeader& header, unsigned short replaceIndex, int level,
+                                           bool copySizes) {
+    m_pOpenedFile = nullptr;
+    std::unique_ptr<CZipFileHeader> h(new CZipFileHeader(this));
+    h->m_uMethod = header.m_uMethod;
+    h->m_uModTime = header.m_uModTime;
+    h->m_uModDate = header.m_uModDate;
+    h->m_tModificationTime = header.m_tModificationTime;
+    h->m_tCreationTime = header.m_tCreationTime;
+    h->m_tLastAccessTime = header.m_tLastAccessTime;
+    h->m_uExternalAttr = header.m_uExternalAttr;
+    h->m_uLocalComprSize = header.m_uLocalComprSize;
+    h->m_uLocalUncomprSize = header.m_uLocalUncomprSize;
+    h->m_uLocalHeaderSize = header.m_uLocalHeaderSize;
+    h->m_fileName = header.m_fileName;
+    h->m_comment = header.m_comment;
+    h->m_aLocalExtraData = header.m_aLocalExtraData;
+    h->m_aCentralExtraData = header.m_aCentralExtraData;
+    h->m_aCentralExtraData.RemoveInternalHeaders();
+    h->m_iSystemCompatibility = header.m_iSystemCompatibility;
+    h->m_uEncryptionMethod = header.m_uEncryptionMethod;
+
+    RemoveFromDisk();
+    h->PrepareData(level, m_pStorage->IsSegmented());
+    if (copySizes) {
+        h->m_uCrc32 = header.m_uCrc32;
+        h->m_uComprSize = header.m_uComprSize;
+        h->m_uUncomprSize = header.m_uUncomprSize;
+    }
+
+    unsigned short index;
+    if (IsValidIndex(replaceIndex)) {
+        h->PrepareStringBuffers();
+        if (h->PredictFileNameSize() > 0xFFFF - 1 || !h->m_aLocalExtraData.Validate())
+            ThrowError(CZipException::tooLongData);
+        CZipFileHeader* old = (*m_pHeaders)[replaceIndex];
+        m_pStorage->Seek(old->m_uOffset, CZipStorage::seekFromBeginning);
+        RemoveFile(old, replaceIndex, false);
+        m_pHeaders->InsertAt(replaceIndex, h.get());
+        index = replaceIndex;
+    } else {
+        index = (unsigned short)m_pHeaders->Add(h.get());
+        m_pStorage->m_pFile->SeekToEnd();
+    }
+    CZipFileHeader* added = h.release();
+    m_pOpenedFile = added;
+    if (m_pInfo->m_bFindFastEnabled) InsertFindFastElement(added, index);
+    m_pInfo->m_iLastIndexAdded = index;
+    return added;
+}
+
+void CZipCentralDir::CloseNewFile() {
+    // The entry stays the opened file until it is finished, so that a
+    // failure here still lets the archive drop it.
+    if (m_pOpenedFile) m_pOpenedFile->OnNewFileClose(m_pStorage);
+    m_pOpenedFile = nullptr;
+}
+
+// ---- removing ---------------------------------------------------------------
+
+void CZipCentralDir::RemoveFile(CZipFileHeader* header, unsigned short index, bool shift) {
+    if (index == 0xFFFF) {
+        auto it = std::find(m_pHeaders->begin(), m_pHeaders->end(), header);
+        if (it == m_pHeaders->end()) return;
+        index = (unsigned short)(it - m_pHeaders->begin());
+    } else if (!header) {
+        header = (*m_pHeaders)[index];
+    }
+    if (m_pInfo->m_bFindFastEnabled) RemoveFindFastElement(header, shift);
+    if (m_pOpenedFile == header) m_pOpenedFile = nullptr;
+    delete header;
+    m_pHeaders->RemoveAt(index);
+    if (m_pInfo->m_iLastIndexAdded != 0xFFFF) {
+        if (m_pInfo->m_iLastIndexAdded == index) m_pInfo->m_iLastIndexAdded = 0xFFFF;
+        else if (m_pInfo->m_iLastIndexAdded > index) --m_pInfo->m_iLastIndexAdded;
+    }
+}
+
+void CZipCentralDir::RemoveLastFile(CZipFileHeader* header, unsigned short index) {
+    if (index == 0xFFFF) {
+        if (!m_pHeaders || m_pHeaders->empty()) return;
+        index = (unsigned short)(m_pHeaders->size() - 1);
+    }
+    if (!header) header = (*m_pHeaders)[index];
+    unsigned long long cutAt = (unsigned long long)header->m_uOffset + m_pStorage->m_uBytesBeforeZip;
+    RemoveFile(header, index, true);
+    m_pStorage->Flush();
+    m_pStorage->m_pFile->SetLength(cutAt);
+    m_pStorage->m_pFile->SeekToEnd();
+    m_pInfo->m_bInArchive = false;
+}
+
+void CZipCentralDir::RemoveAll() {
+    m_pInfo->m_iLastIndexAdded = 0xFFFF;
+    ClearFindFastArray();
+    RemoveHeaders();
+}
+
+void CZipCentralDir::RemoveHeaders() {
+    if (!m_pHeaders) return;
+    for (CZipFileHeader* h : *m_pHeaders) delete h;
+    m_pHeaders->RemoveAll();
+    m_pOpenedFile = nullptr;
+}
+
+void CZipCentralDir::RemoveFromDisk() {
+    if (m_pInfo->m_bInArchive) {
+        m_pStorage->Flush();
+        m_pStorage->m_pFile->SetLength((unsigned long long)m_pStorage->m_uBytesBeforeZip + m_pInfo->m_uOffset);
+        m_pInfo->m_bInArchive = false;
+    } else {
+        m_pStorage->Flush();
+    }
+}
+
+// ---- writing ----------------------------------------------------------------
+
+void CZipCentralDir::Write() {
+    if (m_pInfo->m_bInArchive) return;
+    m_pInfo->m_uEntriesNumber = (unsigned short)m_pHeaders->size();
+    if (!m_pStorage->IsSegmented()) {
+        m_pStorage->Flush();
+        m_pStorage->m_pFile->SeekToEnd();
+    } else {
+        // Volumes are not written by this storage yet (it refuses to open
+        // segmented archives).
+        ThrowError(CZipException::internalError);
+    }
+    m_pInfo->m_uSize = 0;
+    // Everything the end record points at must fit below 0xFFFFFFFF, or the
+    // archive would need ZIP64: refuse before writing any of it.
+    unsigned long long offset = m_pStorage->GetPosition();
+    unsigned long long size = 0;
+    for (const CZipFileHeader* h : *m_pHeaders) size += h->GetSize();
+    if (offset > kMaxZipOffset || offset + size > kMaxZipOffset) ThrowError(CZipException::noZip64);
+    WriteHeaders(false);
+    WriteCentralEnd();
+    m_pInfo->m_bInArchive = true;
+}
+
+void CZipCentralDir::WriteHeaders(bool oneSegment) {
+    CZipActionCallback* cb = m_pArchive->GetCallback(CZipActionCallback::cbSave);
+    unsigned short count = (unsigned short)m_pHeaders->size();
+    if (cb) {
+        cb->BeginProgress(nullptr, nullptr);
+        cb->SetProgressTotal(count);
+    }
+    m_pInfo->m_uVolumeEntriesNo = 0;
+    m_pInfo->m_uVolumeWithCD = m_pStorage->IsBinarySplit() ? 0 : m_pStorage->GetCurrentVolume();
+    m_pInfo->m_uOffset = CBytesWriter::WriteSafeU32(m_pStorage->GetPosition());
+    bool aborted = false;
+    for (unsigned short i = 0; i < count; ++i) {
+        CZipFileHeader* h = (*m_pHeaders)[i];
+        m_pInfo->m_uSize += h->Write(this);
+        ++m_pInfo->m_uVolumeEntriesNo;
+        if (cb) {
+            bool goOn = (i == count - 1) ? cb->RequestLastCallback(1) : cb->RequestCallback(1);
+            if (!goOn) {
+                aborted = true;
+                break;
+            }
+        }
+    }
+    if (cb) cb->EndProgress();
+    if (aborted) {
+        if (oneSegment) {
+            m_pStorage->EmptyWriteBuffer();
+            m_pStorage->m_pFile->SetLength((unsigned long long)m_pStorage->m_uBytesBeforeZip + m_pInfo->m_uOffset);
+            CZipException::Throw(CZipException::abortedSafely);
+        }
+        CZipException::Throw(CZipException::abortedAction);
+    }
+}
+
+void CZipCentralDir::WriteCentralEnd() {
+    unsigned commentSize = m_pInfo->m_pszComment.GetSize();
+    unsigned size = 22 + commentSize;
+    m_pInfo->m_uLastVolume = m_pStorage->IsBinarySplit() ? 0 : m_pStorage->GetCurrentVolume();
+    CZipAutoBuffer buf(size);
+    char* p = buf;
+    std::memcpy(p, m_gszSignature, 4);
+    CBytesWriter::WriteBytes(p + 4, m_pInfo->m_uLastVolume);
+    CBytesWriter::WriteBytes(p + 6, m_pInfo->m_uVolumeWithCD);
+    CBytesWriter::WriteBytes(p + 8, m_pInfo->m_uVolumeEntriesNo);
+    CBytesWriter::WriteBytes(p + 10, m_pInfo->m_uEntriesNumber);
+    CBytesWriter::WriteBytes(p + 12, m_pInfo->m_uSize);
+    CBytesWriter::WriteBytes(p + 16, m_pInfo->m_uOffset);
+    CBytesWriter::WriteBytes(p + 20, (unsigned short)commentSize);
+    if (commentSize) std::memcpy(p + 22, m_pInfo->m_pszComment.GetBuffer(), commentSize);
+    m_pStorage->Write(buf, size, true);
+}
+
+// ---- name index ---------------------------------------------------------------
+
+int CZipCentralDir::CompareElement(const char* name, unsigned short index) const {
+    CZipFileHeader* h = (*m_pFindArray)[index]->m_pHeader;
+    return (h->GetFileName(false).*(m_pInfo->m_pCompare))(name);
+}
+
+void CZipCentralDir::InsertFindFastElement(CZipFileHeader* header, unsigned short index) {
+    CZipString name = header->GetFileName(false);
+    size_t lo = 0, hi = m_pFindArray->size();
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        int c = CompareElement(name, (unsigned short)mid);
+        if (c == 0) {
+            lo = mid;
+            break;
+        }
+        if (c < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    unsigned short idx = index == 0xFFFF ? (unsigned short)m_pFindArray->size() : index;
+    m_pFindArray->InsertAt(lo, new CZipFindFast(header, idx));
+}
+
+unsigned short CZipCentralDir::RemoveFindFastElement(CZipFileHeader* header, bool shift) {
+    unsigned short removed = 0xFFFF;
+    for (size_t i = 0; i < m_pFindArray->size(); ++i) {
+        CZipFindFast* f = (*m_pFindArray)[i];
+        if (f->m_pHeader == header) {
+            removed = f->m_uIndex;
+            delete f;
+            m_pFindArray->RemoveAt(i);
+            break;
+        }
+    }
+    if (shift && removed != 0xFFFF)
+        for (CZipFindFast* f : *m_pFindArray)
+            if (f->m_uIndex > removed) --f->m_uIndex;
+    return removed;
+}
+
+void CZipCentralDir::SetComment(const char* comment, unsigned codePage) {
+    ZipCompatibility::ConvertStringToBuffer(comment, m_pInfo->m_pszComment, codePage);
+    RemoveFromDisk();
+}
+
+void CZipCentralDir::GetComment(CZipString& comment) const {
+    ZipCompatibility::ConvertBufferToString(comment, m_pInfo->m_pszComment,
+                                            ZipCompatibility::GetDefaultCommentCodePage(m_pArchive->GetSystemCompatibility()));
+}
+
+void CZipCentralDir::ClearFindFastArray() {
+    if (!m_pFindArray) return;
+    for (CZipFindFast* f : *m_pFindArray) delete f;
+    m_pFindArray->RemoveAll();
+}
+
+// ---- change notices -----------------------------------------------------------
+
+// Renaming entries and changing their central records need the modifying
+// road (committing local headers, rewriting the directory); until it is
+// there the change is refused and the header keeps its old value.
+bool CZipCentralDir::OnFileNameChange(CZipFileHeader* header, bool centralOnly) {
+    (void)header;
+    (void)centralOnly;
+    return false;
+}
+
+bool CZipCentralDir::OnFileCentralChange() { return false; }

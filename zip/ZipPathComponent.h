@@ -1,0 +1,38 @@
+#pragma once
+// Splits a path into prefix, drive (always empty here), directory, title and
+// extension, and joins them again.
+#include "ZipString.h"
+
+class CZipPathComponent {
+public:
+    static const char m_cSeparator = '/';
+
+    CZipPathComponent() = default;
+    explicit CZipPathComponent(const char* path) { SetFullPath(path); }
+    virtual ~CZipPathComponent() = default;
+
+    void SetFullPath(const char* path);
+    CZipString GetFileTitle() const { return m_szFileTitle; }
+    void SetFileTitle(const char* title) { m_szFileTitle = title; }
+    CZipString GetFileName() const;
+    CZipString GetFileExt() const { return m_szFileExt; }
+    void SetExtension(const char* ext);
+    CZipString GetFileDrive() const { return m_szDrive; }
+    CZipString GetFileDir() const { return m_szDirectory; }
+    CZipString GetFilePath() const;
+    CZipString GetFullPath() const;
+    CZipString GetNoDrive() const;
+
+    static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+    static bool HasEndingSeparator(const CZipString& path);
+    static void RemoveSeparators(CZipString& path) { path.TrimRight("\\/"); }
+    static void RemoveSeparatorsLeft(CZipString& path) { path.TrimLeft("\\/"); }
+    static void AppendSeparator(CZipString& path);
+
+protected:
+    CZipString m_szDirectory;
+    CZipString m_szFileTitle;
+    CZipString m_szFileExt;
+    CZipString m_szDrive;
+    CZipString m_szPrefix;
+};

@@ -1,0 +1,130 @@
+#pragma once
+// The layer between an archive and the file that holds it: opening, one
+// write buffer for every write, exact reads, seeks corrected for data before
+// the archive, the backward signature search and the volumes of segmented
+// archives.
+#include "BitFlag.h"
+#include "ZipAutoBuffer.h"
+#include "ZipCollections.h"
+#include "ZipFile.h"
+#include "ZipString.h"
+
+class CZipSegmCallback;
+class CZipSplitNamesHandler;
+
+class CZipStorage {
+public:
+    enum SeekType { seekFromBeginning = 0, seekFromEnd = 1, seekCurrent = 2 };
+
+    // State bits.
+    enum State {
+        stateOpened = 0x01,
+        stateReadOnly = 0x02,
+        stateAutoClose = 0x04,
+        stateExisting = 0x08,
+        stateSegmented = 0x10,
+        stateSplit = 0x30,
+        stateBinarySplit = 0x70,
+        stateSpan = 0x90,
+    };
+
+    static const char m_gszExtHeaderSignat[];  // 50 4B 07 08
+    static const unsigned long long SignatureNotFound = ~0ULL;
+
+    CZipStorage();
+    CZipStorage(const CZipStorage&) = delete;
+    CZipStorage& operator=(const CZipStorage&) = delete;
+    virtual ~CZipStorage();
+
+    // On the caller's file; autoClose: the storage closes it on Close.
+    void Open(CZipAbstractFile& file, int openMode, bool autoClose);
+    // On a path with the internal file.
+    void Open(const char* path, int openMode, unsigned long long volumeSize);
+
+    // Exactly size bytes or error 201.
+    unsigned Read(void* buffer, unsigned size, bool atOnce);
+    // Through the write buffer.
+    unsigned Write(const void* buffer, unsigned size, bool atOnce);
+    void Flush();
+    void FlushFile();
+    void EmptyWriteBuffer() { m_uBytesInWriteBuffer = 0; }
+    unsigned GetFreeInBuffer() const { return m_pWriteBuffer.GetSize() - m_uBytesInWriteBuffer; }
+
+    // Logical position: file position plus waiting bytes, less the bytes
+    // before the archive on volume 0.
+    unsigned long long GetPosition() const;
+    unsigned long long Seek(unsigned long long offset, SeekType type = seekFromBeginning);
+    // Absolute offset of the last signature within the final maxDepth bytes.
+    unsigned long long LocateSignature(char* signature, unsigned maxDepth);
+    unsigned long long GetLastDataOffset() { return m_pFile->GetLength() - m_uBytesBeforeZip; }
+
+    // archive true: no archive open; false: the file is gone or closed.
+    bool IsClosed(bool archive) const;
+    unsigned short GetCurrentVolume() const { return m_uCurrentVolume; }
+    // Returns the archive path (or the last volume's name).
+    CZipString Close(bool write, bool getLastVolumeName = false);
+
+    bool IsReadOnly() const { return m_state.IsSetAny(stateReadOnly) || IsExistingSegmented(); }
+    bool IsExisting() const { return m_state.IsSetAny(stateExisting); }
+    bool IsSegmented() const { return m_state.IsSetAny(stateSegmented); }
+    bool IsSplit() const { return m_state.IsSetAll(stateSplit); }
+    bool IsBinarySplit() const { return m_state.IsSetAll(stateBinarySplit); }
+    bool IsSpanned() const { return m_state.IsSetAll(stateSpan); }
+    bool IsExistingSegmented() const { return m_state.IsSetAll(stateExisting | stateSegmented); }
+    bool IsNewSegmented() const { return IsSegmented() && !IsExisting(); }
+
+    int GetWriteBufferSize() const { return m_iWriteBufferSize; }
+    void SetWriteBufferSize(int size) { m_iWriteBufferSize = size; }
+    int GetLocateBufferSize() const { return m_iLocateBufferSize; }
+    void SetLocateBufferSize(int size) { m_iLocateBufferSize = size; }
+
+    [[noreturn]] void ThrowError(int code) const;
+
+    // Segmented archives.
+    void NextVolume(unsigned neededBytes);
+    unsigned AssureFree(unsigned neededBytes);
+    unsigned GetFreeVolumeSpace() const;
+    void ChangeVolume(unsigned short volume);
+    void ChangeVolume() { ChangeVolume((unsigned short)(m_uCurrentVolume + 1)); }
+    void ChangeVolumeDec();
+    CZipString ChangeSpannedRead();
+    CZipString ChangeSplitRead();
+    void CallCallback(unsigned int size, int code, CZipString path);
+    CZipString GetSplitVolumeName(unsigned short volume, bool last) const;
+    CZipString GetSplitVolumeName(bool last) const { return GetSplitVolumeName(m_uCurrentVolume, last); }
+    void EnsureSplitNames();
+    void ClearSplitNames();
+    CZipString RenameLastFileInSplitArchive();
+    void UpdateSegmMode(unsigned short lastVolume);
+    void FinalizeSegm();
+    unsigned long long GetCachedSize(unsigned short volume) const;
+    void ClearCachedSizes();
+    void SetSplitNamesHandler(CZipSplitNamesHandler* handler, bool autoDelete);
+
+    // The file now in use: the caller's or the internal one.
+    CZipAbstractFile* m_pFile;
+    unsigned m_uSplitData;
+    unsigned m_uBytesInWriteBuffer;
+    unsigned m_uCurrentVolSize;
+    CZipAutoBuffer m_pWriteBuffer;
+    unsigned m_uBytesWritten;
+    unsigned short m_uCurrentVolume;
+    unsigned m_uBytesBeforeZip;
+    int m_iWriteBufferSize;
+    int m_iLocateBufferSize;
+    CZipSegmCallback* m_pSpanChangeVolumeFunc;
+    CZipSegmCallback* m_pSplitChangeVolumeFunc;
+
+protected:
+    void Initialize();
+    void WriteInternalBuffer(const char* buffer, unsigned size);
+    void CacheSizes();
+
+    ZipLib::CBitFlag m_state;
+    CZipSegmCallback* m_pChangeVolumeFunc;
+    CZipString m_szArchivePath;
+    CZipFile m_internalfile;
+    CZipSplitNamesHandler* m_pSplitNamesHandler;
+    CZipArray<unsigned long long>* m_pCachedSizes;
+    bool m_bAutoDeleteSplitNamesHandler;
+};
