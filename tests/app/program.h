@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct ProgramOptions {
     std::string argv0;             // empty: the binary's path
     bool keepStdinOpen = false;    // stdin stays open until `closeAfterSeconds`
     double closeAfterSeconds = 0;
+    std::vector<std::pair<std::string, std::string>> env;  // set in the child
+    std::function<void(pid_t)> started;                     // called with the child's pid
 };
 
 inline ProgramResult RunProgram(const std::vector<std::string>& args, const ProgramOptions& opt = {}) {
@@ -41,6 +44,7 @@ inline ProgramResult RunProgram(const std::vector<std::string>& args, const Prog
         dup2(err[1], 2);
         for (int fd = 3; fd < 1024; ++fd) close(fd);  // nothing of the test leaks in
         if (!opt.workDir.empty() && chdir(opt.workDir.c_str()) != 0) _exit(127);
+        for (const auto& e : opt.env) setenv(e.first.c_str(), e.second.c_str(), 1);
         std::vector<std::string> all;
         all.push_back(opt.argv0.empty() ? AISBRINECAST_BIN : opt.argv0);
         all.insert(all.end(), args.begin(), args.end());
@@ -53,6 +57,7 @@ inline ProgramResult RunProgram(const std::vector<std::string>& args, const Prog
     close(in[0]);
     close(out[1]);
     close(err[1]);
+    if (opt.started) opt.started(pid);
     signal(SIGPIPE, SIG_IGN);
     fcntl(in[1], F_SETFL, O_NONBLOCK);
     size_t written = 0;

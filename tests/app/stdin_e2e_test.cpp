@@ -69,6 +69,24 @@ TEST(StdinProgram, FinalExportAtTheEndOfInput) {
     EXPECT_FALSE(std::filesystem::exists(dir / "out/aisBrinecastSnapshot.kml.tmp"));
 }
 
+TEST(StdinProgram, KmzByDefaultWhateverTheLocale) {
+    TempDir dir;
+    ProgramOptions o;
+    o.input = Data("small.nmea");
+    o.env = {{"LANG", "xx_YY.UTF-8"}, {"LC_ALL", "xx_YY.UTF-8"}};
+    const ProgramResult r = RunProgram({"-i", "-H", "127.0.0.1:9", "-X", "3600", "-S", dir.path()}, o);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string kmz = dir / "aisBrinecastSnapshot.kmz";
+    ASSERT_TRUE(std::filesystem::exists(kmz));
+    FILE* p = popen(("unzip -p '" + kmz + "' aisBrinecastSnapshot.kml").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string kml;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) kml.append(buf, n);
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(CountOf(kml, "<Placemark>"), 2u);
+}
+
 TEST(StdinProgram, NoExportWithoutInterval) {
     TempDir dir;
     ProgramOptions o;

@@ -101,24 +101,6 @@ std::string KmlLikeText(size_t size) {
     return s;
 }
 
-std::string BuildKmz(const std::string& kml) {
-    CZipBundle zip;
-    CZipMemFile memFile(1024);
-    CZipMemFile memAddToZip(1024);
-    memFile.Reset(1024);
-    memAddToZip.Reset(1024);
-    zip.Open(memFile, CZipBundle::zipCreate, false);
-    memAddToZip.Write(kml.data(), unsigned(kml.size()));
-    zip.AddNewFile(memAddToZip, "aisBrinecastSnapshot.kml", 9, 7, 65536);
-    zip.Close(0, false);
-    size_t length = 0;
-    char* image = memFile.TakeBuffer(length);
-    std::string bytes(image, length);
-    free(image);
-    memAddToZip.Close();
-    return bytes;
-}
-
 void ExpectArchiveValid(const std::string& path, bool empty) {
     ToolResult u = RunTool("unzip -t " + Quote(path));
     if (empty) {

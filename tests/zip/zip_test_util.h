@@ -36,8 +36,6 @@ std::string RandomBytes(size_t size, unsigned seed = 1);
 // Text shaped like the export's KML document.
 std::string KmlLikeText(size_t size);
 
-// Builds the export's KMZ archive in memory, in the export's order of calls.
-std::string BuildKmz(const std::string& kml);
 
 // Asserts that unzip, python's zipfile and 7z all test the archive clean
 // (unzip only warns about an archive without entries).

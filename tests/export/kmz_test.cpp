@@ -1,13 +1,28 @@
 // The export's KMZ archive, byte by byte: local header, deflated data,
-// central header, end record.
+// central header, end record; and read back by the common tools.
+#include "export/kmz.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <zlib.h>
 
+#include "zip/ZipMemFile.h"
 #include "zip_test_util.h"
 
+extern CZipMemFile memFile;
+extern CZipMemFile memAddToZip;
+
 namespace {
+
+std::string BuildKmz(const std::string& kml) {
+    std::string archive;
+    EXPECT_EQ(PackKmz(kml, archive), KmzStatus::Packed);
+    // Nothing of the archive stays behind in the memory files.
+    EXPECT_EQ(memFile.GetLength(), 0u);
+    EXPECT_EQ(memAddToZip.GetLength(), 0u);
+    return archive;
+}
 
 const std::string kName = "aisBrinecastSnapshot.kml";
 
