@@ -37,7 +37,9 @@ python3 "$ROOT/samples/udp_receiver.py" "$WORK/port" "$WORK/datagrams" &
 RECV=$!
 for _ in $(seq 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
 PORT=$(cat "$WORK/port")
-"$BIN" -i -H "127.0.0.1:$PORT" -X 60 -S "$WORK/kml_export" < "$SAMPLE"
+OUT="$ROOT/demo-output"
+mkdir -p "$OUT"
+"$BIN" -i -H "127.0.0.1:$PORT" -X 60 -S "$OUT" < "$SAMPLE"
 sleep 0.5
 kill $RECV 2>/dev/null || true
 wait $RECV 2>/dev/null || true
@@ -58,7 +60,7 @@ PY
 
 echo
 echo "== 3. The snapshot written at the end of the input (open it in a map viewer):"
-KMZ="$WORK/kml_export/aisBrinecastSnapshot.kmz"
+KMZ="$OUT/aisBrinecastSnapshot.kmz"
 if [ -f "$KMZ" ]; then
     echo "  $KMZ"
     unzip -l "$KMZ" | sed 's/^/  /'

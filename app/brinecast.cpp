@@ -21,14 +21,25 @@ namespace {
 constexpr uint64_t kExpirySeconds = 300;
 constexpr time_t kResolveSeconds = 300;
 
-bool resolve(const char* host, uint32_t& address) {
+bool systemResolve(const char* host, uint32_t& address) {
     unsigned long a = 0;
     if (!Utility::u2ip(host, a)) return false;
     address = static_cast<uint32_t>(a);
     return true;
 }
 
+DestinationResolver resolver = systemResolve;
+
+bool resolve(const char* host, uint32_t& address) {
+    uint32_t a = 0;
+    if (!resolver(host, a)) return false;
+    address = a;
+    return true;
+}
+
 }  // namespace
+
+void SetDestinationResolver(DestinationResolver r) { resolver = r ? r : systemResolve; }
 
 Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
     : destinationCount(count), destinations(new TDestination[count]) {

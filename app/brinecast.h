@@ -96,3 +96,9 @@ private:
 };
 
 extern Brinecast* AISBrinecast;
+
+// How destination names become IPv4 addresses (network byte order); false
+// when a name doesn't resolve. Tests install their own; nullptr restores the
+// system's look-up.
+using DestinationResolver = bool (*)(const char* host, uint32_t& address);
+void SetDestinationResolver(DestinationResolver resolver);

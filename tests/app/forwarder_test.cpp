@@ -204,3 +204,53 @@ TEST_F(Forwarding, RefusingDestinationDoesNotDisturbTheOthers) {
 }
 
 }  // namespace
+
+namespace {
+
+int lookups = 0;
+bool nameServiceUp = true;
+bool FakeResolve(const char* host, uint32_t& address) {
+    ++lookups;
+    if (!nameServiceUp || std::string(host) != "receiver.test") return false;
+    address = htonl(INADDR_LOOPBACK);
+    return true;
+}
+
+class Resolving : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        lookups = 0;
+        nameServiceUp = true;
+        SetDestinationResolver(FakeResolve);
+    }
+    void TearDown() override {
+        SetDestinationResolver(nullptr);
+        CoreTest::TearDown();
+    }
+};
+
+TEST_F(Resolving, NamesAreLookedUpOnceAndRenewedEvery300Seconds) {
+    UdpReceiver rx;
+    UseDestinations({{"receiver.test", rx.port()}, {"127.0.0.1", rx.port()}});
+    EXPECT_EQ(lookups, 1);  // when the forwarder is built; the dotted address never
+    const time_t start = FakeNow();
+    uint64_t salt = 0;
+    auto sendOne = [&] { Feed(Message(1, 244000100, 168, 60, "", ++salt)); };
+    for (int i = 0; i < 20; ++i) sendOne();
+    EXPECT_EQ(lookups, 1);  // nothing per message
+    EXPECT_EQ(rx.Expect(40).size(), 40u);
+
+    FakeNow() = start + 299;
+    sendOne();
+    EXPECT_EQ(lookups, 1);
+    FakeNow() = start + 300;
+    nameServiceUp = false;  // the renewal fails: the last good address stays
+    sendOne();
+    EXPECT_EQ(lookups, 2);
+    sendOne();
+    EXPECT_EQ(lookups, 2);  // and is not retried per message either
+    EXPECT_EQ(rx.Expect(6).size(), 6u);
+}
+
+}  // namespace
