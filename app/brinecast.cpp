@@ -1,6 +1,7 @@
 #include "app/brinecast.h"
 
 #include "app/clock.h"
+#include "net/Exception.h"
 #include "net/SocketHandler.h"
 #include "net/UdpSocket.h"
 #include "net/Utility.h"
@@ -83,8 +84,13 @@ void Brinecast::send(unsigned destination, const char* text, size_t length) {
     TDestination& d = destinations[destination];
     refreshAddress(d, Now());
     if (d.address == 0 && !d.numeric) return;  // never resolved yet
-    DispatchUdp.SendToBuf(static_cast<unsigned long>(d.address), d.port, text,
-                          static_cast<int>(length), 0);
+    try {
+        DispatchUdp.SendToBuf(static_cast<unsigned long>(d.address), d.port, text,
+                              static_cast<int>(length), 0);
+    } catch (const Exception&) {
+        // No socket to be had (out of descriptors): this datagram is lost, the
+        // next send tries again; forwarding goes on.
+    }
 }
 
 void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {
@@ -156,17 +162,20 @@ void Brinecast::pushHead(TDSQueue* e) {
 
 TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y) {
     const time_t now = Now();
-    TDSQueue*& slot = index_[DsqKey{mmsi, kind}];
-    TDSQueue* e = slot;
+    TDSQueue* e = index_.Find(mmsi, kind);
     if (e) {
         if (e != dsqHead) {
+            // Both neighbours are written: load them side by side.
+            __builtin_prefetch(e->prev, 1);
+            __builtin_prefetch(e->next, 1);
             unlink(e);
             pushHead(e);
         }
     } else {
-        e = new TDSQueue{};
+        e = pool_.New();
         e->mmsi = mmsi;
-        slot = e;
+        e->kind = kind;
+        index_.Insert(mmsi, kind, e);
         pushHead(e);
     }
     e->lastSeen = now;
@@ -179,25 +188,22 @@ TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y)
            static_cast<uint64_t>(now - dsqTail->lastSeen) > kExpirySeconds) {
         TDSQueue* old = dsqTail;
         unlink(old);
-        index_.erase(DsqKey{old->mmsi, old->kind});
-        delete old;
+        index_.Erase(old->mmsi, old->kind);
+        pool_.Delete(old);
     }
     return e;
 }
 
-TDSQueue* Brinecast::dsqFindDynamic(unsigned long mmsi) {
-    const auto it = index_.find(DsqKey{mmsi, 1});
-    return it == index_.end() ? nullptr : it->second;
-}
+TDSQueue* Brinecast::dsqFindDynamic(unsigned long mmsi) { return index_.Find(mmsi, 1); }
 
-unsigned Brinecast::dsqCount() { return static_cast<unsigned>(index_.size()); }
+unsigned Brinecast::dsqCount() { return static_cast<unsigned>(index_.Size()); }
 
 void Brinecast::dsqDispose() {
     for (TDSQueue* e = dsqHead; e;) {
         TDSQueue* next = e->next;
-        delete e;
+        pool_.Delete(e);
         e = next;
     }
     dsqHead = dsqTail = nullptr;
-    index_.clear();
+    index_.Clear();
 }

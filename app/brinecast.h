@@ -4,12 +4,12 @@
 // and static reports are downsampled per vessel, report kind and
 // destination. Main thread only.
 
+#include "app/dsq_index.h"
 #include "app/options.h"
 
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <unordered_map>
 
 constexpr unsigned kDsqMaxDestinations = 100;
 
@@ -72,6 +72,12 @@ public:
     unsigned dsqCount();
     void dsqDispose();
 
+    // Starts loading the queue index of a vessel about to be dispatched.
+    void Prefetch(unsigned long mmsi) const {
+        index_.Prefetch(mmsi, 1);
+        index_.Prefetch(mmsi, 5);
+    }
+
     // True when type t passes destination i's type mask.
     bool typePasses(int type, unsigned destination) const;
 
@@ -81,18 +87,9 @@ private:
     void unlink(TDSQueue* e);
     void pushHead(TDSQueue* e);
 
-    // Index over the queue: (mmsi, kind) to its entry.
-    struct DsqKey {
-        uint64_t mmsi;
-        int32_t kind;
-        bool operator==(const DsqKey& o) const { return mmsi == o.mmsi && kind == o.kind; }
-    };
-    struct DsqKeyHash {
-        size_t operator()(const DsqKey& k) const {
-            return std::hash<uint64_t>()(k.mmsi * 8 + static_cast<uint32_t>(k.kind));
-        }
-    };
-    std::unordered_map<DsqKey, TDSQueue*, DsqKeyHash> index_;
+    // Index over the queue, and the entries' storage.
+    DsqIndex<TDSQueue> index_;
+    DsqPool<TDSQueue> pool_;
 };
 
 extern Brinecast* AISBrinecast;

@@ -5,43 +5,12 @@
 // look-ups and dropped when the table is rebuilt, so every message costs one
 // probe sequence whatever the number of messages in the window.
 
-#include <sys/mman.h>
+#include "app/huge_page_allocator.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
-#include <memory>
-#include <new>
 #include <vector>
-
-// Storage of a large, randomly accessed table: 2 MiB aligned and marked for
-// huge pages, so a look-up among a million keys costs a cache miss but no
-// page walk as well.
-template <typename T>
-struct HugePageAllocator {
-    using value_type = T;
-    static constexpr size_t kHugePage = size_t(2) << 20;
-    HugePageAllocator() = default;
-    template <typename U>
-    HugePageAllocator(const HugePageAllocator<U>&) {}
-    T* allocate(size_t n) {
-        size_t bytes = n * sizeof(T);
-        void* p = nullptr;
-        if (bytes >= kHugePage) {
-            bytes = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-            p = std::aligned_alloc(kHugePage, bytes);
-            if (p) madvise(p, bytes, MADV_HUGEPAGE);
-        } else {
-            p = std::malloc(bytes);
-        }
-        if (!p) throw std::bad_alloc();
-        return static_cast<T*>(p);
-    }
-    void deallocate(T* p, size_t) { std::free(p); }
-    bool operator==(const HugePageAllocator&) const { return true; }
-    bool operator!=(const HugePageAllocator&) const { return false; }
-};
 
 class DupWindow {
 public:

@@ -125,7 +125,10 @@ void RunUdpListener(const NetLoopControl& control) {
     udpSock socket(handler);
     unsigned short port = static_cast<unsigned short>(params.port);
     try {
-        if (socket.Bind(params.host, port, 10) == -1) FatalExit();
+        if (socket.Bind(params.host, port, 10) == -1) {
+            std::fprintf(stderr, "Invalid host: %s\n", params.host);
+            FatalExit();
+        }
     } catch (const Exception& e) {
         std::puts(e.ToString().c_str());
         FatalExit();

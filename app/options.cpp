@@ -78,8 +78,6 @@ ListResult addDestinations(const char* list, std::string& message) {
     return ListResult::Ok;
 }
 
-bool fitsInt32(long v) { return v >= INT32_MIN && v <= INT32_MAX; }
-bool fitsUint32(long v) { return v >= 0 && v <= static_cast<long>(UINT32_MAX); }
 
 }  // namespace
 
@@ -95,11 +93,24 @@ ParseOutcome ParseOptions(int argc, char** argv, std::string& message) {
     dir_name.clear();
     imagesUrlDir.clear();
 
+    // Numbers are range-checked after the last option, so the last one
+    // given counts; a value its field cannot hold is refused, never wrapped.
+    struct Number {
+        long value = 0;
+        bool given = false;
+        bool readable = true;  // fits a long at all
+        void Read(const char* text) {
+            given = true;
+            readable = true;
+            value = readNumber(text, readable);
+        }
+        bool Within(long lo, long hi) const { return readable && value >= lo && value <= hi; }
+    };
+    Number port, baud, wait, timeout, interval, exportSeconds, purgeMinutes;
+
     bool usage = false;
-    bool downsamplingGiven = false;
     int opt;
     while (!usage && (opt = getopt(argc, argv, kOptionString)) != -1) {
-        bool ok = true;
         switch (opt) {
             case 't':
             case 'u':
@@ -113,37 +124,13 @@ ParseOutcome ParseOptions(int argc, char** argv, std::string& message) {
             case 'd':
                 usage = !copyHost(params.device, optarg);
                 break;
-            case 'p': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || !fitsInt32(v);
-                params.port = static_cast<int32_t>(v);
-                break;
-            }
-            case 's': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || !fitsUint32(v);
-                params.baud = static_cast<uint32_t>(v);
-                break;
-            }
-            case 'x': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || !fitsUint32(v);
-                params.reconnectWait = static_cast<uint32_t>(v);
-                break;
-            }
-            case 'y': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || v < 0 || !fitsInt32(v);
-                params.dataTimeout = static_cast<int32_t>(v);
-                break;
-            }
-            case 'D': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || v < 0 || v > 300;
-                params.downsampling = static_cast<int32_t>(v);
-                downsamplingGiven = true;
-                break;
-            }
+            case 'p': port.Read(optarg); break;
+            case 's': baud.Read(optarg); break;
+            case 'x': wait.Read(optarg); break;
+            case 'y': timeout.Read(optarg); break;
+            case 'D': interval.Read(optarg); break;
+            case 'X': exportSeconds.Read(optarg); break;
+            case 'P': purgeMinutes.Read(optarg); break;
             case 'H': {
                 const ListResult r = addDestinations(optarg, message);
                 if (r == ListResult::Fatal) return ParseOutcome::Fatal;
@@ -159,21 +146,9 @@ ParseOutcome ParseOptions(int argc, char** argv, std::string& message) {
             case 'G':
                 params.debug = true;
                 break;
-            case 'X': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || v < 0 || v > UINT16_MAX;
-                exportTime = static_cast<uint16_t>(v);
-                break;
-            }
             case 'z':
                 useKmz = strcasecmp(optarg, "yes") == 0;
                 break;
-            case 'P': {
-                const long v = readNumber(optarg, ok);
-                usage = !ok || v < 0 || !fitsInt32(v);
-                purgeSnapshotTime = static_cast<int64_t>(v) * 60;
-                break;
-            }
             case 'S':
                 dir_name = optarg;
                 break;
@@ -187,7 +162,19 @@ ParseOutcome ParseOptions(int argc, char** argv, std::string& message) {
     }
     if (usage) return ParseOutcome::Usage;
 
-    if (!downsamplingGiven) params.downsampling = 0;
+    if (!port.Within(INT32_MIN, INT32_MAX) || !baud.Within(0, UINT32_MAX) ||
+        !wait.Within(0, UINT32_MAX) || !timeout.Within(INT32_MIN, INT32_MAX) ||
+        !interval.Within(0, 300) || !exportSeconds.Within(0, UINT16_MAX) ||
+        !purgeMinutes.Within(0, INT32_MAX))
+        return ParseOutcome::Usage;
+    params.port = static_cast<int32_t>(port.value);
+    params.baud = static_cast<uint32_t>(baud.value);
+    params.reconnectWait = static_cast<uint32_t>(wait.value);
+    params.dataTimeout = static_cast<int32_t>(timeout.value);
+    params.downsampling = static_cast<int32_t>(interval.value);  // 0 when not given
+    if (exportSeconds.given) exportTime = static_cast<uint16_t>(exportSeconds.value);
+    if (purgeMinutes.given) purgeSnapshotTime = static_cast<int64_t>(purgeMinutes.value) * 60;
+
     if (params.mode == 't') {
         if (params.dataTimeout == 0) params.dataTimeout = 300;
         if (params.reconnectWait == 0) params.reconnectWait = 10;

@@ -83,6 +83,7 @@ void parseNMEA(char* line) {
     const uint64_t key = MessageKey(*Parser);
     DupBuffer.Prefetch(key);  // decoding hides the table's cache miss
     const int type = Parser->Parse();
+    AISBrinecast->Prefetch(Parser->mmsi);  // the forwarder's entry, for later
     if (nodup(key)) {
         if (params.debug) {
             std::fprintf(stderr, "(%02u) %-10s %s", static_cast<unsigned>(type), "OK", toDump.c_str());

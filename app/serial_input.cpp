@@ -82,6 +82,7 @@ void doSerial(const char* device, unsigned baud, const SerialTiming& timing) {
         const int fd = openDevice(device, speed, timing);
         if (fd < 0) return;
         unsigned emptyReads = 0;
+        bool delivered = false;  // this opening gave at least one byte
         while (!stopped(timing)) {
             // Wait with a bound so that a stop request is seen.
             pollfd pfd{fd, POLLIN, 0};
@@ -94,6 +95,7 @@ void doSerial(const char* device, unsigned baud, const SerialTiming& timing) {
                 const ssize_t got = read(fd, block, kSerialBlock);
                 if (got > 0) {
                     emptyReads = 0;
+                    delivered = true;
                     acc.Feed(block, static_cast<size_t>(got));
                     continue;
                 }
@@ -106,7 +108,9 @@ void doSerial(const char* device, unsigned baud, const SerialTiming& timing) {
         close(fd);
         if (stopped(timing)) return;
         // The device went away (unplugged adapter): reopen it like at start.
+        // One that gave nothing since it was opened waits the full retry
+        // time first, so a dead device is not reopened every second.
         std::fprintf(stderr, "Serial device %s lost, reopening\n", device);
-        pause(1, timing);
+        pause(delivered ? 1 : timing.reopenWaitSeconds, timing);
     }
 }

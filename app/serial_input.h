@@ -8,7 +8,7 @@
 #include <cstddef>
 
 struct SerialTiming {
-    unsigned reopenWaitSeconds = 60;     // after a failed open
+    unsigned reopenWaitSeconds = 60;     // after a failed open, or a device lost without data
     unsigned lostAfterReads = 10;        // consecutive empty or failed reads
     const std::atomic<bool>* stop = nullptr;  // tests end the loop with it
 };

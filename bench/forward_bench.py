@@ -12,12 +12,10 @@ usage: bench/forward_bench.py [--build DIR] [--messages N] [--vessels N] [--repe
 """
 import argparse
 import os
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -27,41 +25,28 @@ def build(build_dir):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
                     "-DAISB_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "-j", str(os.cpu_count() or 4), "--target",
-                    "aisbrinecast", "make_traffic", "line_relay"], check=True,
+                    "aisbrinecast", "make_traffic", "line_relay", "udp_sink"], check=True,
                    stdout=subprocess.DEVNULL)
 
 
 class Receiver:
-    """Counts datagrams on 127.0.0.1 until stopped."""
+    """bench/udp_sink on 127.0.0.1: counts the datagrams of each run."""
 
-    def __init__(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32 << 20)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.settimeout(0.2)
-        self.port = self.sock.getsockname()[1]
-        self.count = 0
-        self.running = True
-        self.thread = threading.Thread(target=self.loop, daemon=True)
-        self.thread.start()
+    def __init__(self, sink):
+        self.sink = sink
+        self.proc = None
+        self.port = None
 
-    def loop(self):
-        while self.running:
-            try:
-                self.sock.recv(65536)
-                self.count += 1
-            except socket.timeout:
-                pass
+    def start(self):
+        self.proc = subprocess.Popen([self.sink], stdout=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
 
     def take(self):
         time.sleep(0.3)
-        n, self.count = self.count, 0
+        self.proc.terminate()
+        n = int(self.proc.stdout.readline() or 0)
+        self.proc.wait()
         return n
-
-    def stop(self):
-        self.running = False
-        self.thread.join()
-        self.sock.close()
 
 
 def timed(cmd, input_path):
@@ -96,24 +81,27 @@ def main():
         print("traffic: %d messages of %d vessels, %d lines, %.1f MiB"
               % (args.messages, args.vessels, lines, os.path.getsize(traffic) / 1048576.0))
 
-        rx = Receiver()
-        dest = "127.0.0.1:%d" % rx.port
+        rx = Receiver(os.path.join(args.build, "bench", "udp_sink"))
         runs = {"a": [], "b1": [], "b10": []}
         peak = {"b1": 0.0, "b10": 0.0}
         got = {}
         for _ in range(args.repeat):
+            rx.start()
             w, _m = timed([relay, "127.0.0.1", str(rx.port)], traffic)
             runs["a"].append(w)
             got["a"] = rx.take()
+            rx.start()
+            dest = "127.0.0.1:%d" % rx.port
             w, m = timed([program, "-i", "-H", dest], traffic)
             runs["b1"].append(w)
             peak["b1"] = max(peak["b1"], m)
             got["b1"] = rx.take()
+            rx.start()
+            dest = "127.0.0.1:%d" % rx.port
             w, m = timed([program, "-i", "-H", ",".join([dest] * 10)], traffic)
             runs["b10"].append(w)
             peak["b10"] = max(peak["b10"], m)
             got["b10"] = rx.take()
-        rx.stop()
 
     a = statistics.median(runs["a"])
     b1 = statistics.median(runs["b1"])

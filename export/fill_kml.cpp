@@ -25,7 +25,7 @@ time_t exportNow() {
 void SetExportClock(time_t (*source)()) { clockSource = source; }
 
 bool FillKml() {
-    std::string content = BuildKml(CopySnapshotForExport(exportNow()), imagesUrlDir);
+    std::string content = BuildKml(CopySnapshotForExport(exportNow), imagesUrlDir);
 
     if (useKmz) {
         std::string archive;

@@ -194,7 +194,7 @@ void PurgeSnapshot(time_t now) {
     purgeLocked(now);
 }
 
-std::vector<TVessel> CopySnapshotForExport(time_t now) {
+std::vector<TVessel> CopySnapshotForExport(time_t (*clock)()) {
     // Allocate and touch the copy before the lock is taken: the page faults
     // of a fresh multi-megabyte block would otherwise stall the pipeline.
     size_t expected;
@@ -207,6 +207,7 @@ std::vector<TVessel> CopySnapshotForExport(time_t now) {
     // One walk purges, clamps and copies, to keep the hold short.
     const uint64_t limit = static_cast<uint64_t>(purgeSnapshotTime);
     std::lock_guard<std::mutex> lock(snapshotMutex);
+    const time_t now = clock();
     if (copy.size() < snapshot.size()) copy.resize(snapshot.size());
     size_t n = 0;
     for (auto it = snapshot.begin(); it != snapshot.end();) {

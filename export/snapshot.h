@@ -56,10 +56,12 @@ std::list<TVessel>::iterator snapshotSearchMMSI(unsigned long mmsi);
 // purgeSnapshotTime; a vessel stamped in the future counts as very old.
 void PurgeSnapshot(time_t now);
 
-// Under one hold of the lock: purges as PurgeSnapshot(now) does, sets a ship
-// type above 99 to 0 in the snapshot, and returns a copy of the list. The
-// export formats the copy without the lock.
-std::vector<TVessel> CopySnapshotForExport(time_t now);
+// Under one hold of the lock: purges as PurgeSnapshot does at the time
+// `clock` gives, read once the lock is held (a time read before it could
+// make a vessel the pipeline stamps meanwhile look as if heard in the
+// future, and purge it), sets a ship type above 99 to 0 in the snapshot, and
+// returns a copy of the list. The export formats the copy without the lock.
+std::vector<TVessel> CopySnapshotForExport(time_t (*clock)());
 
 // Empties the snapshot (tests).
 void ClearSnapshot();

@@ -94,7 +94,9 @@ int Socket::CreateSocket(int family, int type, const std::string& protocol) {
             int err = rc != 0 ? rc : ENOENT;
             Handler().LogError(this, "getprotobyname", err, strerror(err), loglevel_fatal);
             SetCloseAndDelete();
-            throw Exception(std::string("getprotobyname() failed: ") + strerror(err));
+            Exception failure(std::string("getprotobyname() failed: ") + strerror(err));
+            errno = err;  // still the cause for whoever catches it
+            throw failure;
         }
         protno = found->p_proto;
     }
@@ -103,7 +105,9 @@ int Socket::CreateSocket(int family, int type, const std::string& protocol) {
         int err = errno;
         Handler().LogError(this, "socket", err, strerror(err), loglevel_fatal);
         SetCloseAndDelete();
-        throw Exception(std::string("socket() failed: ") + strerror(err));
+        Exception failure(std::string("socket() failed: ") + strerror(err));
+        errno = err;  // still the cause for whoever catches it
+        throw failure;
     }
     // The options are set while the socket holds the new descriptor.
     int previous = m_socket;

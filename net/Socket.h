@@ -65,7 +65,8 @@ public:
     void Attach(int s);
     int GetSocket() const;
     // A new descriptor with the options of OnOptions set; not attached.
-    // Logs, asks for close and throws Exception when it cannot be made.
+    // Logs, asks for close and throws Exception when it cannot be made;
+    // errno still holds the cause where the exception is caught.
     int CreateSocket(int family, int type, const std::string& protocol);
     bool SetNonblocking(bool on);
     bool SetNonblocking(bool on, int s);

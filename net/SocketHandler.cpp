@@ -360,14 +360,17 @@ void SocketHandler::AddIncoming() {
             }
             if (o->UniqueIdentifier() > uid) {
                 LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (older uid)", loglevel_fatal);
+                // The number is o's: s, refused, must not close it when it is
+                // deleted, which its owner may do at any time.
+                if (o->GetSocket() == fd) s->Attach(-1);
                 refuse();
                 continue;
             }
             LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
+            // The number is s's now. Let go of it before OnDelete, which may
+            // delete an application socket at once.
+            if (o->GetSocket() == fd) o->Attach(-1);
             DeleteSocket(o);
-            // The descriptor number is s's now: o must not close it when freed.
-            it = m_sockets.find(fd);
-            if (it != m_sockets.end() && it->second == o && o->GetSocket() == fd) o->Attach(-1);
             if (!current()) continue;
         }
         if (s->CloseAndDelete()) {
@@ -503,7 +506,7 @@ void SocketHandler::CheckRetry() {
         if (Find(e) == nullptr) continue;
         std::unique_ptr<SocketAddress> address = p->GetClientRemoteAddress();
         if (address) {
-            if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) tcp->Open(*address, false);
+            if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) Reopen(tcp, *address, "RetryClientConnect");
         } else {
             LogError(p, "RetryClientConnect", 0, "no address", loglevel_error);
         }
@@ -558,7 +561,7 @@ void SocketHandler::CheckClose() {
             if (Find(e) == nullptr) continue;
             std::unique_ptr<SocketAddress> address = tcp->GetClientRemoteAddress();
             if (address)
-                tcp->Open(*address, false);
+                Reopen(tcp, *address, "Reconnect");
             else
                 LogError(p, "Reconnect", 0, "no address", loglevel_error);
             tcp->ResetConnectionRetries();
@@ -573,11 +576,23 @@ void SocketHandler::CheckClose() {
     }
 }
 
+void SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* label) {
+    try {
+        tcp->Open(address, false);
+    } catch (const Exception&) {
+        // No new descriptor (EMFILE, ...): that ends this socket, not the turn.
+        int err = errno;
+        LogError(tcp, label, err, strerror(err), loglevel_error);
+        tcp->SetCloseAndDelete(true);
+    }
+}
+
 void SocketHandler::ForgetSharedDescriptor(Socket* p) {
     int fd = p->GetSocket();
     if (fd == -1) return;
     auto it = m_sockets.find(fd);
-    bool other = it != m_sockets.end() && it->second != p;
+    // A closed socket still mapped under the number holds it no more.
+    bool other = it != m_sockets.end() && it->second != p && it->second->GetSocket() == fd;
     for (Socket* q : m_add)
         if (q != p && q->GetSocket() == fd) other = true;
     if (other) p->Attach(-1);
@@ -606,8 +621,12 @@ void SocketHandler::CheckErasedSockets() {
         // freed all the same.
         if (p == nullptr) p = e.owned;
         if (p == nullptr) continue;
-        ForgetSharedDescriptor(p);
-        if (p->ErasedByHandler() && p->IsDetached() == m_slave) Free(p);
+        // Only a socket being freed lets go of a shared number: one that
+        // stays (retried, reconnected) already holds its new descriptor.
+        if (p->ErasedByHandler() && p->IsDetached() == m_slave) {
+            ForgetSharedDescriptor(p);
+            Free(p);
+        }
     }
     m_maxsock = m_sockets.empty() ? 0 : m_sockets.rbegin()->first;
 }

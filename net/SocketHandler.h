@@ -24,7 +24,9 @@
 #include "net/ISocketHandler.h"
 
 class ResolvServer;
+class SocketAddress;
 class SocketHandlerThread;
+class TcpSocket;
 class UdpSocket;
 
 class SocketHandler : public ISocketHandler {
@@ -140,6 +142,9 @@ private:
     // A socket whose descriptor number another mapped socket now holds lets
     // go of it, so that freeing it closes nothing.
     void ForgetSharedDescriptor(Socket* p);
+    // Open of the retry and reconnect checks; a failure to make the
+    // descriptor is logged under `label` and closes the socket.
+    void Reopen(TcpSocket* tcp, SocketAddress& address, const char* label);
     void Free(Socket* p);
     void PurgeQueues(Socket* p);
     void ClearBits(int fd);

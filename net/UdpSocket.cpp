@@ -169,7 +169,8 @@ void UdpSocket::SendBuf(const char* data, size_t len, int flags) {
         Handler().LogError(this, "SendBuf", 0, "not connected", loglevel_error);
         return;
     }
-    m_last_size_written = static_cast<int>(send(GetSocket(), data, len, flags));
+    // Like SendToBuf: a send never blocks, whatever the descriptor's mode.
+    m_last_size_written = static_cast<int>(send(GetSocket(), data, len, flags | MSG_DONTWAIT));
     if (m_last_size_written == -1) {
         int err = errno;
         Handler().LogError(this, "send", err, strerror(err), loglevel_error);

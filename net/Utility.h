@@ -51,7 +51,8 @@ public:
     static void SetClock(ClockFunction clock);
 
 protected:
-    // Local-host cache, filled once on first use by the local-host helpers.
+    // Local-host cache. The local-host helpers that are to fill it are not
+    // built yet, so it stays empty.
     static std::string m_host;
     static std::string m_addr;
     static unsigned long m_ip;

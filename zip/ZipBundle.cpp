@@ -1,5 +1,7 @@
 #include "ZipBundle.h"
 
+#include <cstring>
+
 #include <algorithm>
 
 #include "ZipCompatibility.h"
@@ -138,6 +140,7 @@ CZipString CZipBundle::GetGlobalComment() const {
 
 bool CZipBundle::SetGlobalComment(const char* comment, unsigned codePage) {
     if (!CanModify(true, true)) return false;
+    if (comment && std::strlen(comment) > 0xFFFF) return false;  // no room in the end record
     if (codePage == 0xFFFFFFFF) codePage = ZipCompatibility::GetDefaultCommentCodePage(m_iArchiveSystCompatib);
     m_centralDir.SetComment(comment, codePage);
     Finalize(true);

@@ -163,8 +163,9 @@ CZipFileHeader* CZipCentralDir::AddNewFile(const CZipFileHeader& header, unsigne
         m_pHeaders->InsertAt(replaceIndex, h.get());
         index = replaceIndex;
     } else {
-        index = (unsigned short)m_pHeaders->Add(h.get());
+        // Seek first: once listed, the header must not be freed by a throw.
         m_pStorage->m_pFile->SeekToEnd();
+        index = (unsigned short)m_pHeaders->Add(h.get());
     }
     CZipFileHeader* added = h.release();
     m_pOpenedFile = added;
@@ -298,6 +299,8 @@ void CZipCentralDir::WriteHeaders(bool oneSegment) {
 
 void CZipCentralDir::WriteCentralEnd() {
     unsigned commentSize = m_pInfo->m_pszComment.GetSize();
+    // The length field has 16 bits: a longer comment would corrupt the archive.
+    if (commentSize > 0xFFFF) ThrowError(CZipException::tooLongData);
     unsigned size = 22 + commentSize;
     m_pInfo->m_uLastVolume = m_pStorage->IsBinarySplit() ? 0 : m_pStorage->GetCurrentVolume();
     CZipAutoBuffer buf(size);

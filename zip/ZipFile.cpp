@@ -22,8 +22,9 @@ bool CZipFile::Open(const char* path, unsigned openFlags, bool throwOnError) {
     case modeReadWrite: flags = O_RDWR; break;
     default: flags = O_RDONLY; break;
     }
+    const bool readOnly = flags == O_RDONLY;  // before the create bit joins
     if (openFlags & modeCreate) flags |= O_CREAT;
-    if (!(openFlags & modeNoTruncate) && flags != O_RDONLY) flags |= O_TRUNC;
+    if (!(openFlags & modeNoTruncate) && !readOnly) flags |= O_TRUNC;
     m_iDescriptor = ZipPlatform::OpenFile(path, unsigned(flags), int(openFlags & 0x70));
     if (m_iDescriptor == -1) {
         if (throwOnError) CZipException::Throw(errno, path);

@@ -204,3 +204,44 @@ TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TcpInput, ConnectThatNeverCompletesIsGivenUp) {
+    // A listener that never accepts, its backlog filled by a first client: the
+    // program's connect stays pending and is given up after two turns.
+    UdpReceiver rx;
+    TcpTestServer server([](int, int) {}, 0, false);
+    const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(server.port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(filler, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    usleep(200000);
+    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(4.0));
+    close(filler);
+    if (r.err.find("Connected\n") != std::string::npos) GTEST_SKIP() << "this kernel completed the connect";
+    const size_t wait = r.err.find("Waiting 1 seconds for reconnect\n");
+    ASSERT_NE(wait, std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Connecting to", wait), std::string::npos) << r.err;
+}
+
+TEST(TcpInput, DefaultReconnectWaitIsTenSeconds) {
+    UdpReceiver rx;
+    TcpTestServer server([](int fd, int) { TcpTestServer::SendAll(fd, kS2 + "\r\n"); });
+    const ProgramResult r = RunProgram({"-t", "-h", "127.0.0.1", "-p", std::to_string(server.port()), "-H",
+                                        rx.address(), "-G"},
+                                       RunFor(2.5));
+    EXPECT_NE(r.err.find("Connection closed\nWaiting 10 seconds for reconnect\n"), std::string::npos) << r.err;
+}
+
+TEST(SerialProgram, DeadDeviceIsNotReopenedEverySecond) {
+    // /dev/null opens but never gives a byte: lost once, then the long wait.
+    const ProgramResult r =
+        RunProgram({"-r", "-d", "/dev/null", "-s", "4800", "-H", "127.0.0.1:9"}, RunFor(3.0));
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(CountOf(r.err, "Serial device /dev/null lost, reopening\n"), 1u) << r.err;
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -85,6 +86,24 @@ TEST(StdinProgram, KmzByDefaultWhateverTheLocale) {
     for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) kml.append(buf, n);
     EXPECT_EQ(pclose(p), 0);
     EXPECT_EQ(CountOf(kml, "<Placemark>"), 2u);
+}
+
+TEST(StdinProgram, ExportDirectoryAndFileProblemsAreReported) {
+    TempDir dir;
+    std::ofstream(dir / "plain") << "x";
+    std::filesystem::create_directories(dir / "taken/aisBrinecastSnapshot.kml");
+    const struct { std::string exportDir, message; } cases[] = {
+        {dir / "plain", dir / "plain" + " is not directory\n"},
+        {dir / "missing/child", "Can't create directory: " + dir / "missing/child" + "\n"},
+        {dir / "taken", "Can't open file " + dir / "taken/aisBrinecastSnapshot.kml" + " for writing!\n"},
+    };
+    for (const auto& c : cases) {
+        ProgramOptions o;
+        o.input = Data("small.nmea");
+        const ProgramResult r = RunProgram({"-i", "-H", "127.0.0.1:9", "-X", "3600", "-z", "no", "-S", c.exportDir}, o);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.message);
+    }
 }
 
 TEST(StdinProgram, NoExportWithoutInterval) {

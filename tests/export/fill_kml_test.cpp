@@ -10,6 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "zip/ZipBundle.h"
+#include "zip/ZipMemFile.h"
+
+extern CZipBundle zip;
+extern CZipMemFile memFile;
+extern CZipMemFile memAddToZip;
+
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,14 +78,14 @@ TEST_F(FillKmlTest, WritesDocumentIntoNewDirectoryAndReplacesIt) {
     Hear(1, kNow);
     ASSERT_TRUE(FillKml());
     const std::string first = ReadFile(Target());
-    EXPECT_EQ(first, BuildKml(CopySnapshotForExport(kNow), ""));
+    EXPECT_EQ(first, BuildKml(CopySnapshotForExport(fixedClock), ""));
     EXPECT_NE(first.find("<name>1</name>"), std::string::npos);
 
     Hear(2, kNow);
     ASSERT_TRUE(FillKml());
     const std::string second = ReadFile(Target());
     EXPECT_NE(second.find("<name>2</name>"), std::string::npos);
-    EXPECT_EQ(second.size(), BuildKml(CopySnapshotForExport(kNow), "").size());
+    EXPECT_EQ(second.size(), BuildKml(CopySnapshotForExport(fixedClock), "").size());
     EXPECT_FALSE(Exists(Target() + ".tmp"));
     EXPECT_TRUE(Messages::Take().empty());
 }
@@ -172,6 +179,26 @@ TEST_F(FillKmlTest, KmzExportHoldsTheDocumentOfAKmlExport) {
     EXPECT_EQ(pclose(p), 0);
     EXPECT_EQ(entry, kml);
     EXPECT_TRUE(Messages::Take().empty());
+}
+
+TEST_F(FillKmlTest, FailedPackingKeepsThePreviousFileAndTheNextExportRecovers) {
+    useKmz = true;
+    Hear(1, kNow);
+    const std::string kmz = tmp.path() + "/out/aisBrinecastSnapshot.kmz";
+    ASSERT_TRUE(FillKml());
+    const std::string before = ReadFile(kmz);
+    // The archive object already in use: this export's packing fails.
+    CZipMemFile other(1024);
+    ASSERT_TRUE(zip.Open(other, CZipBundle::zipCreate, false));
+    Hear(2, kNow);
+    EXPECT_FALSE(FillKml());
+    EXPECT_EQ(ReadFile(kmz), before);
+    EXPECT_EQ(memFile.GetLength(), 0u);
+    EXPECT_EQ(memAddToZip.GetLength(), 0u);
+    EXPECT_TRUE(zip.IsClosed());  // released with the failed export
+    ASSERT_TRUE(FillKml());
+    EXPECT_NE(ReadFile(kmz), before);
+    EXPECT_EQ(ReadFile(kmz).compare(0, 4, "PK\x03\x04"), 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr time_t kNow = 1700000000;
+time_t fixedClock() { return kNow; }
 
 class SnapshotTest : public ::testing::Test {
 protected:
@@ -280,7 +281,7 @@ TEST_F(SnapshotTest, ExportCopyPurgesAndClampsShipType) {
     parser->message24.shipType = 120;
     AddUpdateSnapshot(*parser, 24, kNow);
 
-    const std::vector<TVessel> copy = CopySnapshotForExport(kNow);
+    const std::vector<TVessel> copy = CopySnapshotForExport(fixedClock);
     ASSERT_EQ(copy.size(), 1u);
     EXPECT_EQ(copy[0].mmsi, 1u);
     EXPECT_EQ(copy[0].shipType, 0);

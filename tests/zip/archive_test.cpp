@@ -222,6 +222,42 @@ TEST(Archive, StorageFailureThenCloseAfterExceptionAndReuse) {
     EXPECT_EQ(ListWithTools(mem), "small.txt\n");
 }
 
+// A file whose seek to its end fails once armed: the entry being opened
+// must not stay listed after the throw.
+class SeekFails : public CZipMemFile {
+public:
+    SeekFails() : CZipMemFile(1024) {}
+    unsigned long long SeekToEnd() override {
+        if (armed) CZipException::Throw(CZipException::genericError);
+        return CZipMemFile::SeekToEnd();
+    }
+    bool armed = false;
+};
+
+TEST(Archive, FailedSeekWhileOpeningAnEntryLeavesNoHeader) {
+    SeekFails mem;
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
+    ASSERT_TRUE(AddMemory(zip, "first.txt", "one"));
+    mem.armed = true;
+    EXPECT_EQ(CodeOf([&] { AddMemory(zip, "second.txt", "two"); }), CZipException::genericError);
+    EXPECT_EQ(zip.GetCount(), 1);
+    mem.armed = false;
+    zip.Close();
+    EXPECT_EQ(ListWithTools(mem), "first.txt\n");
+}
+
+TEST(Archive, CommentLongerThanTheEndRecordHoldsIsRefused) {
+    CZipMemFile mem(1024);
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
+    ASSERT_TRUE(AddMemory(zip, "a.txt", "text"));
+    EXPECT_FALSE(zip.SetGlobalComment(std::string(70000, 'c').c_str()));
+    EXPECT_TRUE(zip.SetGlobalComment(std::string(65535, 'c').c_str()));
+    zip.Close();
+    EXPECT_EQ(ListWithTools(mem), "a.txt\n");
+}
+
 TEST(Archive, Zip64IsRefusedNeverWrittenCut) {
     // An entry of 4 GiB or more.
     for (unsigned long long length : {0xFFFFFFFFull, 0x100000000ull, 0x200000010ull}) {

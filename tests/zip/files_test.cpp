@@ -104,6 +104,10 @@ TEST(DiskFile, OpenReadWriteAndErrors) {
     f.Close();
     EXPECT_TRUE(f.IsClosed());
     EXPECT_EQ(f.GetFilePath(), "");
+    // Reading with the create bit never truncates what is there.
+    ASSERT_TRUE(f.Open(path.c_str(), CZipFile::modeRead | CZipFile::modeCreate, true));
+    EXPECT_EQ(f.GetLength(), 5u);
+    f.Close();
 }
 
 TEST(DiskFile, FailedCloseReleasesTheDescriptor) {
