@@ -35,15 +35,9 @@ void fillPosition(TVessel& v, const Record& r, time_t now) {
 }
 
 void copyPosition(TVessel& to, const TVessel& from) {
-    to.lastSeen = from.lastSeen;
+    fillPosition(to, from, from.lastSeen);
     to.navStatus = from.navStatus;
     to.rot = from.rot;
-    to.sog = from.sog;
-    to.accuracy = from.accuracy;
-    to.lon = from.lon;
-    to.lat = from.lat;
-    to.cog = from.cog;
-    to.heading = from.heading;
 }
 
 template <typename Record>
@@ -55,13 +49,7 @@ void fillDimensions(TVessel& v, const Record& r) {
     v.toStarboard = r.toStarboard;
 }
 
-void copyDimensions(TVessel& to, const TVessel& from) {
-    to.shipType = from.shipType;
-    to.toBow = from.toBow;
-    to.toStern = from.toStern;
-    to.toPort = from.toPort;
-    to.toStarboard = from.toStarboard;
-}
+void copyDimensions(TVessel& to, const TVessel& from) { fillDimensions(to, from); }
 
 // The voyage data that only type 5 carries; class B static reports reset it.
 void copyVoyage(TVessel& to, const TVessel& from) {

@@ -187,16 +187,14 @@ CZipString CZipStorage::Close(bool write, bool getLastVolumeName) {
         if (m_pFile == &m_internalfile && !m_internalfile.IsClosed()) {
             try { m_internalfile.Close(); } catch (...) {}
         }
-        m_pWriteBuffer.Release();
-        m_uBytesInWriteBuffer = 0;
-        m_uCurrentVolume = 0xFFFF;
-        m_state = 0;
-        m_pFile = nullptr;
-        m_uBytesBeforeZip = 0;
-        ClearSplitNames();
-        ClearCachedSizes();
+        ForgetArchive();
         throw;
     }
+    ForgetArchive();
+    return result;
+}
+
+void CZipStorage::ForgetArchive() {
     m_pWriteBuffer.Release();
     m_uBytesInWriteBuffer = 0;
     m_uCurrentVolume = 0xFFFF;
@@ -205,7 +203,6 @@ CZipString CZipStorage::Close(bool write, bool getLastVolumeName) {
     m_uBytesBeforeZip = 0;
     ClearSplitNames();
     ClearCachedSizes();
-    return result;
 }
 
 void CZipStorage::ThrowError(int code) const {

@@ -99,6 +99,8 @@ public:
     void FinalizeSegm();
     unsigned long long GetCachedSize(unsigned short volume) const;
     void ClearCachedSizes();
+    // Back to the closed state, whatever Close managed to do.
+    void ForgetArchive();
     void SetSplitNamesHandler(CZipSplitNamesHandler* handler, bool autoDelete);
 
     // The file now in use: the caller's or the internal one.
