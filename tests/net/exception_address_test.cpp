@@ -7,6 +7,27 @@
 #include "net/Exception.h"
 #include "net/Ipv4Address.h"
 
+// A frame whose demangled name runs far past 1,000 bytes while its mangled
+// name stays short: the nested type is spelled out once per level when
+// demangled, but refers back to earlier parts when mangled.
+namespace deepstack {
+template <typename T>
+struct Deep {};
+template <int N>
+struct Nest {
+    using type = Deep<typename Nest<N - 1>::type>;
+};
+template <>
+struct Nest<0> {
+    using type = int;
+};
+constexpr int kDepth = 80;
+template <typename T>
+__attribute__((noinline)) void Throw() {
+    throw Exception("deep");
+}
+}  // namespace deepstack
+
 namespace {
 
 TEST(Exception, CarriesTextAndStack) {
@@ -16,6 +37,25 @@ TEST(Exception, CarriesTextAndStack) {
         EXPECT_EQ("bind() failed", e.ToString());
         EXPECT_FALSE(e.Stack().empty());
     }
+}
+
+TEST(Exception, StackKeepsDemangledNamesLongerThanAThousandBytes) {
+    std::string stack;
+    try {
+        deepstack::Throw<deepstack::Nest<deepstack::kDepth>::type>();
+    } catch (const Exception& e) {
+        stack = e.Stack();
+    }
+    const size_t at = stack.find("deepstack::Throw<");
+    ASSERT_NE(std::string::npos, at) << stack;
+    const size_t begin = stack.rfind('\n', at) + 1;  // npos + 1 is 0
+    const std::string line = stack.substr(begin, stack.find('\n', at) - begin);
+    EXPECT_GT(line.size(), 1000u);
+    int levels = 0;
+    for (size_t p = line.find("deepstack::Deep<"); p != std::string::npos; p = line.find("deepstack::Deep<", p + 1))
+        ++levels;
+    EXPECT_EQ(deepstack::kDepth, levels) << line;
+    EXPECT_EQ(std::string::npos, line.find("_ZN")) << line;
 }
 
 TEST(Ipv4Address, UnresolvableHostIsNotValid) {

@@ -215,6 +215,87 @@ TEST_F(TcpConnect, RetryThatFailsAtOnceFreesTheSocketOnce) {
     EXPECT_EQ((Trace{"retry", "delete", "freed"}), trace);
 }
 
+// An address of a family that no socket can be made for: CreateSocket
+// throws as it would for EMFILE. (Exhausting the descriptors instead would
+// also break the sanitizers, which need a pipe now and then.)
+class NoSuchFamily : public Ipv4Address {
+public:
+    using Ipv4Address::Ipv4Address;
+    int GetFamily() override { return -1; }
+    std::unique_ptr<SocketAddress> GetCopy() override { return std::make_unique<NoSuchFamily>(*this); }
+};
+
+// A retry or reconnect that cannot make its new descriptor closes and frees
+// the socket; Select returns normally and the rest of the turn still runs.
+TEST_F(TcpConnect, NoDescriptorForARetryOrReconnect) {
+    FakeClock clock(4000000);
+    Listener full(0);
+    const bool pending = FillBacklog(full);
+    Listener listener;
+    struct Case {
+        const char* label;
+        bool retry;  // else reconnect
+    };
+    bool skipped = false;
+    for (const Case& k : {Case{"RetryClientConnect", true}, Case{"Reconnect", false}}) {
+        SCOPED_TRACE(k.label);
+        trace.clear();
+        log.entries.clear();
+        Client* c = nullptr;
+        int server = -1;
+        if (k.retry) {
+            if (!pending) {
+                skipped = true;
+                continue;
+            }
+            c = NewClient();
+            c->SetConnectionRetry(1);
+            ASSERT_TRUE(c->Open(Loopback(), full.port));
+            handler.Add(c);
+        } else {
+            c = Connected(listener, server);
+            ASSERT_NE(nullptr, c);
+            c->SetReconnect();
+            c->SetFlushBeforeClose(false);
+        }
+        nettest::Pair pair;
+        nettest::TraceSocket* witness = new nettest::TraceSocket(handler, trace, "witness", pair.mine);
+        witness->SetDeleteByHandler();
+        handler.Add(witness);
+        Turns(2);
+        ASSERT_EQ(k.retry, c->Connecting());
+        NoSuchFamily nowhere(Loopback(), listener.port);
+        c->SetClientRemoteAddress(nowhere);  // where the next connect goes
+        const int fds = tcptest::CountFds();
+
+        if (k.retry)
+            FakeClock::now += 6;  // the connect time-out asks for a retry
+        else
+            c->SetCloseAndDelete();
+        witness->SetCloseAndDelete();
+        int n = -1;
+        EXPECT_NO_THROW(n = handler.Select(0, 0));
+        EXPECT_NE(-1, n);
+        EXPECT_TRUE(Has(trace, "freed witness"));
+        const nettest::LogEntry* e = log.FindLabel("socket");
+        ASSERT_NE(nullptr, e) << log.Dump();
+        EXPECT_EQ(EAFNOSUPPORT, e->code);
+        EXPECT_EQ(loglevel_fatal, e->level);
+        e = log.FindLabel(k.label);
+        ASSERT_NE(nullptr, e) << log.Dump();
+        EXPECT_EQ(EAFNOSUPPORT, e->code);
+        EXPECT_EQ(strerror(EAFNOSUPPORT), e->text);
+        EXPECT_EQ(loglevel_error, e->level);
+        ASSERT_TRUE(Pump([&] { return Has(trace, "freed"); }));
+        EXPECT_EQ(1, Count(trace, "delete"));
+        EXPECT_EQ(!k.retry, Has(trace, "disconnect"));  // the reconnect step ran
+        // The client's old descriptor and the witness's are closed; none is new.
+        EXPECT_EQ(fds - 2, tcptest::CountFds());
+        if (server != -1) close(server);
+    }
+    if (skipped) GTEST_SKIP() << "retry case: this kernel completes connects to a full listener";
+}
+
 TEST_F(TcpConnect, OutputWhileConnectingGoesOutBeforeOnConnect) {
     Listener listener;
     Client* c = NewClient();
