@@ -39,9 +39,9 @@ TEST(TcpInput, SplitReadsAndEveryLineEnd) {
         TcpTestServer::SendAll(fd, kS1.substr(9) + "\r");
         usleep(100000);
         TcpTestServer::SendAll(fd, "\n" + kS2 + "\n\r" + kS3 + "\r");
-        usleep(2000000);
+        usleep(3000000);
     });
-    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(2.0));
+    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(3.5));
     EXPECT_NE(r.err.find("Connecting to 127.0.0.1:" + std::to_string(server.port()) + "\nConnected\n"),
               std::string::npos) << r.err;
     EXPECT_EQ(rx.Drain(), (std::vector<std::string>{kS1 + "\r\n", kS2 + "\r\n", kS3 + "\r\n"}));
@@ -50,7 +50,7 @@ TEST(TcpInput, SplitReadsAndEveryLineEnd) {
 TEST(TcpInput, ServerThatClosesIsReconnected) {
     UdpReceiver rx;
     TcpTestServer server([](int fd, int) { TcpTestServer::SendAll(fd, kS2 + "\r\n"); });
-    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(4.5));
+    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(6.0));
     const std::string cycle = "Connection closed\nWaiting 1 seconds for reconnect\nConnecting to";
     EXPECT_NE(r.err.find(cycle), std::string::npos) << r.err;
     EXPECT_GE(server.accepted(), 2);
@@ -63,7 +63,7 @@ TEST(TcpInput, SilentServerIsGivenUp) {
         (void)fd;
         if (index == 0) usleep(4000000);  // accepts and says nothing
     });
-    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx, "1", "1"), RunFor(5.0));
+    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx, "1", "1"), RunFor(7.0));
     const size_t gone = r.err.find("No data for 1 seconds. Disconnecting\n");
     ASSERT_NE(gone, std::string::npos) << r.err;
     const size_t wait = r.err.find("Waiting 1 seconds for reconnect\n", gone);
@@ -78,7 +78,7 @@ TEST(TcpInput, UnreachableServerIsTriedAfterEveryWait) {
         TcpTestServer gone([](int, int) {}, 1, false);
         port = gone.port();
     }  // nothing listens there any more
-    const ProgramResult r = RunProgram(TcpArgs(port, rx), RunFor(5.0));
+    const ProgramResult r = RunProgram(TcpArgs(port, rx), RunFor(7.0));
     size_t attempts = 0;
     for (size_t p = 0; (p = r.err.find("Connecting to", p)) != std::string::npos; ++p) ++attempts;
     EXPECT_GE(attempts, 2u) << r.err;
@@ -124,7 +124,7 @@ TEST(UdpInput, DatagramsAreCutIntoSentences) {
     UdpReceiver holder;  // a free port, released just before the program binds it
     const int port = holder.port();
     std::thread sender([port] {
-        usleep(600000);
+        usleep(1200000);  // the program binds first
         const int fd = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -144,7 +144,7 @@ TEST(UdpInput, DatagramsAreCutIntoSentences) {
     std::vector<std::string> args = {"-u", "-h", "127.0.0.1", "-p", std::to_string(port), "-H", rx.address(), "-G"};
     holder.~UdpReceiver();
     new (&holder) UdpReceiver();  // keep the object valid; the port is now free
-    const ProgramResult r = RunProgram(args, RunFor(1.8));
+    const ProgramResult r = RunProgram(args, RunFor(3.0));
     sender.join();
     EXPECT_EQ(r.err.find("Start in UDP mode\n"), 0u) << r.err;
     EXPECT_EQ(r.err.find("Start in UDP mode\n", 1), std::string::npos) << "printed once";
@@ -186,7 +186,7 @@ TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {
     close(held.back());
     held.pop_back();
     std::thread sender([base] {
-        usleep(600000);
+        usleep(1200000);  // the program binds first
         const int fd = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -196,7 +196,7 @@ TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {
         sendto(fd, s.data(), s.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         close(fd);
     });
-    r = RunProgram(args, RunFor(1.5));
+    r = RunProgram(args, RunFor(2.5));
     sender.join();
     for (int fd : held) close(fd);
     EXPECT_TRUE(r.timedOut);
@@ -219,7 +219,7 @@ TEST(TcpInput, ConnectThatNeverCompletesIsGivenUp) {
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     connect(filler, reinterpret_cast<sockaddr*>(&to), sizeof to);
     usleep(200000);
-    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(4.0));
+    const ProgramResult r = RunProgram(TcpArgs(server.port(), rx), RunFor(7.0));
     close(filler);
     if (r.err.find("Connected\n") != std::string::npos) GTEST_SKIP() << "this kernel completed the connect";
     const size_t wait = r.err.find("Waiting 1 seconds for reconnect\n");
@@ -232,7 +232,7 @@ TEST(TcpInput, DefaultReconnectWaitIsTenSeconds) {
     TcpTestServer server([](int fd, int) { TcpTestServer::SendAll(fd, kS2 + "\r\n"); });
     const ProgramResult r = RunProgram({"-t", "-h", "127.0.0.1", "-p", std::to_string(server.port()), "-H",
                                         rx.address(), "-G"},
-                                       RunFor(2.5));
+                                       RunFor(4.0));
     EXPECT_NE(r.err.find("Connection closed\nWaiting 10 seconds for reconnect\n"), std::string::npos) << r.err;
 }
 

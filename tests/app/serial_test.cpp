@@ -89,7 +89,7 @@ TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {
     const std::string s2 = "$GPZDA,092751.00,10,12,2026,00,00*6A";
     const std::string s3 = "!AIVDM,1,1,,B,178D3T@02o0o4lNGDI@GQV1D0@I5,0*6F";
     std::thread feeder([&] {
-        usleep(500000);  // the program opens the device
+        usleep(1200000);  // the program opens the device
         first->Write(s1.substr(0, 20));
         usleep(100000);
         first->Write(s1.substr(20) + "\r\n" + s2 + "\r\n");
@@ -105,7 +105,7 @@ TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {
     });
     ProgramOptions o;
     o.keepStdinOpen = true;
-    o.timeoutSeconds = 5.5;
+    o.timeoutSeconds = 6.5;
     const ProgramResult r = RunProgram({"-r", "-d", link, "-s", "38400", "-H", rx.address(), "-G"}, o);
     feeder.join();
     EXPECT_TRUE(r.timedOut);  // the serial mode runs until killed
