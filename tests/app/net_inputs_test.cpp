@@ -119,12 +119,28 @@ TEST(TcpInput, DescriptorsStayFlatOverReconnects) {
     EXPECT_LE(high, low + 1) << r.err;
 }
 
+// Waits (bounded) until something has bound UDP `port` on 127.0.0.1: our
+// own bind then fails.
+bool WaitUntilUdpPortTaken(int port, int maxMs = 8000) {
+    for (int waited = 0; waited < maxMs; waited += 20) {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
+        close(fd);
+        if (taken) return true;
+        usleep(20000);
+    }
+    return false;
+}
+
 TEST(UdpInput, DatagramsAreCutIntoSentences) {
     UdpReceiver rx;
-    UdpReceiver holder;  // a free port, released just before the program binds it
-    const int port = holder.port();
+    const int port = ClosedUdpPort();  // free: the program binds it
     std::thread sender([port] {
-        usleep(1200000);  // the program binds first
+        if (!WaitUntilUdpPortTaken(port)) return;
         const int fd = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -142,9 +158,7 @@ TEST(UdpInput, DatagramsAreCutIntoSentences) {
         close(fd);
     });
     std::vector<std::string> args = {"-u", "-h", "127.0.0.1", "-p", std::to_string(port), "-H", rx.address(), "-G"};
-    holder.~UdpReceiver();
-    new (&holder) UdpReceiver();  // keep the object valid; the port is now free
-    const ProgramResult r = RunProgram(args, RunFor(3.0));
+    const ProgramResult r = RunProgram(args, RunFor(4.0));
     sender.join();
     EXPECT_EQ(r.err.find("Start in UDP mode\n"), 0u) << r.err;
     EXPECT_EQ(r.err.find("Start in UDP mode\n", 1), std::string::npos) << "printed once";
@@ -186,7 +200,7 @@ TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {
     close(held.back());
     held.pop_back();
     std::thread sender([base] {
-        usleep(1200000);  // the program binds first
+        if (!WaitUntilUdpPortTaken(base + 10)) return;
         const int fd = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -196,7 +210,7 @@ TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {
         sendto(fd, s.data(), s.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         close(fd);
     });
-    r = RunProgram(args, RunFor(2.5));
+    r = RunProgram(args, RunFor(4.0));
     sender.join();
     for (int fd : held) close(fd);
     EXPECT_TRUE(r.timedOut);

@@ -7,7 +7,10 @@
 #include "udp_receiver.h"
 
 #include <pty.h>
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <atomic>
 
 #include <thread>
 
@@ -77,38 +80,68 @@ struct Pty {
     }
 };
 
+// True once process `pid` holds `device` open (bounded wait), plus a little
+// time for it to finish setting the line up, which flushes pending input.
+bool WaitUntilOpened(pid_t pid, const std::string& device, int maxMs = 8000) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (int waited = 0; waited < maxMs; waited += 20) {
+        if (DIR* d = opendir(fds.c_str())) {
+            bool found = false;
+            while (dirent* e = readdir(d)) {
+                char target[256];
+                const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+                if (n > 0 && std::string(target, static_cast<size_t>(n)) == device) found = true;
+            }
+            closedir(d);
+            if (found) {
+                usleep(200000);
+                return true;
+            }
+        }
+        usleep(20000);
+    }
+    return false;
+}
+
 TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {
     TempDir dir;
     UdpReceiver rx;
     auto first = std::make_unique<Pty>();
+    auto second = std::make_unique<Pty>();
     ASSERT_FALSE(first->name.empty());
+    ASSERT_FALSE(second->name.empty());
     const std::string link = dir / "ttyAIS";
     ASSERT_EQ(symlink(first->name.c_str(), link.c_str()), 0);
 
     const std::string s1 = "!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74";
     const std::string s2 = "$GPZDA,092751.00,10,12,2026,00,00*6A";
     const std::string s3 = "!AIVDM,1,1,,B,178D3T@02o0o4lNGDI@GQV1D0@I5,0*6F";
-    std::thread feeder([&] {
-        usleep(1200000);  // the program opens the device
-        first->Write(s1.substr(0, 20));
-        usleep(100000);
-        first->Write(s1.substr(20) + "\r\n" + s2 + "\r\n");
-        usleep(300000);
-        // A new device appears under the same name, then the old one goes away.
-        auto second = std::make_unique<Pty>();
-        unlink(link.c_str());
-        if (symlink(second->name.c_str(), link.c_str()) != 0) ADD_FAILURE();
-        first->Close();
-        usleep(2500000);
-        second->Write(s3 + "\r\n");
-        usleep(1000000);
-    });
+    std::thread feeder;
+    std::atomic<bool> fed{false};
     ProgramOptions o;
     o.keepStdinOpen = true;
-    o.timeoutSeconds = 6.5;
+    o.timeoutSeconds = 20;
+    o.started = [&](pid_t pid) {
+        feeder = std::thread([&, pid] {
+            if (!WaitUntilOpened(pid, first->name)) return;
+            first->Write(s1.substr(0, 20));  // a sentence split over two reads
+            usleep(100000);
+            first->Write(s1.substr(20) + "\r\n" + s2 + "\r\n");
+            usleep(300000);
+            // A new device appears under the same name, then the old one goes away.
+            unlink(link.c_str());
+            if (symlink(second->name.c_str(), link.c_str()) != 0) return;
+            first->Close();
+            if (!WaitUntilOpened(pid, second->name)) return;
+            second->Write(s3 + "\r\n");
+            usleep(500000);
+            fed = true;
+            kill(pid, SIGTERM);  // the serial mode runs until killed
+        });
+    };
     const ProgramResult r = RunProgram({"-r", "-d", link, "-s", "38400", "-H", rx.address(), "-G"}, o);
     feeder.join();
-    EXPECT_TRUE(r.timedOut);  // the serial mode runs until killed
+    EXPECT_TRUE(fed) << r.err;
     EXPECT_NE(r.err.find("Start in serial mode\n"), std::string::npos);
     EXPECT_NE(r.err.find("Serial device " + link + " lost, reopening\n"), std::string::npos) << r.err;
     const auto got = rx.Drain();
