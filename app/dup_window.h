@@ -1,9 +1,12 @@
 #pragma once
 // The duplicate window: a key is new when it was not first seen within the
-// last `seconds` seconds. One flat open-addressing table maps each key to the
-// time of its first sighting; entries that have aged out are skipped by
+// last `seconds` seconds. One flat open-addressing table of 8-byte slots
+// holds each key (48 bits of it) with the time of its first sighting (the
+// low 16 bits of the second); entries that have aged out are skipped by
 // look-ups and dropped when the table is rebuilt, so every message costs one
-// probe sequence whatever the number of messages in the window.
+// probe sequence whatever the number of messages in the window. The table
+// is rebuilt at least every 30000 s of clock time, so a 16-bit stamp is never
+// ambiguous.
 
 #include "app/huge_page_allocator.h"
 
@@ -20,89 +23,106 @@ public:
     // for a duplicate (whose first sighting is not renewed). An entry stamped in
     // the future counts as old.
     bool Admit(uint64_t key, time_t now) {
-        if ((occupied_ + 1) * 2 > slots_.size()) Rebuild(now);
-        size_t i = Home(key);
+        if ((occupied_ + 1) * 4 > slots_.size() * 3 ||
+            static_cast<uint64_t>(now - rebuiltAt_) > kMaxStampAge)
+            Rebuild(now);
+        const uint64_t k = Key(key);
+        size_t i = Home(k);
         for (; Used(slots_[i]); i = (i + 1) & Mask()) {
-            if (slots_[i].key != key) continue;
+            if (KeyOf(slots_[i]) != k) continue;
             if (Fresh(slots_[i], now)) return false;
-            slots_[i].stamp = now;  // aged out: a new first sighting
+            slots_[i] = Make(k, now);  // aged out: a new first sighting
             return true;
         }
-        slots_[i] = Slot{key, now};
+        slots_[i] = Make(k, now);
         ++occupied_;
         return true;
     }
 
     // Starts loading the key's slot, so that Admit a little later finds it
     // in the cache: with a million keys the table is far larger than it.
-    void Prefetch(uint64_t key) const { __builtin_prefetch(&slots_[Home(key)]); }
+    void Prefetch(uint64_t key) const { __builtin_prefetch(&slots_[Home(Key(key))]); }
 
     // Entries still inside the window at `now`.
     size_t Live(time_t now) const {
         size_t n = 0;
-        for (const Slot& s : slots_) n += Used(s) && Fresh(s, now);
+        for (uint64_t s : slots_) n += Used(s) && Fresh(s, now);
         return n;
     }
 
     void Clear() {
-        slots_.assign(kInitialSlots, Slot{});
+        slots_.assign(kInitialSlots, 0);
         occupied_ = 0;
     }
 
 private:
-    static constexpr time_t kUnused = INT64_MIN;
-    struct Slot {
-        uint64_t key = 0;
-        time_t stamp = kUnused;
-    };
-    static constexpr size_t kInitialSlots = 16384;  // 256 KiB: rebuilt rarely
+    static constexpr size_t kInitialSlots = 32768;  // 256 KiB: rebuilt rarely
+    static constexpr uint64_t kMaxStampAge = 30000;   // well inside 2^16 s
 
-    static bool Used(const Slot& s) { return s.stamp != kUnused; }
-    bool Fresh(const Slot& s, time_t now) const {
-        return static_cast<uint64_t>(now - s.stamp) <= seconds_;
+    // A slot: 48 bits of the mixed key | 16 bits of stamp; 0 is an empty
+    // slot. The mix spreads every bit of the key over the 48 kept.
+    static uint64_t Key(uint64_t key) {
+        key ^= key >> 30;
+        key *= 0xBF58476D1CE4E5B9ull;
+        key ^= key >> 27;
+        key *= 0x94D049BB133111EBull;
+        key ^= key >> 31;
+        return (key >> 16) ? (key >> 16) : 1;
+    }
+    static uint64_t Make(uint64_t k, time_t now) { return (k << 16) | static_cast<uint16_t>(now); }
+    static uint64_t KeyOf(uint64_t slot) { return slot >> 16; }
+    static bool Used(uint64_t slot) { return slot != 0; }
+    bool Fresh(uint64_t slot, time_t now) const {
+        const uint16_t age = static_cast<uint16_t>(static_cast<uint16_t>(now) - static_cast<uint16_t>(slot));
+        // Stamps are never more than kMaxStampAge old; a larger age is one
+        // in the future.
+        return age <= seconds_;
     }
     size_t Mask() const { return slots_.size() - 1; }
-    size_t Home(uint64_t key) const {
-        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & Mask();
+    size_t Home(uint64_t k) const {
+        // The top bits of the product are the well mixed ones.
+        const unsigned bits = static_cast<unsigned>(__builtin_ctzll(slots_.size()));
+        return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> (64 - bits));
     }
 
-    // Drops the aged-out entries; doubles the table when the live ones would
-    // still fill more than a third of it. The purge works in place: a fresh
-    // table would cost a page fault per page on every rebuild.
+    // Drops the aged-out entries, in place (a fresh table would cost a page
+    // fault per page on every rebuild), then doubles the table when the live
+    // ones still fill more than half of it. Rebuilt at three quarters full:
+    // eight slots share a cache line, so the longer probes cost little and the
+    // smaller table stays in the cache.
     void Rebuild(time_t now) {
-        size_t live = 0;
-        for (const Slot& s : slots_) live += Used(s) && Fresh(s, now);
-        if ((live + 1) * 3 > slots_.size()) {
-            std::vector<Slot, HugePageAllocator<Slot>> old(slots_.size() * 2);
-            old.swap(slots_);
-            occupied_ = 0;
-            for (const Slot& s : old)
-                if (Used(s) && Fresh(s, now)) Place(s);
-            return;
-        }
+        rebuiltAt_ = now;
         // Walk once round from an empty slot (no probe run crosses it): take
         // each entry out and, when still fresh, put it back from its home. It
         // lands at or before where it was, so no run is ever broken.
         size_t start = 0;
         while (Used(slots_[start])) ++start;
         occupied_ = 0;
-        for (size_t k = 1; k <= slots_.size(); ++k) {
-            Slot& here = slots_[(start + k) & Mask()];
+        for (size_t n = 1; n <= slots_.size(); ++n) {
+            uint64_t& here = slots_[(start + n) & Mask()];
             if (!Used(here)) continue;
-            const Slot s = here;
-            here = Slot{};
+            const uint64_t s = here;
+            here = 0;
             if (Fresh(s, now)) Place(s);
+        }
+        if ((occupied_ + 1) * 2 > slots_.size()) {
+            std::vector<uint64_t, HugePageAllocator<uint64_t>> old(slots_.size() * 2);
+            old.swap(slots_);
+            occupied_ = 0;
+            for (uint64_t s : old)
+                if (Used(s)) Place(s);
         }
     }
 
-    void Place(const Slot& s) {
-        size_t i = Home(s.key);
+    void Place(uint64_t s) {
+        size_t i = Home(KeyOf(s));
         while (Used(slots_[i])) i = (i + 1) & Mask();
         slots_[i] = s;
         ++occupied_;
     }
 
     uint64_t seconds_;
-    std::vector<Slot, HugePageAllocator<Slot>> slots_;
+    std::vector<uint64_t, HugePageAllocator<uint64_t>> slots_;
     size_t occupied_ = 0;
+    time_t rebuiltAt_ = 0;
 };
