@@ -23,6 +23,17 @@ public:
     // for a duplicate (whose first sighting is not renewed). An entry stamped in
     // the future counts as old.
     bool Admit(uint64_t key, time_t now) {
+        if (now < latest_) {
+            // The clock was set back: entries now in the future are old, and
+            // what had expired must not come back to life.
+            Rebuild(now);
+            latest_ = now;
+        } else if (static_cast<uint64_t>(now - latest_) > kMaxStampAge) {
+            Clear();  // a jump far ahead: everything has long expired
+            latest_ = rebuiltAt_ = now;
+        } else {
+            latest_ = now;
+        }
         if ((occupied_ + 1) * 4 > slots_.size() * 3 ||
             static_cast<uint64_t>(now - rebuiltAt_) > kMaxStampAge)
             Rebuild(now);
@@ -30,7 +41,7 @@ public:
         size_t i = Home(k);
         for (; Used(slots_[i]); i = (i + 1) & Mask()) {
             if (KeyOf(slots_[i]) != k) continue;
-            if (Fresh(slots_[i], now)) return false;
+            if (Age(slots_[i], now) <= seconds_) return false;  // latest_ is now here
             slots_[i] = Make(k, now);  // aged out: a new first sighting
             return true;
         }
@@ -43,7 +54,8 @@ public:
     // in the cache: with a million keys the table is far larger than it.
     void Prefetch(uint64_t key) const { __builtin_prefetch(&slots_[Home(Key(key))]); }
 
-    // Entries still inside the window at `now`.
+    // Entries still inside the window at `now` (no earlier than the latest
+    // time given to Admit).
     size_t Live(time_t now) const {
         size_t n = 0;
         for (uint64_t s : slots_) n += Used(s) && Fresh(s, now);
@@ -72,11 +84,15 @@ private:
     static uint64_t Make(uint64_t k, time_t now) { return (k << 16) | static_cast<uint16_t>(now); }
     static uint64_t KeyOf(uint64_t slot) { return slot >> 16; }
     static bool Used(uint64_t slot) { return slot != 0; }
+    // Inside the window at `now`, and not expired at the latest time seen
+    // (which only differs from `now` while the clock is set back). Stamps are
+    // never more than kMaxStampAge old, so a larger 16-bit age is one in the
+    // future.
     bool Fresh(uint64_t slot, time_t now) const {
-        const uint16_t age = static_cast<uint16_t>(static_cast<uint16_t>(now) - static_cast<uint16_t>(slot));
-        // Stamps are never more than kMaxStampAge old; a larger age is one
-        // in the future.
-        return age <= seconds_;
+        return Age(slot, now) <= seconds_ && Age(slot, latest_) <= seconds_;
+    }
+    static uint16_t Age(uint64_t slot, time_t at) {
+        return static_cast<uint16_t>(static_cast<uint16_t>(at) - static_cast<uint16_t>(slot));
     }
     size_t Mask() const { return slots_.size() - 1; }
     size_t Home(uint64_t k) const {
@@ -124,5 +140,6 @@ private:
     uint64_t seconds_;
     std::vector<uint64_t, HugePageAllocator<uint64_t>> slots_;
     size_t occupied_ = 0;
+    time_t latest_ = 0;     // the latest time seen
     time_t rebuiltAt_ = 0;
 };

@@ -50,6 +50,16 @@ TEST(DupWindow, FirstSightingCountsAndFutureStampsAreOld) {
     EXPECT_TRUE(w.Admit(7, t + 11));   // ...so 11 s after the first it is new
     EXPECT_TRUE(w.Admit(7, t - 5));    // the clock set back: the stamp is in the future
     EXPECT_EQ(w.Live(t - 5), 1u);
+
+    // What expired stays expired when the clock is set back into its window.
+    DupWindow v(10);
+    EXPECT_TRUE(v.Admit(1, t));
+    EXPECT_TRUE(v.Admit(2, t + 100));
+    EXPECT_TRUE(v.Admit(1, t + 5));
+    EXPECT_FALSE(v.Admit(1, t + 6));
+    // A jump far ahead, past what a 16-bit stamp can tell apart, then back.
+    EXPECT_TRUE(v.Admit(3, t + 65536 + 6));
+    EXPECT_TRUE(v.Admit(1, t + 65536 + 7));
 }
 
 }  // namespace
