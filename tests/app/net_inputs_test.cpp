@@ -1,7 +1,6 @@
 // The TCP client and UDP listener inputs of the real binary.
 #include "program.h"
 #include "tcp_server.h"
-#include "temp_dir.h"
 #include "udp_receiver.h"
 
 #include <gtest/gtest.h>

@@ -15,6 +15,13 @@
 #include <string>
 #include <vector>
 
+// How many times `what` stands in `text`.
+inline size_t CountOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
+    return n;
+}
+
 struct ProgramResult {
     int status = -1;     // exit status; -1 when killed or not started
     bool timedOut = false;

@@ -110,7 +110,7 @@ TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {
     auto second = std::make_unique<Pty>();
     ASSERT_FALSE(first->name.empty());
     ASSERT_FALSE(second->name.empty());
-    const std::string link = dir / "ttyAIS";
+    const std::string link = dir.File("ttyAIS");
     ASSERT_EQ(symlink(first->name.c_str(), link.c_str()), 0);
 
     const std::string s1 = "!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74";

@@ -62,12 +62,12 @@ TEST(StdinProgram, FinalExportAtTheEndOfInput) {
     ProgramOptions o;
     o.input = Data("small.nmea");
     const ProgramResult r =
-        RunProgram({"-i", "-H", "127.0.0.1:9", "-X", "3600", "-z", "no", "-S", dir / "out"}, o);
+        RunProgram({"-i", "-H", "127.0.0.1:9", "-X", "3600", "-z", "no", "-S", dir.File("out")}, o);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    const std::string kml = ReadFile(dir / "out/aisBrinecastSnapshot.kml");
+    const std::string kml = ReadFile(dir.File("out/aisBrinecastSnapshot.kml"));
     EXPECT_EQ(CountOf(kml, "<Placemark>"), 2u);
-    EXPECT_FALSE(std::filesystem::exists(dir / "out/aisBrinecastSnapshot.kml.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/aisBrinecastSnapshot.kml.tmp")));
 }
 
 TEST(StdinProgram, KmzByDefaultWhateverTheLocale) {
@@ -77,7 +77,7 @@ TEST(StdinProgram, KmzByDefaultWhateverTheLocale) {
     o.env = {{"LANG", "xx_YY.UTF-8"}, {"LC_ALL", "xx_YY.UTF-8"}};
     const ProgramResult r = RunProgram({"-i", "-H", "127.0.0.1:9", "-X", "3600", "-S", dir.path()}, o);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string kmz = dir / "aisBrinecastSnapshot.kmz";
+    const std::string kmz = dir.File("aisBrinecastSnapshot.kmz");
     ASSERT_TRUE(std::filesystem::exists(kmz));
     FILE* p = popen(("unzip -p '" + kmz + "' aisBrinecastSnapshot.kml").c_str(), "r");
     ASSERT_NE(p, nullptr);
@@ -90,12 +90,12 @@ TEST(StdinProgram, KmzByDefaultWhateverTheLocale) {
 
 TEST(StdinProgram, ExportDirectoryAndFileProblemsAreReported) {
     TempDir dir;
-    std::ofstream(dir / "plain") << "x";
-    std::filesystem::create_directories(dir / "taken/aisBrinecastSnapshot.kml");
+    std::ofstream(dir.File("plain")) << "x";
+    std::filesystem::create_directories(dir.File("taken/aisBrinecastSnapshot.kml"));
     const struct { std::string exportDir, message; } cases[] = {
-        {dir / "plain", dir / "plain" + " is not directory\n"},
-        {dir / "missing/child", "Can't create directory: " + dir / "missing/child" + "\n"},
-        {dir / "taken", "Can't open file " + dir / "taken/aisBrinecastSnapshot.kml" + " for writing!\n"},
+        {dir.File("plain"), dir.File("plain") + " is not directory\n"},
+        {dir.File("missing/child"), "Can't create directory: " + dir.File("missing/child") + "\n"},
+        {dir.File("taken"), "Can't open file " + dir.File("taken/aisBrinecastSnapshot.kml") + " for writing!\n"},
     };
     for (const auto& c : cases) {
         ProgramOptions o;
@@ -110,9 +110,9 @@ TEST(StdinProgram, NoExportWithoutInterval) {
     TempDir dir;
     ProgramOptions o;
     o.input = Data("small.nmea");
-    const ProgramResult r = RunProgram({"-i", "-H", "127.0.0.1:9", "-z", "no", "-S", dir / "out"}, o);
+    const ProgramResult r = RunProgram({"-i", "-H", "127.0.0.1:9", "-z", "no", "-S", dir.File("out")}, o);
     ASSERT_EQ(r.status, 0);
-    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
 }
 
 TEST(StdinProgram, DefaultExportDirectoryBesideTheProgram) {
@@ -124,7 +124,7 @@ TEST(StdinProgram, DefaultExportDirectoryBesideTheProgram) {
     o.argv0 = "aisbrinecast";
     const ProgramResult r = RunProgram({"-i", "-H", "127.0.0.1:9", "-X", "60", "-z", "no"}, o);
     ASSERT_EQ(r.status, 0);
-    EXPECT_TRUE(std::filesystem::exists(dir / "kml_export/aisBrinecastSnapshot.kml"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("kml_export/aisBrinecastSnapshot.kml")));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "loopback.h"
+
 class TcpTestServer {
 public:
     // `serve(fd, index)` runs for connection number `index` (from 0).
@@ -22,13 +24,7 @@ public:
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = loopback::Bind(fd_);
         listen(fd_, backlog);
         if (accept) thread_ = std::thread([this] { Loop(); });
     }

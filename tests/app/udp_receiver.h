@@ -12,19 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "loopback.h"
+
 class UdpReceiver {
 public:
     UdpReceiver() {
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
         int size = 8 << 20;
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = loopback::Bind(fd_);
     }
     ~UdpReceiver() { close(fd_); }
     UdpReceiver(const UdpReceiver&) = delete;

@@ -14,7 +14,6 @@
 namespace {
 
 using exporttest::Messages;
-using exporttest::TempDir;
 using Clock = std::chrono::steady_clock;
 
 bool Exists(const std::string& name) {

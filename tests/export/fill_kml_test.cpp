@@ -24,9 +24,6 @@ extern CZipMemFile memAddToZip;
 namespace {
 
 using exporttest::Messages;
-using exporttest::ReadFile;
-using exporttest::TempDir;
-using exporttest::WriteFile;
 
 constexpr time_t kNow = 1700000000;
 time_t fixedClock() { return kNow; }

@@ -115,8 +115,8 @@ TEST(KmzLayout, TwoExportsInARowAreIndependentAndReadByTheTools) {
     const std::string second = "<kml>second document</kml>\n";
     std::string a = BuildKmz(first);
     std::string b = BuildKmz(second);
-    WriteFileBytes(dir.File("a.kmz"), a);
-    WriteFileBytes(dir.File("b.kmz"), b);
+    WriteFile(dir.File("a.kmz"), a);
+    WriteFile(dir.File("b.kmz"), b);
     ExpectArchiveValid(dir.File("a.kmz"));
     ExpectArchiveValid(dir.File("b.kmz"));
     EXPECT_EQ(UnzipEntry(dir.File("a.kmz"), kName), first);

@@ -16,6 +16,7 @@
 #include "net/Socket.h"
 #include "net/SocketHandler.h"
 #include "net/StdLog.h"
+#include "loopback.h"
 #include "net/Utility.h"
 
 namespace nettest {
@@ -137,17 +138,12 @@ inline unsigned long Loopback() { return htonl(INADDR_LOOPBACK); }
 // A raw UDP descriptor bound to 127.0.0.1:port (0: any); -1 when refused.
 inline int BindRaw(unsigned short port, unsigned short* bound = nullptr) {
     int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = Loopback();
-    sa.sin_port = htons(port);
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    const int got = loopback::Bind(s, port);
+    if (got < 0) {
         close(s);
         return -1;
     }
-    socklen_t len = sizeof sa;
-    getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-    if (bound) *bound = ntohs(sa.sin_port);
+    if (bound) *bound = static_cast<unsigned short>(got);
     return s;
 }
 

@@ -19,6 +19,7 @@
 
 #include "net/SocketHandler.h"
 #include "net/TcpSocket.h"
+#include "loopback.h"
 #include "net_test_support.h"
 
 namespace tcptest {
@@ -28,13 +29,9 @@ class Listener {
 public:
     explicit Listener(int backlog = 8) {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = nettest::Loopback();
-        if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, backlog) != 0) return;
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
+        const int bound = loopback::Bind(fd);
+        if (bound < 0 || listen(fd, backlog) != 0) return;
+        port = static_cast<unsigned short>(bound);
     }
     ~Listener() {
         if (fd != -1) close(fd);
@@ -59,13 +56,8 @@ class RefusingPort {
 public:
     RefusingPort() {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = nettest::Loopback();
-        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
+        const int bound = loopback::Bind(fd);
+        if (bound > 0) port = static_cast<unsigned short>(bound);
     }
     ~RefusingPort() { close(fd); }
     RefusingPort(const RefusingPort&) = delete;

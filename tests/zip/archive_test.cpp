@@ -13,15 +13,6 @@
 
 namespace {
 
-int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CZipException& e) {
-        return e.m_iCode;
-    }
-    return 0;
-}
-
 std::string Image(const CZipMemFile& mem) {
     return std::string(mem.GetData() ? mem.GetData() : "", size_t(mem.GetLength()));
 }
@@ -30,7 +21,7 @@ std::string Image(const CZipMemFile& mem) {
 std::string ListWithTools(const CZipMemFile& mem, bool empty = false) {
     TempDir dir;
     std::string path = dir.File("a.zip");
-    WriteFileBytes(path, Image(mem));
+    WriteFile(path, Image(mem));
     ExpectArchiveValid(path, empty);
     return RunTool("zipinfo -1 " + Quote(path) + " 2>/dev/null", false).output;
 }
@@ -374,8 +365,8 @@ TEST(Archive, AddFromDiskErrorsAndReplacingTheLastEntry) {
     ASSERT_TRUE(zip.Open(dir.File("a.zip").c_str(), CZipBundle::zipCreate));
     EXPECT_EQ(CodeOf([&] { zip.AddNewFile(dir.File("missing").c_str(), "m"); }), CZipException::fileError);
     EXPECT_FALSE(zip.AddNewFile(CZipString(""), -1));
-    WriteFileBytes(dir.File("v1"), "version one");
-    WriteFileBytes(dir.File("v2"), "version two, longer");
+    WriteFile(dir.File("v1"), "version one");
+    WriteFile(dir.File("v2"), "version two, longer");
     ASSERT_TRUE(zip.AddNewFile(dir.File("v1").c_str(), "doc.txt"));
     CZipAddNewFileInfo info(dir.File("v2").c_str(), "doc.txt");
     info.m_uReplaceIndex = 0;

@@ -17,15 +17,6 @@
 
 namespace {
 
-int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CZipException& e) {
-        return e.m_iCode;
-    }
-    return 0;
-}
-
 TEST(MemFile, GrowsInSteps) {
     CZipMemFile f(1024);
     EXPECT_TRUE(f.IsClosed());
@@ -199,7 +190,7 @@ TEST(Platform, DirectoriesFilesAndTemporaryNames) {
     EXPECT_TRUE(ZipPlatform::ForceDirectory(deep.c_str()));
     EXPECT_EQ(ZipPlatform::FileExists(dir.File("a/b/c").c_str()), -1);
     EXPECT_TRUE(ZipPlatform::ForceDirectory(deep.c_str()));
-    WriteFileBytes(dir.File("plain"), "12345");
+    WriteFile(dir.File("plain"), "12345");
     EXPECT_FALSE(ZipPlatform::ForceDirectory(dir.File("plain").c_str()));
     EXPECT_EQ(ZipPlatform::FileExists(dir.File("plain").c_str()), 1);
     EXPECT_EQ(ZipPlatform::FileExists(dir.File("none").c_str()), 0);
@@ -227,7 +218,7 @@ TEST(Platform, DirectoriesFilesAndTemporaryNames) {
     EXPECT_TRUE(ZipPlatform::GetFileSize(tmp, tmpSize));
     EXPECT_EQ(tmpSize, 0u);
     EXPECT_TRUE(ZipPlatform::RemoveFile(tmp));
-    EXPECT_TRUE(ZipPlatform::GetTmpFileName(dir.Path().c_str(), ~0ull).IsEmpty());
+    EXPECT_TRUE(ZipPlatform::GetTmpFileName(dir.path().c_str(), ~0ull).IsEmpty());
 }
 
 }  // namespace

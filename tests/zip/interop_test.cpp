@@ -30,7 +30,7 @@ typedef std::function<std::vector<Entry>(CZipBundle&, const TempDir&)> Filler;
 std::string MakeFile(const TempDir& dir, const std::string& name, const std::string& data, mode_t mode,
                      const char* utcTime) {
     std::string path = dir.File(name);
-    WriteFileBytes(path, data);
+    WriteFile(path, data);
     chmod(path.c_str(), mode);
     struct tm t{};
     strptime(utcTime, "%Y-%m-%d %H:%M:%S", &t);
@@ -209,7 +209,7 @@ TEST_P(Interop, ToolsReadBackWhatWasWritten) {
     time_t to = time(nullptr);
     if (inMemory) {
         EXPECT_EQ(closed, "");
-        WriteFileBytes(archive, std::string(image.GetData() ? image.GetData() : "", size_t(image.GetLength())));
+        WriteFile(archive, std::string(image.GetData() ? image.GetData() : "", size_t(image.GetLength())));
     } else {
         EXPECT_EQ(closed, archive);
     }

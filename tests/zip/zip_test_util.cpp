@@ -20,18 +20,13 @@ const bool s_utc = [] {
 }();
 }  // namespace
 
-TempDir::TempDir() {
-    char tmpl[] = "/tmp/zip_tests_XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    if (!dir) throw std::runtime_error("mkdtemp failed");
-    m_path = dir;
-}
-
-TempDir::~TempDir() {
-    std::string cmd = "rm -rf " + Quote(m_path);
-    if (std::system(cmd.c_str()) != 0) {
-        // Nothing more to do; a leftover directory under /tmp is harmless.
+int CodeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const CZipException& e) {
+        return e.m_iCode;
     }
+    return 0;
 }
 
 std::string Quote(const std::string& text) {
@@ -54,18 +49,6 @@ ToolResult RunTool(const std::string& command, bool mergeStderr) {
     int status = pclose(p);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 std::string RandomBytes(size_t size, unsigned seed) {

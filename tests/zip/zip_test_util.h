@@ -3,21 +3,13 @@
 // real ZIP tools, and the KMZ packing road of the export.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
-// A fresh directory under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
+#include "temp_dir.h"
 
-private:
-    std::string m_path;
-};
+// The code of the CZipException that `f` throws; 0 when it throws none.
+int CodeOf(const std::function<void()>& f);
 
 struct ToolResult {
     int status = -1;  // exit status, -1 when the tool did not run
@@ -27,9 +19,6 @@ struct ToolResult {
 // Runs a shell command, capturing its output.
 ToolResult RunTool(const std::string& command, bool mergeStderr = true);
 std::string Quote(const std::string& text);
-
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // Bytes that deflate cannot shrink (a fixed-seed generator).
 std::string RandomBytes(size_t size, unsigned seed = 1);
