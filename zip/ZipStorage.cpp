@@ -38,6 +38,13 @@ void CZipStorage::Initialize() {
     m_state = 0;
 }
 
+void CZipStorage::AbandonOpen() {
+    m_pWriteBuffer.Release();
+    m_pFile = nullptr;
+    m_state = 0;
+    m_uCurrentVolume = 0xFFFF;
+}
+
 void CZipStorage::Open(CZipAbstractFile& file, int openMode, bool autoClose) {
     ZipLib::CBitFlag mode(openMode);
     m_pWriteBuffer.Allocate(unsigned(m_iWriteBufferSize));
@@ -57,10 +64,7 @@ void CZipStorage::Open(CZipAbstractFile& file, int openMode, bool autoClose) {
         }
     } catch (...) {
         // A file that cannot be positioned leaves the storage closed.
-        m_pWriteBuffer.Release();
-        m_pFile = nullptr;
-        m_state = 0;
-        m_uCurrentVolume = 0xFFFF;
+        AbandonOpen();
         throw;
     }
 }
@@ -96,10 +100,7 @@ void CZipStorage::Open(const char* path, int openMode, unsigned long long volume
         m_internalfile.Open(path, flags | CZipFile::shareDenyWrite, true);
         if (mode.IsSetAll(omCreate | omAppend)) m_internalfile.SeekToEnd();
     } catch (...) {
-        m_pWriteBuffer.Release();
-        m_pFile = nullptr;
-        m_state = 0;
-        m_uCurrentVolume = 0xFFFF;
+        AbandonOpen();
         throw;
     }
 }

@@ -119,6 +119,8 @@ public:
 
 protected:
     void Initialize();
+    // After a failed Open: nothing allocated, nothing open.
+    void AbandonOpen();
     void WriteInternalBuffer(const char* buffer, unsigned size);
     void CacheSizes();
 
