@@ -186,10 +186,15 @@ public:
     bool SetSoTimestamp(bool x);
     int SoType();
 
+protected:
+    // One setsockopt or getsockopt; a failure is logged under `label` at
+    // `level` and gives false, or 0 for a read.
+    bool SetOpt(int level, int name, const void* value, socklen_t len, const char* label,
+                loglevel_t logLevel = loglevel_fatal);
+    bool SetIntOpt(int level, int name, int value, const char* label, loglevel_t logLevel = loglevel_fatal);
+    int GetIntOpt(int level, int name, const char* label, loglevel_t logLevel = loglevel_fatal);
+
 private:
-    bool SetOpt(int level, int name, const void* value, socklen_t len, const char* label);
-    bool SetIntOpt(int level, int name, int value, const char* label);
-    int GetIntOpt(int level, int name, const char* label);
 
     ISocketHandler& m_handler;
     int m_socket = -1;

@@ -10,25 +10,26 @@
 
 #include "net/Socket.h"
 
-bool Socket::SetOpt(int level, int name, const void* value, socklen_t len, const char* label) {
+bool Socket::SetOpt(int level, int name, const void* value, socklen_t len, const char* label,
+                    loglevel_t logLevel) {
     if (setsockopt(GetSocket(), level, name, value, len) == -1) {
         int err = errno;
-        Handler().LogError(this, label, err, strerror(err), loglevel_fatal);
+        Handler().LogError(this, label, err, strerror(err), logLevel);
         return false;
     }
     return true;
 }
 
-bool Socket::SetIntOpt(int level, int name, int value, const char* label) {
-    return SetOpt(level, name, &value, sizeof value, label);
+bool Socket::SetIntOpt(int level, int name, int value, const char* label, loglevel_t logLevel) {
+    return SetOpt(level, name, &value, sizeof value, label, logLevel);
 }
 
-int Socket::GetIntOpt(int level, int name, const char* label) {
+int Socket::GetIntOpt(int level, int name, const char* label, loglevel_t logLevel) {
     int value = 0;
     socklen_t len = sizeof value;
     if (getsockopt(GetSocket(), level, name, &value, &len) == -1) {
         int err = errno;
-        Handler().LogError(this, label, err, strerror(err), loglevel_fatal);
+        Handler().LogError(this, label, err, strerror(err), logLevel);
         return 0;
     }
     return value;

@@ -193,6 +193,15 @@ int TcpSocket::Close() {
 
 // --- Settings ---
 
+void TcpSocket::LoseConnection(short info, int code) {
+    m_loss_reported = true;
+    OnDisconnect();
+    OnDisconnect(info, code);
+    SetCloseAndDelete();
+    SetFlushBeforeClose(false);
+    SetLost();
+}
+
 int TcpSocket::Protocol() { return IPPROTO_TCP; }
 
 void TcpSocket::OnOptions(int, int, int, int) {

@@ -140,6 +140,9 @@ protected:
     void SendFromOutputBuffer();
 
 private:
+    // The connection is gone: tells OnDisconnect() and OnDisconnect(info,
+    // code) once, and closes without flushing.
+    void LoseConnection(short info, int code);
     void ResetLine();
     // Appends to the current line; false (logged, closing) when the line
     // would reach MaxTcpLineSize().

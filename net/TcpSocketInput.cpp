@@ -22,22 +22,12 @@ void TcpSocket::OnRead() {
         // Nothing there after all, or a signal: wait for the next read event.
         if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) return;
         Handler().LogError(this, "read", err, strerror(err), loglevel_fatal);
-        m_loss_reported = true;
-        OnDisconnect();
-        OnDisconnect(2, err);
-        SetCloseAndDelete();
-        SetFlushBeforeClose(false);
-        SetLost();
+        LoseConnection(2, err);
         return;
     }
     if (n == 0) {
         // The peer closed; a partial line is never delivered.
-        m_loss_reported = true;
-        OnDisconnect();
-        OnDisconnect(0, 0);
-        SetCloseAndDelete();
-        SetFlushBeforeClose(false);
-        SetLost();
+        LoseConnection(0, 0);
         SetShutdown(SHUT_WR);
         return;
     }

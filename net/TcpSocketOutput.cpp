@@ -68,12 +68,7 @@ int TcpSocket::TryWrite(const char* buf, size_t len) {
         // Full kernel buffer or a signal: the rest waits for writability.
         if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) return 0;
         Handler().LogError(this, "send", err, strerror(err), loglevel_fatal);
-        m_loss_reported = true;
-        OnDisconnect();
-        OnDisconnect(3, err);
-        SetCloseAndDelete();
-        SetFlushBeforeClose(false);
-        SetLost();
+        LoseConnection(3, err);
     }
     return 0;
 }

@@ -271,61 +271,32 @@ void UdpSocket::OnRawData(const char*, size_t, sockaddr*, socklen_t, timeval*) {
 
 void UdpSocket::SetBroadcast(bool b) {
     CreateConnection();
-    int one = b ? 1 : 0;
-    if (setsockopt(GetSocket(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) == -1) {
-        int err = errno;
-        Handler().LogError(this, "SetBroadcast", err, strerror(err), loglevel_warning);
-    }
+    SetIntOpt(SOL_SOCKET, SO_BROADCAST, b ? 1 : 0, "SetBroadcast", loglevel_warning);
 }
 
 bool UdpSocket::IsBroadcast() {
     CreateConnection();
-    int is = 0;
-    socklen_t len = sizeof is;
-    if (getsockopt(GetSocket(), SOL_SOCKET, SO_BROADCAST, &is, &len) == -1) {
-        int err = errno;
-        Handler().LogError(this, "IsBroadcast", err, strerror(err), loglevel_warning);
-    }
-    return is != 0;
+    return GetIntOpt(SOL_SOCKET, SO_BROADCAST, "IsBroadcast", loglevel_warning) != 0;
 }
 
 void UdpSocket::SetMulticastTTL(int ttl) {
     CreateConnection();
-    if (setsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == -1) {
-        int err = errno;
-        Handler().LogError(this, "SetMulticastTTL", err, strerror(err), loglevel_warning);
-    }
+    SetIntOpt(IPPROTO_IP, IP_MULTICAST_TTL, ttl, "SetMulticastTTL", loglevel_warning);
 }
 
 int UdpSocket::GetMulticastTTL() {
     CreateConnection();
-    int ttl = 0;
-    socklen_t len = sizeof ttl;
-    if (getsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &len) == -1) {
-        int err = errno;
-        Handler().LogError(this, "GetMulticastTTL", err, strerror(err), loglevel_warning);
-    }
-    return ttl;
+    return GetIntOpt(IPPROTO_IP, IP_MULTICAST_TTL, "GetMulticastTTL", loglevel_warning);
 }
 
 void UdpSocket::SetMulticastLoop(bool x) {
     CreateConnection();
-    int val = x ? 1 : 0;
-    if (setsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_LOOP, &val, sizeof val) == -1) {
-        int err = errno;
-        Handler().LogError(this, "SetMulticastLoop(ipv4)", err, strerror(err), loglevel_warning);
-    }
+    SetIntOpt(IPPROTO_IP, IP_MULTICAST_LOOP, x ? 1 : 0, "SetMulticastLoop(ipv4)", loglevel_warning);
 }
 
 bool UdpSocket::IsMulticastLoop() {
     CreateConnection();
-    int is = 0;
-    socklen_t len = sizeof is;
-    if (getsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_LOOP, &is, &len) == -1) {
-        int err = errno;
-        Handler().LogError(this, "IsMulticastLoop(ipv4)", err, strerror(err), loglevel_warning);
-    }
-    return is != 0;
+    return GetIntOpt(IPPROTO_IP, IP_MULTICAST_LOOP, "IsMulticastLoop(ipv4)", loglevel_warning) != 0;
 }
 
 void UdpSocket::Membership(int option, const char* label, const std::string& group, const std::string& intf) {
@@ -337,10 +308,7 @@ void UdpSocket::Membership(int option, const char* label, const std::string& gro
     x.imr_multiaddr.s_addr = static_cast<in_addr_t>(addr);
     Utility::u2ip(intf, addr);  // 0 (the kernel's choice) when it doesn't resolve
     x.imr_interface.s_addr = static_cast<in_addr_t>(addr);
-    if (setsockopt(GetSocket(), IPPROTO_IP, option, &x, sizeof x) == -1) {
-        int err = errno;
-        Handler().LogError(this, label, err, strerror(err), loglevel_warning);
-    }
+    SetOpt(IPPROTO_IP, option, &x, sizeof x, label, loglevel_warning);
 }
 
 void UdpSocket::AddMulticastMembership(const std::string& group, const std::string& intf, int) {
@@ -353,10 +321,7 @@ void UdpSocket::DropMulticastMembership(const std::string& group, const std::str
 
 void UdpSocket::SetMulticastDefaultInterface(unsigned long a, int) {
     in_addr_t x = static_cast<in_addr_t>(a);
-    if (setsockopt(GetSocket(), IPPROTO_IP, IP_MULTICAST_IF, &x, sizeof x) == -1) {
-        int err = errno;
-        Handler().LogError(this, "SetMulticastDefaultInterface(ipv4)", err, strerror(err), loglevel_warning);
-    }
+    SetOpt(IPPROTO_IP, IP_MULTICAST_IF, &x, sizeof x, "SetMulticastDefaultInterface(ipv4)", loglevel_warning);
 }
 
 void UdpSocket::SetMulticastDefaultInterface(const std::string& intf, int if_index) {
