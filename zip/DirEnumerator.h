@@ -64,7 +64,7 @@ public:
     static bool IsDots(const char* name);
 
 protected:
-    virtual bool Process(const char* path, const CFileInfo& info) = 0;
+    virtual bool Process(const char* filePath, const CFileInfo& info) = 0;
     virtual void OnEnumerationBegin() {}
     virtual void OnEnumerationEnd(bool result) { (void)result; }
     virtual void EnterDirectory() {}

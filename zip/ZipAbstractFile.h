@@ -7,8 +7,8 @@ class CZipAbstractFile {
 public:
     enum { begin = 0, current = 1, end = 2 };  // "from" of Seek, as lseek
 
-    virtual bool Open(const char* path, unsigned openFlags, bool throwOnError) {
-        (void)path; (void)openFlags; (void)throwOnError;
+    virtual bool Open(const char* filePath, unsigned openFlags, bool throwOnError) {
+        (void)filePath; (void)openFlags; (void)throwOnError;
         return false;
     }
     virtual void Close() = 0;

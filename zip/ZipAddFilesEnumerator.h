@@ -18,7 +18,7 @@ public:
     CZipBundle* GetZip() { return m_pZip; }
 
 protected:
-    bool Process(const char* path, const ZipLib::CFileInfo& info) override;
+    bool Process(const char* filePath, const ZipLib::CFileInfo& info) override;
 
     CZipBundle* m_pZip = nullptr;
     CZipActionCallback* m_pMultiCallback = nullptr;
@@ -42,7 +42,7 @@ public:
     unsigned m_uTotalFiles = 0;
 
 protected:
-    bool Process(const char* path, const ZipLib::CFileInfo& info) override;
+    bool Process(const char* filePath, const ZipLib::CFileInfo& info) override;
     void OnEnumerationBegin() override;
     void OnEnumerationEnd(bool result) override;
 

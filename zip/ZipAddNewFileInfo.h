@@ -8,14 +8,14 @@ class CZipAbstractFile;
 
 class CZipAddNewFileInfo {
 public:
-    CZipAddNewFileInfo(const char* path, bool fullPath = true) {
+    CZipAddNewFileInfo(const char* filePath, bool fullPath = true) {
         Defaults();
-        m_szFilePath = path;
+        m_szFilePath = filePath;
         m_bFullPath = fullPath;
     }
-    CZipAddNewFileInfo(const char* path, const char* nameInZip) {
+    CZipAddNewFileInfo(const char* filePath, const char* nameInZip) {
         Defaults();
-        m_szFilePath = path;
+        m_szFilePath = filePath;
         m_szFileNameInZip = nameInZip;
     }
     CZipAddNewFileInfo(CZipAbstractFile* file, const char* nameInZip) {

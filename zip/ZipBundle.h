@@ -93,10 +93,10 @@ public:
     // On the caller's file; modes 1, 3, 4 and 12. autoClose: the archive
     // closes the file when it closes.
     bool Open(CZipAbstractFile& file, int mode = zipOpen, bool autoClose = false);
-    bool Open(const char* path, int mode = zipOpen, unsigned volumeSize = 0);
+    bool Open(const char* filePath, int mode = zipOpen, unsigned volumeSize = 0);
     // A second, read-only view of an open archive.
     bool OpenFrom(CZipBundle& other, CZipAbstractFile* file = nullptr, bool allowNonReadOnly = false);
-    static bool IsZipFile(const char* path);
+    static bool IsZipFile(const char* filePath);
     static bool IsZipFile(CZipAbstractFile& file, bool autoClose = false);
 
     bool IsClosed(bool archive = true) const { return m_storage.IsClosed(archive); }
@@ -124,7 +124,7 @@ public:
     bool SetSystemCompatibility(int system);
     // Only while closed; each size at least 1024.
     void SetAdvanced(int writeBuffer = 65536, int generalBuffer = 65536, int searchBuffer = 32768);
-    void SetTempPath(const char* path = nullptr, bool force = true);
+    void SetTempPath(const char* filePath = nullptr, bool force = true);
     CZipString GetTempPath() const { return m_szTempPath; }
     CZipString GetArchivePath() const;
     CZipString GetGlobalComment() const;
@@ -158,9 +158,9 @@ public:
 
     // --- Adding entries --------------------------------------------------
     bool AddNewFile(CZipAddNewFileInfo& info);
-    bool AddNewFile(const char* path, int level = -1, bool fullPath = true, int smartness = zipsmSafeSmart,
+    bool AddNewFile(const char* filePath, int level = -1, bool fullPath = true, int smartness = zipsmSafeSmart,
                     unsigned long bufferSize = 65536);
-    bool AddNewFile(const char* path, const char* nameInZip, int level = -1, int smartness = zipsmSafeSmart,
+    bool AddNewFile(const char* filePath, const char* nameInZip, int level = -1, int smartness = zipsmSafeSmart,
                     unsigned long bufferSize = 65536);
     bool AddNewFile(CZipAbstractFile& source, const char* nameInZip, int level = -1, int smartness = zipsmSafeSmart,
                     unsigned long bufferSize = 65536);
@@ -175,7 +175,7 @@ public:
     // Removes the last entry when its compression was not efficient, or
     // anyway.
     bool RemoveLast(bool removeAnyway = false);
-    unsigned PredictMaximumFileSizeInArchive(const char* path, bool fullPath);
+    unsigned PredictMaximumFileSizeInArchive(const char* filePath, bool fullPath);
     unsigned PredictMaximumFileSizeInArchive(CZipFileHeader& header);
 
     // Directory trees.
@@ -190,21 +190,21 @@ public:
     CZipFileHeader* CurrentFile() { return m_centralDir.GetOpenedFile(); }
     // 1 closed and checked; -1 not read to its end; -2 times or attributes
     // not set; 0 nothing open for reading.
-    int CloseFile(const char* path = nullptr, bool afterException = false);
+    int CloseFile(const char* filePath = nullptr, bool afterException = false);
     int CloseFile(CZipFile& file);
-    bool ExtractFile(unsigned short index, const char* path, bool fullPath = true, const char* newName = nullptr,
+    bool ExtractFile(unsigned short index, const char* filePath, bool fullPath = true, const char* newName = nullptr,
                      ZipPlatform::FileOverwriteMode mode = ZipPlatform::fomNone, unsigned bufferSize = 65536);
     bool ExtractFile(unsigned short index, CZipAbstractFile& target, bool rewind = true, unsigned bufferSize = 65536);
     bool TestFile(unsigned short index, unsigned bufferSize = 65536);
 
-    void SetRootPath(const char* path = nullptr);
+    void SetRootPath(const char* filePath = nullptr);
     CZipString GetRootPath() const { return m_szRootPath; }
     CZipString TrimRootPath(CZipPathComponent& component) const;
-    static bool RemovePathBeginning(const char* beginning, CZipString& path, ZIPSTRINGCOMPARE compare);
-    CZipString PredictFileNameInZip(const char* path, bool fullPath, int what = prAuto) const;
-    CZipString PredictExtractedFileName(const char* nameInZip, const char* path, bool fullPath,
+    static bool RemovePathBeginning(const char* beginning, CZipString& filePath, ZIPSTRINGCOMPARE compare);
+    CZipString PredictFileNameInZip(const char* filePath, bool fullPath, int what = prAuto) const;
+    CZipString PredictExtractedFileName(const char* nameInZip, const char* filePath, bool fullPath,
                                         const char* newName = nullptr) const;
-    unsigned short WillBeDuplicated(const char* path, bool fullPath, bool fileNameOnly = false, int what = prAuto);
+    unsigned short WillBeDuplicated(const char* filePath, bool fullPath, bool fileNameOnly = false, int what = prAuto);
 
     // --- Modifying -------------------------------------------------------
     bool RemoveFile(unsigned short index, bool removeData = true);
@@ -213,7 +213,7 @@ public:
     void GetIndexes(const CZipArray<CZipString>& names, CZipArray<unsigned short>& indexes);
     bool ShiftData(unsigned offset);
     bool PrependData(CZipAbstractFile& data, const char* newExtension = nullptr);
-    bool PrependData(const char* path, const char* newExtension = nullptr);
+    bool PrependData(const char* filePath, const char* newExtension = nullptr);
     bool GetFromArchive(CZipBundle& source, unsigned short index, const char* newName = nullptr,
                         unsigned short replaceIndex = 0xFFFF, bool convertSystem = false,
                         CZipActionCallback* callback = nullptr);
@@ -243,7 +243,7 @@ protected:
     void ClearCompressor();
     void InitBuffer() { m_pBuffer.Allocate(unsigned(m_iBufferSize)); }
     void ReleaseBuffer() { m_pBuffer.Release(); }
-    [[noreturn]] void ThrowError(int code, const char* path = nullptr) const;
+    [[noreturn]] void ThrowError(int code, const char* filePath = nullptr) const;
 
     bool UpdateReplaceIndex(unsigned short& replaceIndex);
     // Drops the entry open for writing after a failure: the header leaves

@@ -45,12 +45,12 @@ public:
         versionError = 507,
     };
 
-    CZipException(int code = genericError, const char* path = nullptr);
+    CZipException(int code = genericError, const char* filePath = nullptr);
     CZipException(const CZipException&) = default;
     CZipException& operator=(const CZipException&) = default;
     ~CZipException() override = default;
 
-    [[noreturn]] static void Throw(int code = genericError, const char* path = nullptr);
+    [[noreturn]] static void Throw(int code = genericError, const char* filePath = nullptr);
 
     // The description of m_iCode, cut to maxChars - 1 characters; false when
     // nothing can be written.

@@ -20,13 +20,13 @@ public:
     };
 
     CZipFile() = default;
-    CZipFile(const char* path, unsigned openFlags);
+    CZipFile(const char* filePath, unsigned openFlags);
     CZipFile(const CZipFile&) = delete;
     CZipFile& operator=(const CZipFile&) = delete;
     // Closes an open file; a failure to close is not reported here.
     ~CZipFile() override;
 
-    bool Open(const char* path, unsigned openFlags, bool throwOnError) override;
+    bool Open(const char* filePath, unsigned openFlags, bool throwOnError) override;
     // The descriptor is released even when close() fails (Linux frees it
     // either way); the failure is then raised.
     void Close() override;

@@ -8,10 +8,10 @@ public:
     static const char m_cSeparator = '/';
 
     CZipPathComponent() = default;
-    explicit CZipPathComponent(const char* path) { SetFullPath(path); }
+    explicit CZipPathComponent(const char* filePath) { SetFullPath(filePath); }
     virtual ~CZipPathComponent() = default;
 
-    void SetFullPath(const char* path);
+    void SetFullPath(const char* filePath);
     CZipString GetFileTitle() const { return m_szFileTitle; }
     void SetFileTitle(const char* title) { m_szFileTitle = title; }
     CZipString GetFileName() const;
@@ -24,10 +24,10 @@ public:
     CZipString GetNoDrive() const;
 
     static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-    static bool HasEndingSeparator(const CZipString& path);
-    static void RemoveSeparators(CZipString& path) { path.TrimRight("\\/"); }
-    static void RemoveSeparatorsLeft(CZipString& path) { path.TrimLeft("\\/"); }
-    static void AppendSeparator(CZipString& path);
+    static bool HasEndingSeparator(const CZipString& filePath);
+    static void RemoveSeparators(CZipString& filePath) { filePath.TrimRight("\\/"); }
+    static void RemoveSeparatorsLeft(CZipString& filePath) { filePath.TrimLeft("\\/"); }
+    static void AppendSeparator(CZipString& filePath);
 
 protected:
     CZipString m_szDirectory;

@@ -11,7 +11,7 @@ public:
     CZipRootPathRestorer& operator=(const CZipRootPathRestorer&) = delete;
     ~CZipRootPathRestorer();
 
-    void SetNewRootPath(CZipBundle* archive, const char* path);
+    void SetNewRootPath(CZipBundle* archive, const char* filePath);
 
 protected:
     CZipBundle* m_pZip = nullptr;

@@ -39,7 +39,7 @@ public:
     // On the caller's file; autoClose: the storage closes it on Close.
     void Open(CZipAbstractFile& file, int openMode, bool autoClose);
     // On a path with the internal file.
-    void Open(const char* path, int openMode, unsigned long long volumeSize);
+    void Open(const char* filePath, int openMode, unsigned long long volumeSize);
 
     // Exactly size bytes or error 201.
     unsigned Read(void* buffer, unsigned size, bool atOnce);
@@ -89,7 +89,7 @@ public:
     void ChangeVolumeDec();
     CZipString ChangeSpannedRead();
     CZipString ChangeSplitRead();
-    void CallCallback(unsigned int size, int code, CZipString path);
+    void CallCallback(unsigned int size, int code, CZipString filePath);
     CZipString GetSplitVolumeName(unsigned short volume, bool last) const;
     CZipString GetSplitVolumeName(bool last) const { return GetSplitVolumeName(m_uCurrentVolume, last); }
     void EnsureSplitNames();

@@ -38,13 +38,13 @@ struct World {
         for (int i = 0; i < 600 && !done(); ++i) Turn(5000);
         return done();
     }
-    // Takes every free descriptor number below `number`, so that the next
-    // descriptor made once `number` is free gets exactly that number.
-    void FillBelow(int number) {
+    // Takes every free descriptor number below `limit`, so that the next
+    // descriptor made once `limit` is free gets exactly that number.
+    void FillBelow(int limit) {
         for (;;) {
             int d = dup(pair.peer);
             if (d == -1) return;
-            if (d > number) {
+            if (d > limit) {
                 close(d);
                 return;
             }
