@@ -1,14 +1,20 @@
 #pragma once
 // Static helpers of the socket library: IPv4 text and name conversion, number
 // text, the stack-trace text, sleeping and the clock. IPv4 only; name look-ups
-// are synchronous and block the caller.
+// are synchronous and block the caller. Then the toolbox: local host,
+// environment, Base64, URL and path texts, UTF-8, case, random numbers.
 
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
+
+class SocketAddress;
 
 class Utility {
 public:
@@ -50,9 +56,131 @@ public:
     static time_t Now();
     static void SetClock(ClockFunction clock);
 
+    // ---- Toolbox. Every text routine takes any bytes, NULs included, and
+    // never reads past the end of its input.
+
+    static std::string base64(const std::string& s);   // no line breaks
+    static std::string base64d(const std::string& s);
+    // Decimal digits, no sign and no check: each byte adds (code - 48).
+    // Unsigned, clamped to 0 and UINT64_MAX instead of wrapping.
+    static uint64_t atoi64(const std::string& s);
+    // Hex digits of either case, no check; wraps modulo 2^32.
+    static unsigned int hex2unsigned(const std::string& s);
+    // Letters and digits stay, a blank becomes "+", every other byte "%XX".
+    static std::string rfc1738_encode(const std::string& s);
+    // "%XX" becomes the byte, "+" a blank; a "%" without two hex digits after
+    // it stays as it is.
+    static std::string rfc1738_decode(const std::string& s);
+    // Loose: groups of 1 to 4 hex digits between ":" and "."; at most 7
+    // colons and 0 or 3 dots. "" and "10.1.2.3" pass.
+    static bool isipv6(const std::string& s);
+
+    static std::string GetEnv(const std::string& name);  // "" when not set
+    static int SetEnv(const std::string& name, const std::string& value);  // setenv's result
+
+    // An Ipv4Address for a 16-byte AF_INET address, else null.
+    static std::unique_ptr<SocketAddress> CreateAddress(sockaddr* sa, unsigned int length);
+    // Fills the local-host cache: gethostname, then its address. Not
+    // thread-safe: call it before other threads start.
+    static void ResolveLocal();
+    static std::string GetLocalHostname();
+    static unsigned long GetLocalIP();  // network byte order, 0 when unknown
+    static std::string GetLocalAddress();  // dotted, "" when unknown
+    // "a.b.c.d:port" for AF_INET, else "".
+    static std::string Sa2String(sockaddr* sa);
+    // Services are not looked up: always false.
+    static bool u2service(const std::string& name, int& service, int flags);
+    static pthread_t ThreadID();
+
+    // ASCII only; every other byte is copied.
+    static std::string ToLower(const std::string& s);
+    static std::string ToUpper(const std::string& s);
+    static std::string ToString(double d);  // "%f", at most 99 characters
+
+    // Process-wide generator, seeded with the time on first use; advanced
+    // without a lock.
+    static uint64_t Rnd();
+
+    // Key order for case-insensitive maps (ASCII), over the whole key.
+    struct ncmap_compare {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+
+    // The raw words of a Mersenne Twister state, untempered.
+    class Rng {
+    public:
+        explicit Rng(uint64_t seed);
+        uint64_t Get();
+
+    private:
+        void Regenerate();
+
+        static const int kSize = 624;
+        uint64_t m_state[kSize];
+        int m_index = 0;
+    };
+
+    // The parts of a URL text: [protocol://][user[:password]@]host[:port]/path[?query].
+    class Uri {
+    public:
+        explicit Uri(const std::string& url);
+
+        const std::string& Url() const { return m_url; }
+        const std::string& Path() const { return m_path; }  // without the query
+        const std::string& QueryString() const { return m_query; }
+        const std::string& Protocol() const { return m_protocol; }  // lower case
+        const std::string& Host() const { return m_host; }
+        int Port() const { return m_port; }  // 80 for http, 443 for https, else 0 unless given
+        const std::string& PathWithQuery() const { return m_uri; }
+        const std::string& FileName() const { return m_file; }
+        const std::string& Extension() const { return m_ext; }
+        const std::string& User() const { return m_user; }
+        const std::string& Password() const { return m_password; }
+
+    private:
+        std::string m_url;
+        std::string m_path;
+        std::string m_query;
+        std::string m_protocol;
+        std::string m_host;
+        int m_port = 0;
+        std::string m_uri;
+        std::string m_file;
+        std::string m_ext;
+        std::string m_user;
+        std::string m_password;
+    };
+
+    // A file path with backslashes read as "/": directory (with its trailing
+    // "/"), file name, extension. An existing directory is all directory.
+    class Path {
+    public:
+        explicit Path(const std::string& text);
+
+        const std::string& Directory() const { return m_dir; }
+        const std::string& FileName() const { return m_file; }
+        const std::string& Extension() const { return m_ext; }
+
+    private:
+        std::string m_dir;
+        std::string m_file;
+        std::string m_ext;
+    };
+
+    // UTF-8 to Latin-1: two-byte sequences become their low 8 bits; every
+    // other byte, valid or not, is copied.
+    static std::string FromUtf8(const std::string& s);
+    // Latin-1 to UTF-8.
+    static std::string ToUtf8(const std::string& s);
+
+    static Path CurrentDirectory();  // "." when getcwd fails
+    static bool ChangeDirectory(const Path& path);  // chdir to its directory
+
+    static std::string bigint2string(long v);
+    static std::string bigint2string(unsigned long v);
+
 protected:
-    // Local-host cache. The local-host helpers that are to fill it are not
-    // built yet, so it stays empty.
+    // Local-host cache, filled once by ResolveLocal.
     static std::string m_host;
     static std::string m_addr;
     static unsigned long m_ip;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/IFile.h"
+#include "net/Utility.h"
 #include "temp_dir.h"
 
 namespace {
@@ -103,6 +104,7 @@ TEST(Base64, Decode) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.expect, Decode(c.input)) << '"' << c.input << '"';
         EXPECT_EQ(c.expect.size(), b.decode_length(c.input)) << '"' << c.input << '"';
+        EXPECT_EQ(c.expect, Utility::base64d(c.input)) << '"' << c.input << '"';
     }
 }
 
@@ -142,6 +144,7 @@ TEST(Base64, MatchesCoreutils) {
 
         EXPECT_EQ(wrapped, Encode(data, true) + (n ? "\n" : "")) << n;
         EXPECT_EQ(flat, Encode(data, false)) << n;
+        EXPECT_EQ(flat, Utility::base64(data)) << n;
         EXPECT_EQ(data, Decode(wrapped)) << n;
         EXPECT_EQ(data, Decode(flat)) << n;
 
