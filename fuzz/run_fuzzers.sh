@@ -13,6 +13,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 TARGETS=(
     fuzz_assemble_parse:assemble_parse
     fuzz_process_line:process_line
+    fuzz_base64_decode:base64_decode
+    fuzz_url_utf8_decode:url_utf8_decode
 )
 
 for entry in "${TARGETS[@]}"; do
