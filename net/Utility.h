@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-class SocketAddress;
+#include "net/SocketAddress.h"
 
 class Utility {
 public:
