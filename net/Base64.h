@@ -19,12 +19,12 @@ public:
 
     // `output` is cleared first. With `breaks` an LF follows every 76th
     // character, but never the last one.
-    void encode(const std::string& input, std::string& output, bool breaks = true) const;
-    void encode(const char* input, size_t length, std::string& output, bool breaks = true) const;
-    void encode(const unsigned char* input, size_t length, std::string& output, bool breaks = true) const;
+    void encode(const std::string& input, std::string& output, bool breaks) const;
+    void encode(const char* input, size_t length, std::string& output, bool breaks) const;
+    void encode(const unsigned char* input, size_t length, std::string& output, bool breaks) const;
     // Reads three bytes at a time until a read returns nothing.
-    void encode(FILE* file, std::string& output, bool breaks = true) const;
-    void encode(IFile* file, std::string& output, bool breaks = true) const;
+    void encode(FILE* file, std::string& output, bool breaks) const;
+    void encode(IFile* file, std::string& output, bool breaks) const;
 
     void decode(const std::string& input, std::string& output) const;
     // `length` holds the capacity of `output` on entry and the number of
