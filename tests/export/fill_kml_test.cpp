@@ -10,13 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "zip/ZipBundle.h"
-#include "zip/ZipMemFile.h"
-
-extern CZipBundle zip;
-extern CZipMemFile memFile;
-extern CZipMemFile memAddToZip;
-
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
