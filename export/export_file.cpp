@@ -6,11 +6,41 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// A write past the file size limit (RLIMIT_FSIZE) must fail with EFBIG and
+// end only this export; by default its SIGXFSZ would end the process. The
+// signal is blocked in this thread for the write, and the one the write
+// raised is taken off before the old mask returns.
+class FileSizeSignalHeld {
+public:
+    FileSizeSignalHeld() {
+        sigemptyset(&signal_);
+        sigaddset(&signal_, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &signal_, &old_);
+    }
+    ~FileSizeSignalHeld() {
+        if (!sigismember(&old_, SIGXFSZ)) {
+            const timespec none{0, 0};
+            while (sigtimedwait(&signal_, nullptr, &none) == SIGXFSZ) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    FileSizeSignalHeld(const FileSizeSignalHeld&) = delete;
+    FileSizeSignalHeld& operator=(const FileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t signal_;
+    sigset_t old_;
+};
 
 bool writeAll(int fd, const std::string& bytes) {
     const char* p = bytes.data();
@@ -57,7 +87,11 @@ bool WriteExportFile(const std::string& fileName, const std::string& bytes) {
         return false;
     }
     // mkostemp creates 0600; the export is for others to read.
-    const bool written = fchmod(fd, 0644) == 0 && writeAll(fd, bytes);
+    bool written;
+    {
+        FileSizeSignalHeld held;
+        written = fchmod(fd, 0644) == 0 && writeAll(fd, bytes);
+    }
     const bool closed = close(fd) == 0;
     if (!written || !closed) {
         ExportReport("Can't write file %s\n", target.c_str());
