@@ -78,6 +78,50 @@ ListResult addDestinations(const char* list, std::string& message) {
     return ListResult::Ok;
 }
 
+// The icon base URL goes into every exported document: it must be UTF-8
+// (shortest forms, no surrogates, nothing above U+10FFFF) holding only
+// characters XML 1.0 allows, or every export would be malformed. Returns
+// an empty text when it is, else the message for standard error.
+std::string checkImagesUrl(const std::string& text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    auto refuse = [](const char* why, size_t at) {
+        char line[128];
+        std::snprintf(line, sizeof line, "Invalid -W image directory url: %s (byte %zu)\n", why, at + 1);
+        return std::string(line);
+    };
+    for (size_t i = 0; i < n;) {
+        const unsigned char b = s[i];
+        if (b < 0x80) {
+            if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') return refuse("control character", i);
+            ++i;
+            continue;
+        }
+        // The lead byte fixes the length and the range of the second byte;
+        // the narrowed ranges shut out overlong forms, surrogates and
+        // anything above U+10FFFF.
+        size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3;
+            if (b == 0xE0) low = 0xA0;
+            if (b == 0xED) high = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4;
+            if (b == 0xF0) low = 0x90;
+            if (b == 0xF4) high = 0x8F;
+        }
+        bool valid = length != 0 && n - i >= length && s[i + 1] >= low && s[i + 1] <= high;
+        for (size_t k = 2; valid && k < length; ++k) valid = s[i + k] >= 0x80 && s[i + k] <= 0xBF;
+        if (!valid) return refuse("not UTF-8", i);
+        // U+FFFE and U+FFFF are UTF-8 but not XML characters.
+        if (b == 0xEF && s[i + 1] == 0xBF && s[i + 2] >= 0xBE) return refuse("character not allowed in XML", i);
+        i += length;
+    }
+    return std::string();
+}
 
 }  // namespace
 
@@ -153,6 +197,8 @@ ParseOutcome ParseOptions(int argc, char** argv, std::string& message) {
                 dir_name = optarg;
                 break;
             case 'W':
+                message = checkImagesUrl(optarg);
+                if (!message.empty()) return ParseOutcome::Fatal;
                 imagesUrlDir = optarg;
                 break;
             default:  // unknown option or missing argument

@@ -1,5 +1,6 @@
 #include "export/export_thread.h"
 
+#include "export/export_clock.h"
 #include "export/export_settings.h"
 
 #include <chrono>
@@ -17,6 +18,8 @@ struct WorkerState {
     std::condition_variable changed;
     bool stopRequested = false;
     int running = 0;
+    uint64_t checksAsked = 0;  // CheckExportNow calls so far
+    uint64_t checksDone = 0;   // the highest of them a check has answered
 };
 
 // Never destroyed, so that a Worker still starting up at exit has something
@@ -33,10 +36,11 @@ void* Worker(void*) {
     std::unique_lock<std::mutex> lock(s.mutex);
     if (s.stopRequested) return nullptr;
     ++s.running;
-    time_t periodStart = time(nullptr);
+    time_t periodStart = ExportNow();
     if (exportTime != 0) exportKmlFile = true;
     while (!s.stopRequested) {
-        const time_t now = time(nullptr);
+        const uint64_t asked = s.checksAsked;
+        const time_t now = ExportNow();
         // Unsigned: a clock set backwards exports at once and restarts the period.
         if (exportKmlFile && exportTime != 0 &&
             static_cast<uint64_t>(now - periodStart) >= exportTime) {
@@ -46,7 +50,10 @@ void* Worker(void*) {
             lock.lock();
             if (s.stopRequested) break;
         }
-        s.changed.wait_for(lock, std::chrono::seconds(1), [&s] { return s.stopRequested; });
+        if (asked > s.checksDone) s.checksDone = asked;
+        s.changed.notify_all();
+        s.changed.wait_for(lock, std::chrono::seconds(1),
+                           [&s, asked] { return s.stopRequested || s.checksAsked != asked; });
     }
     --s.running;
     s.changed.notify_all();
@@ -65,4 +72,15 @@ void ResetExportThread() {
     WorkerState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.stopRequested = false;
+}
+
+bool CheckExportNow() {
+    WorkerState& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const uint64_t target = ++s.checksAsked;
+    s.changed.notify_all();
+    s.changed.wait_for(lock, std::chrono::seconds(10), [&s, target] {
+        return s.checksDone >= target || (s.stopRequested && s.running == 0);
+    });
+    return s.checksDone >= target;
 }

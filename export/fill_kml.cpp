@@ -1,5 +1,6 @@
 #include "export/fill_kml.h"
 
+#include "export/export_clock.h"
 #include "export/export_file.h"
 #include "export/export_report.h"
 #include "export/export_settings.h"
@@ -7,25 +8,11 @@
 #include "export/kmz.h"
 #include "export/snapshot.h"
 
-#include <atomic>
 #include <string>
 #include <vector>
 
-namespace {
-
-std::atomic<time_t (*)()> clockSource{nullptr};
-
-time_t exportNow() {
-    time_t (*source)() = clockSource;
-    return source ? source() : time(nullptr);
-}
-
-}  // namespace
-
-void SetExportClock(time_t (*source)()) { clockSource = source; }
-
 bool FillKml() {
-    std::string content = BuildKml(CopySnapshotForExport(exportNow), imagesUrlDir);
+    std::string content = BuildKml(CopySnapshotForExport(ExportNow), imagesUrlDir);
 
     if (useKmz) {
         std::string archive;

@@ -1,14 +1,10 @@
 #include "export/kmz.h"
 
-#include "zip/ZipBundle.h"
 #include "zip/ZipException.h"
-#include "zip/ZipMemFile.h"
 
 #include <cstdlib>
 #include <limits>
 
-// The archive objects of the export thread: opened, filled and closed once
-// per export, and left empty between exports.
 CZipBundle zip;
 CZipMemFile memFile(1024);
 CZipMemFile memAddToZip(1024);

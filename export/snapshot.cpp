@@ -13,7 +13,7 @@ std::mutex snapshotMutex;
 
 namespace {
 
-std::unordered_map<uint64_t, std::list<TVessel>::iterator> snapshotIndex;
+std::unordered_map<uint32_t, std::list<TVessel>::iterator> snapshotIndex;
 
 template <size_t N, size_t M>
 void copyText(char (&to)[N], const char (&from)[M]) {
@@ -74,7 +74,7 @@ void purgeLocked(time_t now) {
 }  // namespace
 
 void AddUpdateSnapshot(const AISParser& parser, int type, time_t now) {
-    const uint64_t key = parser.mmsi;
+    const uint32_t key = parser.mmsi;
 
     // The template, built before the lock is taken.
     TVessel t{};
@@ -173,7 +173,8 @@ void AddUpdateSnapshot(const AISParser& parser, int type, time_t now) {
 }
 
 std::list<TVessel>::iterator snapshotSearchMMSI(unsigned long mmsi) {
-    const auto found = snapshotIndex.find(mmsi);
+    if (mmsi > UINT32_MAX) return snapshot.end();
+    const auto found = snapshotIndex.find(static_cast<uint32_t>(mmsi));
     return found == snapshotIndex.end() ? snapshot.end() : found->second;
 }
 
@@ -214,6 +215,7 @@ std::vector<TVessel> CopySnapshotForExport(time_t (*clock)()) {
 
 void ClearSnapshot() {
     std::lock_guard<std::mutex> lock(snapshotMutex);
-    snapshotIndex.clear();
+    // Swapped out rather than cleared: clear() keeps the index's buckets.
+    std::unordered_map<uint32_t, std::list<TVessel>::iterator>().swap(snapshotIndex);
     snapshot.clear();
 }

@@ -16,29 +16,33 @@
 
 class AISParser;
 
+// Each field is as wide as the AIS field it keeps, no wider, and the fields
+// are ordered so that no padding falls between them: the record is 96 bytes
+// (144 with 64-bit fields), which the snapshot holds for every vessel heard.
 struct TVessel {
     time_t lastSeen;       // when the vessel was last updated, seconds since the epoch
-    uint64_t mmsi;         // the key: at most one record per MMSI
+    uint32_t mmsi;         // the key: at most one record per MMSI
+    int32_t lon;           // 1/10000 minute
+    int32_t lat;           // 1/10000 minute
+    uint32_t imo;          // 0 = none
+    uint32_t eta;          // minute bits 0-5, hour 6-10, day 11-15, month 16-19; 0 = none
+    uint16_t sog;          // speed over ground, 0.1 knot
+    uint16_t cog;          // course over ground, 0.1 degree
+    uint16_t heading;      // true heading, degrees
+    uint16_t toBow;        // metres from the reference point
+    uint16_t toStern;
+    uint8_t toPort;
+    uint8_t toStarboard;
     uint8_t navStatus;     // AIS navigational status 0-15
     int8_t rot;            // low 8 bits of the rate of turn; kept, never shown
-    uint32_t sog;          // speed over ground, 0.1 knot
     uint8_t accuracy;      // position accuracy flag; kept, never shown
-    int64_t lon;           // 1/10000 minute
-    int64_t lat;           // 1/10000 minute
-    uint32_t cog;          // course over ground, 0.1 degree
-    uint32_t heading;      // true heading, degrees
-    int64_t imo;           // 0 = none
+    uint8_t shipType;      // AIS ship and cargo type
+    uint8_t draught;       // 0.1 metre
     char callsign[8];
     char name[21];
-    uint8_t shipType;      // AIS ship and cargo type
-    uint32_t toBow;        // metres from the reference point
-    uint32_t toStern;
-    uint32_t toPort;
-    uint32_t toStarboard;
-    int64_t eta;           // minute bits 0-5, hour 6-10, day 11-15, month 16-19; 0 = none
-    uint8_t draught;       // 0.1 metre
     char destination[21];
 };
+static_assert(sizeof(TVessel) == 96, "the snapshot record stays lean");
 
 extern std::list<TVessel> snapshot;
 extern std::mutex snapshotMutex;

@@ -127,6 +127,59 @@ TEST(Options, DestinationList) {
     EXPECT_EQ(message, "Invalid host: no..such\n");
 }
 
+TEST(Options, ImageUrlMustBeXmlText) {
+    // Every byte sequence below either runs (empty message) or is refused
+    // with the message naming the first bad byte.
+    const struct {
+        const char* name;
+        std::string url;
+        std::string message;
+    } cases[] = {
+        {"ascii url", "http://icons.example/ais", ""},
+        {"tab, line feed and carriage return", "a\tb\nc\rd", ""},
+        {"delete is an XML character", "a\x7f", ""},
+        {"two-byte letters", "/srv/ic\xc3\xb4nes", ""},
+        {"three-byte letters", "/\xe8\x88\xb9", ""},
+        {"four-byte symbol", "/\xf0\x9f\x9a\xa2", ""},
+        {"last before the surrogates", "\xed\x9f\xbf", ""},
+        {"first after the surrogates", "\xee\x80\x80", ""},
+        {"replacement character", "\xef\xbf\xbd", ""},
+        {"highest code point", "\xf4\x8f\xbf\xbf", ""},
+        {"start of heading", "a\x01", "control character (byte 2)"},
+        {"escape", "\x1b[31m", "control character (byte 1)"},
+        {"vertical tab", "a\vb", "control character (byte 2)"},
+        {"form feed", "a\fb", "control character (byte 2)"},
+        {"unit separator", "ab\x1f", "control character (byte 3)"},
+        {"overlong slash, two bytes", "a\xc0\xaf", "not UTF-8 (byte 2)"},
+        {"overlong nul", "\xc0\x80", "not UTF-8 (byte 1)"},
+        {"overlong slash, three bytes", "\xe0\x80\xaf", "not UTF-8 (byte 1)"},
+        {"overlong slash, four bytes", "\xf0\x80\x80\xaf", "not UTF-8 (byte 1)"},
+        {"high surrogate", "x\xed\xa0\x80", "not UTF-8 (byte 2)"},
+        {"low surrogate", "\xed\xbf\xbf", "not UTF-8 (byte 1)"},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", "not UTF-8 (byte 1)"},
+        {"lead byte above f4", "\xf5\x80\x80\x80", "not UTF-8 (byte 1)"},
+        {"lone continuation byte", "ab\x80", "not UTF-8 (byte 3)"},
+        {"fe and ff", "\xfe\xff", "not UTF-8 (byte 1)"},
+        {"truncated at the end", "ab\xe2\x82", "not UTF-8 (byte 3)"},
+        {"truncated before ascii", "\xe2\x82x", "not UTF-8 (byte 1)"},
+        {"truncated four-byte form", "\xf0\x9f\x9a", "not UTF-8 (byte 1)"},
+        {"latin-1 text", "caf\xe9", "not UTF-8 (byte 4)"},
+        {"U+FFFE", "\xef\xbf\xbe", "character not allowed in XML (byte 1)"},
+        {"U+FFFF", "a\xef\xbf\xbf", "character not allowed in XML (byte 2)"},
+    };
+    for (const auto& c : cases) {
+        std::string message;
+        const ParseOutcome r = parse({"-i", "-H", "127.0.0.1:1", "-W", c.url}, &message);
+        if (c.message.empty()) {
+            EXPECT_EQ(r, ParseOutcome::Run) << c.name << ": " << message;
+            EXPECT_EQ(imagesUrlDir, c.url) << c.name;
+        } else {
+            EXPECT_EQ(r, ParseOutcome::Fatal) << c.name;
+            EXPECT_EQ(message, "Invalid -W image directory url: " + c.message + "\n") << c.name;
+        }
+    }
+}
+
 TEST(Options, Trim) {
     const struct { const char* in; const char* out; } cases[] = {
         {"", ""}, {" \f\n\r\t", ""}, {"\t !AIVDM,x \r\n", "!AIVDM,x"}, {"a b", "a b"}, {"\va\v", "\va\v"}};
@@ -151,10 +204,17 @@ TEST(Options, ProgramPrintsUsageAndExits255) {
         EXPECT_EQ(r.out, usage);
         EXPECT_EQ(r.err, "");
     }
-    ProgramResult r = RunProgram({"-i", "-H", "no..such:9"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Invalid host: no..such\n");
+    const struct { std::vector<std::string> args; std::string err; } fatal[] = {
+        {{"-i", "-H", "no..such:9"}, "Invalid host: no..such\n"},
+        {{"-i", "-H", "127.0.0.1:9", "-X", "5", "-W", "icons\x01"},
+         "Invalid -W image directory url: control character (byte 6)\n"},
+    };
+    for (const auto& f : fatal) {
+        const ProgramResult r = RunProgram(f.args);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, f.err);
+    }
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// The export thread, driven by a clock the test moves by hand: each step
+// wakes the thread for one check and waits for it, so nothing sleeps.
 #include "export/export_thread.h"
 
 #include "export/export_report.h"
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <sys/stat.h>
 #include <thread>
 
@@ -15,6 +18,9 @@ namespace {
 
 using exporttest::Messages;
 using Clock = std::chrono::steady_clock;
+
+std::atomic<time_t> fakeNow{0};
+time_t fakeClock() { return fakeNow; }
 
 bool Exists(const std::string& name) {
     struct stat st {};
@@ -29,6 +35,8 @@ protected:
         ClearSnapshot();
         Messages::Take();
         SetExportReporter(Messages::Report);
+        fakeNow = 1000;
+        SetExportClock(fakeClock);
         exportKmlFile = false;
         useKmz = false;
         purgeSnapshotTime = 900;
@@ -39,8 +47,23 @@ protected:
         StopExport();
         if (worker.joinable()) worker.join();
         SetExportReporter(nullptr);
+        SetExportClock(nullptr);
         exportTime = 0;
         dir_name.clear();
+    }
+
+    void Start() {
+        worker = std::thread(Worker, nullptr);
+        ASSERT_TRUE(CheckExportNow());  // the first check: the period has begun
+    }
+
+    // Sets the clock, lets the thread check once; true when it exported
+    // (the export file appeared; it is removed for the next step).
+    bool ExportsAt(time_t now) {
+        fakeNow = now;
+        EXPECT_TRUE(CheckExportNow());
+        const std::string file = dir_name + "/aisBrinecastSnapshot.kml";
+        return std::remove(file.c_str()) == 0;
     }
 
     // Stops the worker; returns how long StopExport blocked.
@@ -56,40 +79,48 @@ protected:
     std::thread worker;
 };
 
+TEST_F(WorkerTest, ExportsEveryIntervalOfTheExportClock) {
+    exportTime = 10;
+    Start();
+    EXPECT_TRUE(exportKmlFile);
+    const struct {
+        time_t now;
+        bool exports;
+    } steps[] = {
+        {1000, false}, {1009, false}, {1010, true},   // the first interval after the start
+        {1015, false}, {1019, false}, {1020, true},   // a new period from the export
+        {1100, true},  {1101, false},                 // a late check exports once
+        {900, true},   {905, false},  {910, true},    // a clock set back exports at once
+    };
+    for (const auto& s : steps) EXPECT_EQ(ExportsAt(s.now), s.exports) << "at " << s.now;
+    EXPECT_LT(Stop().count(), 300);
+    EXPECT_TRUE(Messages::Take().empty());
+}
+
 TEST_F(WorkerTest, IdlesWhileExportIsOff) {
     exportTime = 0;
-    worker = std::thread(Worker, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    Start();
+    for (time_t now : {1000, 1001, 100000, 0}) EXPECT_FALSE(ExportsAt(now)) << "at " << now;
     EXPECT_FALSE(exportKmlFile);
     EXPECT_FALSE(Exists(dir_name));
     EXPECT_LT(Stop().count(), 300);
     EXPECT_TRUE(Messages::Take().empty());
 }
 
-TEST_F(WorkerTest, ExportsEveryIntervalAndStopsPromptly) {
-    exportTime = 1;
-    worker = std::thread(Worker, nullptr);
-    const std::string file = dir_name + "/aisBrinecastSnapshot.kml";
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!Exists(file) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(exportKmlFile);
-    EXPECT_TRUE(Exists(file));
-    EXPECT_LT(Stop().count(), 300);
-}
-
 TEST_F(WorkerTest, WorkerStartedAfterStopReturnsAtOnce) {
     exportTime = 1;
     StopExport();  // no worker running: returns at once
-    std::atomic<bool> returned{false};
+    std::promise<void> returned;
+    std::future<void> done = returned.get_future();
     worker = std::thread([&returned] {
         Worker(nullptr);
-        returned = true;
+        returned.set_value();
     });
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (!returned && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(returned);
-    if (returned) worker.join();
+    const bool ready = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(ready);
+    if (ready) worker.join();
     else worker.detach();
+    EXPECT_FALSE(CheckExportNow());  // no worker checks any more
     EXPECT_FALSE(Exists(dir_name));
 }
 

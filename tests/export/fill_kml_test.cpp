@@ -10,13 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "zip/ZipBundle.h"
-#include "zip/ZipMemFile.h"
-
-extern CZipBundle zip;
-extern CZipMemFile memFile;
-extern CZipMemFile memAddToZip;
-
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,32 +111,6 @@ TEST_F(FillKmlTest, UnusableDirectoryIsReportedOnEveryExport) {
         EXPECT_FALSE(Exists(tmp.path() + "/missing"));
         EXPECT_EQ(ReadFile(tmp.path() + "/plain"), "x");
     }
-}
-
-TEST_F(FillKmlTest, FileThatCannotBeOpenedIsReported) {
-    const std::string blockers[] = {Target() + ".tmp", Target()};
-    for (const std::string& blocker : blockers) {
-        ASSERT_EQ(mkdir((tmp.path() + "/out").c_str(), 0777) == 0 || errno == EEXIST, true);
-        ASSERT_EQ(mkdir(blocker.c_str(), 0777), 0);
-        EXPECT_FALSE(FillKml());
-        EXPECT_EQ(Messages::Take(),
-                  (std::vector<std::string>{"Can't open file " + Target() + " for writing!\n"}))
-            << blocker;
-        ASSERT_EQ(rmdir(blocker.c_str()), 0);
-        EXPECT_FALSE(Exists(Target() + ".tmp"));
-    }
-}
-
-TEST_F(FillKmlTest, FailedWriteKeepsThePreviousFile) {
-    for (uint32_t m = 1; m <= 200; ++m) Hear(m, kNow);  // more than one stdio buffer
-    ASSERT_EQ(mkdir((tmp.path() + "/out").c_str(), 0777), 0);
-    WriteFile(Target(), "previous");
-    ASSERT_EQ(symlink("/dev/full", (Target() + ".tmp").c_str()), 0);
-
-    EXPECT_FALSE(FillKml());
-    EXPECT_EQ(Messages::Take(), (std::vector<std::string>{"Can't write file " + Target() + "\n"}));
-    EXPECT_EQ(ReadFile(Target()), "previous");
-    EXPECT_FALSE(Exists(Target() + ".tmp"));
 }
 
 TEST_F(FillKmlTest, ExportPurgesVesselsNotHeardRecently) {

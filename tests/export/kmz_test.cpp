@@ -7,11 +7,7 @@
 #include <ctime>
 #include <zlib.h>
 
-#include "zip/ZipMemFile.h"
 #include "zip_test_util.h"
-
-extern CZipMemFile memFile;
-extern CZipMemFile memAddToZip;
 
 namespace {
 
