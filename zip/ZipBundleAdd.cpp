@@ -246,10 +246,10 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
 
     CZipSmClrPass clearPass;
     if (m_uCompressionMethod == CZipCompressor::methodStore) info.m_iComprLevel = 0;
-    bool compress = info.m_iComprLevel != 0;
-    bool checkEff = info.m_iSmartLevel.IsSetAny(zipsmCheckForEff) && compress;
+    bool deflating = info.m_iComprLevel != 0;
+    bool checkEff = info.m_iSmartLevel.IsSetAny(zipsmCheckForEff) && deflating;
     bool spareEmpty = info.m_iSmartLevel.IsSetAny(zipsmCPFile0) && WillEncryptNextFile();
-    bool storeSmall = info.m_iSmartLevel.IsSetAny(zipsmNotCompSmall) && compress;
+    bool storeSmall = info.m_iSmartLevel.IsSetAny(zipsmNotCompSmall) && deflating;
 
     bool sizeKnown = false;
     unsigned long long size = 0;
@@ -268,7 +268,7 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
             if (size == 0 && spareEmpty) clearPass.ClearPasswordSmartly(this);
             if (size <= 4 && storeSmall) {
                 info.m_iComprLevel = 0;
-                compress = false;
+                deflating = false;
                 checkEff = false;
             }
         }
@@ -287,7 +287,7 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
     if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, path);
 
     header.m_uLocalUncomprSize = unsigned(size);
-    if (!compress) header.m_uLocalComprSize = unsigned(size);
+    if (!deflating) header.m_uLocalComprSize = unsigned(size);
     if (!OpenNewFile(header, info.m_iComprLevel, nullptr)) return false;
 
     CZipActionCallback* cb =

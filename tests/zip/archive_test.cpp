@@ -2,12 +2,16 @@
 // add leaves behind when it fails or the archive would need ZIP64.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "ZipBundle.h"
+#include "ZipFile.h"
 #include "ZipMemFile.h"
 #include "zip_test_util.h"
 
@@ -182,17 +186,77 @@ TEST(Archive, FailedAddRemovesTheUnfinishedEntry) {
         int closeMode;
     } cases[] = {{"write the directory anyway", CZipBundle::afWriteDir}, {"ordinary close", CZipBundle::afNoException}};
     for (const auto& c : cases) {
-        CZipMemFile mem(1024);
+        // Level 0 stores the entry: the clean-up must not depend on deflating.
+        for (int level : {0, 6}) {
+            SCOPED_TRACE(std::string(c.label) + ", level " + std::to_string(level));
+            CZipMemFile mem(1024);
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
+            ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry"));
+            FailingSource source(200000);
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", level, 7, 65536); }),
+                      CZipException::genericError);
+            EXPECT_EQ(zip.GetCount(), 1);
+            ASSERT_TRUE(AddMemory(zip, "third.txt", "after the failure"));
+            zip.Close(c.closeMode);
+            EXPECT_EQ(ListWithTools(mem), "first.txt\nthird.txt\n");
+        }
+    }
+}
+
+// An archive file on a disk that fills up at a given length: the write that
+// crosses it puts down what fits, then fails with ENOSPC.
+class FullDisk : public CZipFile {
+public:
+    explicit FullDisk(const std::string& path) : CZipFile(path.c_str(), modeReadWrite | modeCreate) {}
+    void Write(const void* buffer, unsigned count) override {
+        unsigned long long pos = GetPosition();
+        if (pos + count > m_cap) {
+            if (pos < m_cap) CZipFile::Write(buffer, unsigned(m_cap - pos));
+            CZipException::Throw(ENOSPC, GetFilePath());
+        }
+        CZipFile::Write(buffer, count);
+    }
+    unsigned long long m_cap = ~0ull;
+};
+
+enum class Failure { source, diskFullInData };
+const char* Name(Failure f) { return f == Failure::source ? "source fails" : "disk full in the data"; }
+
+TEST(Archive, FailedAddLeavesEarlierEntriesReadable) {
+    struct Case {
+        Failure failure;
+        int level;
+        int closeMode;
+    };
+    std::vector<Case> cases;
+    for (Failure f : {Failure::source, Failure::diskFullInData})
+        for (int level : {0, 6})
+            for (int mode : {CZipBundle::afNoException, CZipBundle::afWriteDir}) cases.push_back({f, level, mode});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(Name(c.failure)) + ", level " + std::to_string(c.level) +
+                     ", close " + std::to_string(c.closeMode));
+        TempDir dir;
+        const std::string path = dir.File("a.zip");
+        FullDisk file(path);
         CZipBundle zip;
-        ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
-        ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry"));
-        FailingSource source(200000);
-        EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", 6, 7, 65536); }), CZipException::genericError)
-            << c.label;
-        EXPECT_EQ(zip.GetCount(), 1) << c.label;
-        ASSERT_TRUE(AddMemory(zip, "third.txt", "after the failure"));
-        zip.Close(c.closeMode);
-        EXPECT_EQ(ListWithTools(mem), "first.txt\nthird.txt\n") << c.label;
+        ASSERT_TRUE(zip.Open(file, CZipBundle::zipCreate, false));
+        ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry", c.level));
+        if (c.failure == Failure::source) {
+            FailingSource source(200000);
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", c.level, 7, 65536); }),
+                      CZipException::genericError);
+        } else {
+            // The disk stays full: whatever Close writes must fit in what
+            // the failed entry gave back.
+            file.m_cap = file.GetLength() + 100000;
+            EXPECT_EQ(CodeOf([&] { AddMemory(zip, "broken.bin", RandomBytes(300000), c.level); }), ENOSPC);
+        }
+        EXPECT_EQ(zip.GetCount(), 1);
+        EXPECT_EQ(CodeOf([&] { zip.Close(c.closeMode); }), 0);
+        ExpectArchiveValid(path);
+        EXPECT_EQ(RunTool("zipinfo -1 " + Quote(path), false).output, "first.txt\n");
+        EXPECT_EQ(UnzipEntry(path, "first.txt"), "first entry");
     }
 }
 
