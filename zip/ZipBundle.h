@@ -246,9 +246,12 @@ protected:
     [[noreturn]] void ThrowError(int code, const char* filePath = nullptr) const;
 
     bool UpdateReplaceIndex(unsigned short& replaceIndex);
-    // Drops the entry open for writing after a failure: the header leaves
-    // the directory and, when it was the last, the file is cut at cutAt.
+    // Drops the entry open for writing after a failure (DropNewEntry).
     void AbandonNewFile(unsigned long long cutAt);
+    // Takes a failed add's entry out: the header leaves the directory and,
+    // when it was the last, the file is cut at cutAt. A directory that stood
+    // on disk before the add is written again, so the archive is as before.
+    void DropNewEntry(CZipFileHeader* header, unsigned long long cutAt);
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
     void MovePackedFiles(unsigned long long start, unsigned long long end, unsigned long long delta,
                          CZipActionCallback* callback, bool forward = false, bool lastCall = true);
@@ -264,6 +267,7 @@ protected:
     CZipStorage m_storage;
     CZipCentralDir m_centralDir;
     int m_iFileOpened;
+    bool m_bCompleteBeforeAdd;  // the directory stood on disk when the entry being added opened
     bool m_bAutoFinalize;
     int m_iCommitMode;
     CZipString m_szRootPath;

@@ -71,9 +71,11 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     }
     CreateCompressor(header.m_uMethod);
 
-    CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
-    unsigned long long localStart = m_storage.GetPosition();
+    m_bCompleteBeforeAdd = m_centralDir.m_pInfo->m_bInArchive;
+    unsigned long long localStart = 0;
     try {
+        CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
+        localStart = m_storage.GetPosition();
         added->WriteLocal(&m_storage);
         if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
         m_pCompressor->InitCompression(level, added, m_pCryptograph);
@@ -94,17 +96,24 @@ bool CZipBundle::WriteNewFile(const void* data, unsigned size) {
 
 bool CZipBundle::CloseNewFile(bool afterException) {
     if (m_iFileOpened != compress) return false;
+    CZipFileHeader* added = m_centralDir.GetOpenedFile();
     if (afterException) {
-        CZipFileHeader* h = m_centralDir.GetOpenedFile();
-        AbandonNewFile(h ? h->m_uOffset : m_storage.GetPosition());
+        AbandonNewFile(added ? added->m_uOffset : m_storage.GetPosition());
         return true;
     }
     m_pCompressor->FinishCompression(false);
-    if (m_pCryptograph) m_pCryptograph->FinishEncode(*m_centralDir.GetOpenedFile(), m_storage);
+    if (m_pCryptograph) m_pCryptograph->FinishEncode(*added, m_storage);
     m_centralDir.CloseNewFile();
     m_iFileOpened = nothing;
     ClearCryptograph();
-    Finalize(true);
+    try {
+        Finalize(true);
+    } catch (...) {
+        // The directory cannot follow the entry (a full disk): the add fails
+        // as a whole and the archive goes back to what it was.
+        DropNewEntry(added, added->m_uOffset);
+        throw;
+    }
     return true;
 }
 
@@ -119,24 +128,53 @@ void CZipBundle::AbandonNewFile(unsigned long long cutAt) {
     m_iFileOpened = nothing;
     ClearCryptograph();
     m_centralDir.ClearOpenedFile();
-    if (!h) return;
+    DropNewEntry(h, cutAt);
+}
+
+void CZipBundle::DropNewEntry(CZipFileHeader* h, unsigned long long cutAt) {
     unsigned short count = GetCount();
     unsigned short index = 0xFFFF;
-    for (unsigned short i = 0; i < count; ++i)
+    for (unsigned short i = 0; h && i < count; ++i)
         if (m_centralDir[i] == h) index = i;
-    if (index == 0xFFFF) return;
-    bool last = index == count - 1;
-    // The unfinished header leaves the directory so that no later write of
-    // the directory can describe half an entry.
-    m_centralDir.RemoveFile(h, index, true);
-    if (last && !m_storage.IsSegmented()) {
-        // Every byte waiting in the write buffer belongs to this entry (the
-        // storage is flushed before each entry starts).
+    if (index != 0xFFFF) {
+        bool last = index == count - 1;
+        // The unfinished header leaves the directory so that no later write
+        // of the directory can describe half an entry.
+        m_centralDir.RemoveFile(h, index, true);
+        if (last && !m_storage.IsSegmented()) {
+            // Every byte waiting in the write buffer belongs to this entry or
+            // to its directory (the storage is flushed before each entry).
+            m_storage.EmptyWriteBuffer();
+            // A directory counted as written may still have been waiting in
+            // the buffer, or stands behind the cut: it is not on disk.
+            m_centralDir.m_pInfo->m_bInArchive = false;
+            try {
+                m_storage.m_pFile->SetLength(cutAt + m_storage.m_uBytesBeforeZip);
+                m_storage.m_pFile->SeekToEnd();
+            } catch (...) {
+            }
+        }
+    }
+    if (!m_bCompleteBeforeAdd) return;
+    m_bCompleteBeforeAdd = false;
+    // The add took the directory off the disk; without it even a Close that
+    // writes nothing would leave every earlier entry unreadable.
+    bool lengthKnown = false;
+    unsigned long long length = 0;
+    try {
+        length = m_storage.m_pFile->GetLength();
+        lengthKnown = true;
+        WriteCentralDirectory(true);
+        m_storage.FlushFile();
+    } catch (...) {
+        // The add's own failure is the one reported; no half directory stays.
         m_storage.EmptyWriteBuffer();
-        try {
-            m_storage.m_pFile->SetLength(cutAt + m_storage.m_uBytesBeforeZip);
-            m_storage.m_pFile->SeekToEnd();
-        } catch (...) {
+        if (lengthKnown) {
+            try {
+                m_storage.m_pFile->SetLength(length);
+                m_storage.m_pFile->SeekToEnd();
+            } catch (...) {
+            }
         }
     }
 }
@@ -341,7 +379,10 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
 
     if (checkEff) {
         if (source == &ownFile) ownFile.Close();
+        const bool complete = m_centralDir.m_pInfo->m_bInArchive;
         if (RemoveLast(false)) {
+            // A failing re-add then finds the archive complete and keeps it so.
+            if (complete) WriteCentralDirectory(true);
             info.m_iComprLevel = 0;
             info.m_iSmartLevel = zipsmInternal01;
             return AddNewFile(info);

@@ -31,16 +31,24 @@ std::string ListWithTools(const CZipMemFile& mem, bool empty = false) {
 }
 
 // A source that fails after handing out its first bytes.
+// With failingPass 2 the first pass reads clean (the trial entry of the
+// efficiency check) and the second one fails.
 class FailingSource : public CZipMemFile {
 public:
-    explicit FailingSource(size_t size) : CZipMemFile(1024) {
+    explicit FailingSource(size_t size, int failingPass = 1) : CZipMemFile(1024), m_failingPass(failingPass) {
         std::string data = RandomBytes(size);
         Write(data.data(), unsigned(data.size()));
     }
+    unsigned long long SeekToBegin() override {
+        ++m_pass;
+        return CZipMemFile::SeekToBegin();
+    }
     unsigned Read(void* buffer, unsigned count) override {
-        if (GetPosition() > 0) CZipException::Throw(CZipException::genericError, "source");
+        if (m_pass >= m_failingPass && GetPosition() > 0) CZipException::Throw(CZipException::genericError, "source");
         return CZipMemFile::Read(buffer, count);
     }
+    int m_failingPass;
+    int m_pass = 0;
 };
 
 // A source that claims a length it does not have.
@@ -220,40 +228,104 @@ public:
     unsigned long long m_cap = ~0ull;
 };
 
-enum class Failure { source, diskFullInData };
-const char* Name(Failure f) { return f == Failure::source ? "source fails" : "disk full in the data"; }
+enum class Failure { source, sourceInReAdd, diskFullInData, diskFullInDirectory, lowLevelWrite };
+const char* Name(Failure f) {
+    switch (f) {
+    case Failure::source: return "source fails";
+    case Failure::sourceInReAdd: return "source fails when stored after the efficiency check";
+    case Failure::diskFullInData: return "disk full in the data";
+    case Failure::diskFullInDirectory: return "disk full in the directory";
+    case Failure::lowLevelWrite: return "disk full under WriteNewFile";
+    }
+    return "";
+}
+
+// The length of an auto-finalized archive of "first.txt" and `second`.
+unsigned long long LengthWithBoth(int level, const std::string& second) {
+    CZipMemFile mem(1024);
+    CZipBundle zip;
+    zip.Open(mem, CZipBundle::zipCreate, false);
+    zip.SetAutoFinalize(true);
+    AddMemory(zip, "first.txt", "first entry", level);
+    AddMemory(zip, "broken.bin", second, level);
+    return mem.GetLength();
+}
 
 TEST(Archive, FailedAddLeavesEarlierEntriesReadable) {
     struct Case {
         Failure failure;
         int level;
+        bool autoFinalize;
         int closeMode;
     };
     std::vector<Case> cases;
-    for (Failure f : {Failure::source, Failure::diskFullInData})
-        for (int level : {0, 6})
-            for (int mode : {CZipBundle::afNoException, CZipBundle::afWriteDir}) cases.push_back({f, level, mode});
+    for (int level : {0, 6}) {
+        // Without auto-finalize nothing stands on disk before Close: Close(1)
+        // leaves no archive by contract, so only the writing closes count.
+        for (Failure f : {Failure::source, Failure::diskFullInData})
+            for (int mode : {CZipBundle::afNoException, CZipBundle::afWriteDir}) cases.push_back({f, level, false, mode});
+        for (Failure f : {Failure::source, Failure::diskFullInData, Failure::diskFullInDirectory})
+            for (int mode : {CZipBundle::afNoException, CZipBundle::afAfterException, CZipBundle::afWriteDir})
+                cases.push_back({f, level, true, mode});
+        // A caller of the low-level steps closes after an exception with 1 or 2.
+        for (int mode : {CZipBundle::afAfterException, CZipBundle::afWriteDir})
+            cases.push_back({Failure::lowLevelWrite, level, true, mode});
+    }
+    for (int mode : {CZipBundle::afNoException, CZipBundle::afAfterException, CZipBundle::afWriteDir})
+        cases.push_back({Failure::sourceInReAdd, 6, true, mode});
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.failure)) + ", level " + std::to_string(c.level) +
-                     ", close " + std::to_string(c.closeMode));
+                     (c.autoFinalize ? ", auto-finalize" : "") + ", close " + std::to_string(c.closeMode));
         TempDir dir;
         const std::string path = dir.File("a.zip");
         FullDisk file(path);
         CZipBundle zip;
         ASSERT_TRUE(zip.Open(file, CZipBundle::zipCreate, false));
+        ASSERT_TRUE(zip.SetAutoFinalize(c.autoFinalize));
         ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry", c.level));
-        if (c.failure == Failure::source) {
+        // The disk stays full: whatever is written afterwards must fit in
+        // what the failed entry gave back.
+        const std::string noise = RandomBytes(300000);
+        switch (c.failure) {
+        case Failure::source: {
             FailingSource source(200000);
             EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", c.level, 7, 65536); }),
                       CZipException::genericError);
-        } else {
-            // The disk stays full: whatever Close writes must fit in what
-            // the failed entry gave back.
-            file.m_cap = file.GetLength() + 100000;
-            EXPECT_EQ(CodeOf([&] { AddMemory(zip, "broken.bin", RandomBytes(300000), c.level); }), ENOSPC);
+            break;
         }
-        EXPECT_EQ(zip.GetCount(), 1);
+        case Failure::sourceInReAdd: {
+            FailingSource source(200000, 2);
+            const int smartness = CZipBundle::zipsmSafeSmart | CZipBundle::zipsmCheckForEff;
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", c.level, smartness, 65536); }),
+                      CZipException::genericError);
+            EXPECT_EQ(source.m_pass, 2);
+            break;
+        }
+        case Failure::diskFullInData:
+            file.m_cap = file.GetLength() + 100000;
+            EXPECT_EQ(CodeOf([&] { AddMemory(zip, "broken.bin", noise, c.level); }), ENOSPC);
+            break;
+        case Failure::diskFullInDirectory: {
+            // The entry fits; the directory that should follow it does not.
+            const std::string text = KmlLikeText(20000);
+            file.m_cap = LengthWithBoth(c.level, text) - 1;
+            EXPECT_EQ(CodeOf([&] { AddMemory(zip, "broken.bin", text, c.level); }), ENOSPC);
+            break;
+        }
+        case Failure::lowLevelWrite: {
+            CZipFileHeader header;
+            header.SetFileName("broken.bin");
+            ASSERT_TRUE(zip.OpenNewFile(header, c.level));
+            file.m_cap = file.GetLength() + 100000;
+            EXPECT_EQ(CodeOf([&] { zip.WriteNewFile(noise.data(), unsigned(noise.size())); }), ENOSPC);
+            break;
+        }
+        }
+        if (c.failure != Failure::lowLevelWrite) {
+            EXPECT_EQ(zip.GetCount(), 1);
+        }
         EXPECT_EQ(CodeOf([&] { zip.Close(c.closeMode); }), 0);
+        EXPECT_TRUE(zip.IsClosed());
         ExpectArchiveValid(path);
         EXPECT_EQ(RunTool("zipinfo -1 " + Quote(path), false).output, "first.txt\n");
         EXPECT_EQ(UnzipEntry(path, "first.txt"), "first entry");
