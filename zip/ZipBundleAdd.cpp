@@ -31,7 +31,16 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
             header.SetLastAccessTime(access);
         }
     } else {
-        header.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+        if (header.m_uExternalAttr == 0) {
+            // No attributes given: the platform's defaults, as an add from a
+            // memory file gets (mode 0 would extract as "----------").
+            unsigned attr = header.IsDirectory() ? ZipPlatform::GetDefaultDirAttributes()
+                                                 : ZipPlatform::GetDefaultAttributes();
+            header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
+            header.SetSystemAttr(attr);
+        } else {
+            header.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+        }
         if (!header.HasTime()) {
             time_t now = ::time(nullptr);
             header.SetModificationTime(now, m_bStoreFullFileTimes);

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
@@ -474,6 +476,45 @@ TEST(Archive, LevelsMethodsAndNames) {
         at += 46 + U16(img, at + 28) + extra + U16(img, at + 32);
     }
     EXPECT_EQ(withExtra, 1);
+}
+
+TEST(Archive, EntriesWithoutAttributesGetThePlatformDefaults) {
+    struct {
+        const char* name;
+        unsigned attributes;  // 0: none given
+        const char* mode;     // as zipinfo shows it
+    } cases[] = {
+        {"plain.txt", 0, "-rw-r--r--"},
+        {"folder/", 0, "drwxr-xr-x"},
+        {"secret.txt", 0100600, "-rw-------"},
+        {"run.sh", 0100755, "-rwxr-xr-x"},
+    };
+    TempDir dir;
+    const std::string path = dir.File("a.zip");
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipCreate));
+    for (const auto& c : cases) {
+        CZipFileHeader header;
+        header.SetFileName(c.name);
+        if (c.attributes) header.SetSystemAttr(c.attributes);
+        ASSERT_TRUE(zip.OpenNewFile(header, 6)) << c.name;
+        if (!header.IsDirectory()) zip.WriteNewFile("data", 4);
+        ASSERT_TRUE(zip.CloseNewFile()) << c.name;
+    }
+    // The same as an add from a memory file gives.
+    ASSERT_TRUE(AddMemory(zip, "memory.txt", "data"));
+    zip.Close();
+    ExpectArchiveValid(path);
+    // zipinfo's lines: the mode first, the name last.
+    std::map<std::string, std::string> modes;
+    std::istringstream lines(RunTool("zipinfo " + Quote(path), false).output);
+    for (std::string line; std::getline(lines, line);) {
+        size_t lastSpace = line.rfind(' ');
+        if (line.find("  2.0 unx ") == 10 && lastSpace != std::string::npos)
+            modes[line.substr(lastSpace + 1)] = line.substr(0, 10);
+    }
+    for (const auto& c : cases) EXPECT_EQ(modes[c.name], c.mode) << c.name;
+    EXPECT_EQ(modes["memory.txt"], "-rw-r--r--");
 }
 
 TEST(Archive, RemoveLastAndAutoFinalize) {
