@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ZipBundle.h"
-#include "ZipFile.h"
-#include "ZipMemFile.h"
+#include "zip/ZipBundle.h"
+#include "zip/ZipFile.h"
+#include "zip/ZipMemFile.h"
 #include "zip_test_util.h"
 
 namespace {
