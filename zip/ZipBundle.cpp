@@ -24,6 +24,8 @@ void CZipBundle::Initialize() {
     m_bAutoFinalize = false;
     m_iCommitMode = cmOnChange;
     m_iFileOpened = nothing;
+    m_uNewEntryStart = 0;
+    m_bCompleteBeforeAdd = false;
     m_bCaseSensitive = ZipPlatform::GetSystemCaseSensitivity();
     m_pZipCompare = GetCZipStrCompFunc(m_bCaseSensitive, true);
     m_bStoreFullFileTimes = false;

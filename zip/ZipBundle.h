@@ -246,9 +246,26 @@ protected:
     [[noreturn]] void ThrowError(int code, const char* filePath = nullptr) const;
 
     bool UpdateReplaceIndex(unsigned short& replaceIndex);
-    // Drops the entry open for writing after a failure: the header leaves
-    // the directory and, when it was the last, the file is cut at cutAt.
-    void AbandonNewFile(unsigned long long cutAt);
+    // The steps of AddNewFile: the entry's attributes, times and name from
+    // the source (true for a directory); the size when it is known without
+    // opening the source; a directory entry; the source's data into a new
+    // entry (false when the entry cannot be opened); the stored re-add when
+    // deflating did not pay.
+    bool GatherSourceFacts(CZipAddNewFileInfo& info, CZipFileHeader& header);
+    static bool SizeWithoutOpening(const CZipAddNewFileInfo& info, unsigned long long& size);
+    bool AddDirectoryEntry(CZipAddNewFileInfo& info, CZipFileHeader& header);
+    bool CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& header, CZipAbstractFile& source,
+                             unsigned long long size);
+    bool StoreIfNotEfficient(CZipAddNewFileInfo& info);
+    // Every failure road of an add ends here: drops the entry open for
+    // writing, if any (DropNewEntry).
+    void AbandonNewFile();
+    // Takes a failed add's entry out: the header leaves the directory and,
+    // when it was the last, the file is cut where the entry started. A
+    // directory that stood on disk before the add is written again
+    // (PutDirectoryBack), so the archive is as it was.
+    void DropNewEntry(CZipFileHeader* header);
+    void PutDirectoryBack();
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
     void MovePackedFiles(unsigned long long start, unsigned long long end, unsigned long long delta,
                          CZipActionCallback* callback, bool forward = false, bool lastCall = true);
@@ -264,6 +281,10 @@ protected:
     CZipStorage m_storage;
     CZipCentralDir m_centralDir;
     int m_iFileOpened;
+    // The entry being added: where its local header starts, and whether
+    // the directory stood on disk when it opened.
+    unsigned long long m_uNewEntryStart;
+    bool m_bCompleteBeforeAdd;
     bool m_bAutoFinalize;
     int m_iCommitMode;
     CZipString m_szRootPath;

@@ -9,6 +9,8 @@
 namespace {
 // ZIP records hold 32-bit sizes; 0xFFFFFFFF announces ZIP64.
 const unsigned long long kMaxEntrySize = 0xFFFFFFFEull;
+// Nothing of the entry was written where its start is not known.
+const unsigned long long kUnknownStart = ~0ull;
 }
 
 bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sourcePath, unsigned short replaceIndex) {
@@ -31,7 +33,16 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
             header.SetLastAccessTime(access);
         }
     } else {
-        header.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+        if (header.m_uExternalAttr == 0) {
+            // No attributes given: the platform's defaults, as an add from a
+            // memory file gets (mode 0 would extract as "----------").
+            unsigned attr = header.IsDirectory() ? ZipPlatform::GetDefaultDirAttributes()
+                                                 : ZipPlatform::GetDefaultAttributes();
+            header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
+            header.SetSystemAttr(attr);
+        } else {
+            header.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+        }
         if (!header.HasTime()) {
             time_t now = ::time(nullptr);
             header.SetModificationTime(now, m_bStoreFullFileTimes);
@@ -71,15 +82,17 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     }
     CreateCompressor(header.m_uMethod);
 
-    CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
-    unsigned long long localStart = m_storage.GetPosition();
+    m_bCompleteBeforeAdd = m_centralDir.m_pInfo->m_bInArchive;
+    m_uNewEntryStart = kUnknownStart;
     try {
+        CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
+        m_uNewEntryStart = m_storage.GetPosition();
         added->WriteLocal(&m_storage);
         if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
         m_pCompressor->InitCompression(level, added, m_pCryptograph);
     } catch (...) {
         m_iFileOpened = compress;
-        AbandonNewFile(localStart);
+        AbandonNewFile();
         throw;
     }
     m_iFileOpened = compress;
@@ -95,20 +108,28 @@ bool CZipBundle::WriteNewFile(const void* data, unsigned size) {
 bool CZipBundle::CloseNewFile(bool afterException) {
     if (m_iFileOpened != compress) return false;
     if (afterException) {
-        CZipFileHeader* h = m_centralDir.GetOpenedFile();
-        AbandonNewFile(h ? h->m_uOffset : m_storage.GetPosition());
+        AbandonNewFile();
         return true;
     }
+    CZipFileHeader* added = m_centralDir.GetOpenedFile();
     m_pCompressor->FinishCompression(false);
-    if (m_pCryptograph) m_pCryptograph->FinishEncode(*m_centralDir.GetOpenedFile(), m_storage);
+    if (m_pCryptograph) m_pCryptograph->FinishEncode(*added, m_storage);
     m_centralDir.CloseNewFile();
     m_iFileOpened = nothing;
     ClearCryptograph();
-    Finalize(true);
+    try {
+        Finalize(true);
+    } catch (...) {
+        // The directory cannot follow the entry (a full disk): the add fails
+        // as a whole and the archive goes back to what it was.
+        DropNewEntry(added);
+        throw;
+    }
     return true;
 }
 
-void CZipBundle::AbandonNewFile(unsigned long long cutAt) {
+void CZipBundle::AbandonNewFile() {
+    if (m_iFileOpened != compress) return;
     CZipFileHeader* h = m_centralDir.GetOpenedFile();
     if (m_pCompressor) {
         try {
@@ -119,24 +140,56 @@ void CZipBundle::AbandonNewFile(unsigned long long cutAt) {
     m_iFileOpened = nothing;
     ClearCryptograph();
     m_centralDir.ClearOpenedFile();
-    if (!h) return;
+    DropNewEntry(h);
+}
+
+void CZipBundle::DropNewEntry(CZipFileHeader* h) {
     unsigned short count = GetCount();
     unsigned short index = 0xFFFF;
-    for (unsigned short i = 0; i < count; ++i)
+    for (unsigned short i = 0; h && i < count; ++i)
         if (m_centralDir[i] == h) index = i;
-    if (index == 0xFFFF) return;
-    bool last = index == count - 1;
-    // The unfinished header leaves the directory so that no later write of
-    // the directory can describe half an entry.
-    m_centralDir.RemoveFile(h, index, true);
-    if (last && !m_storage.IsSegmented()) {
-        // Every byte waiting in the write buffer belongs to this entry (the
-        // storage is flushed before each entry starts).
+    if (index != 0xFFFF) {
+        bool last = index == count - 1;
+        // The unfinished header leaves the directory so that no later write
+        // of the directory can describe half an entry.
+        m_centralDir.RemoveFile(h, index, true);
+        if (last && !m_storage.IsSegmented() && m_uNewEntryStart != kUnknownStart) {
+            // Every byte waiting in the write buffer belongs to this entry or
+            // to its directory (the storage is flushed before each entry).
+            m_storage.EmptyWriteBuffer();
+            // A directory counted as written may still have been waiting in
+            // the buffer, or stands behind the cut: it is not on disk.
+            m_centralDir.m_pInfo->m_bInArchive = false;
+            try {
+                m_storage.m_pFile->SetLength(m_uNewEntryStart + m_storage.m_uBytesBeforeZip);
+                m_storage.m_pFile->SeekToEnd();
+            } catch (...) {
+            }
+        }
+    }
+    if (m_bCompleteBeforeAdd) PutDirectoryBack();
+}
+
+void CZipBundle::PutDirectoryBack() {
+    m_bCompleteBeforeAdd = false;
+    // The add took the directory off the disk; without it even a Close that
+    // writes nothing would leave every earlier entry unreadable.
+    bool lengthKnown = false;
+    unsigned long long length = 0;
+    try {
+        length = m_storage.m_pFile->GetLength();
+        lengthKnown = true;
+        WriteCentralDirectory(true);
+        m_storage.FlushFile();
+    } catch (...) {
+        // The add's own failure is the one reported; no half directory stays.
         m_storage.EmptyWriteBuffer();
-        try {
-            m_storage.m_pFile->SetLength(cutAt + m_storage.m_uBytesBeforeZip);
-            m_storage.m_pFile->SeekToEnd();
-        } catch (...) {
+        if (lengthKnown) {
+            try {
+                m_storage.m_pFile->SetLength(length);
+                m_storage.m_pFile->SeekToEnd();
+            } catch (...) {
+            }
         }
     }
 }
@@ -200,7 +253,44 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
     // moving, which are not part of this build yet.
     if (info.m_uReplaceIndex != 0xFFFF) return false;
 
-    const CZipString path = info.m_szFilePath;
+    CZipFileHeader header;
+    if (GatherSourceFacts(info, header)) return AddDirectoryEntry(info, header);
+
+    CZipSmClrPass clearPass;
+    if (m_uCompressionMethod == CZipCompressor::methodStore) info.m_iComprLevel = 0;
+    bool checkEff = info.m_iSmartLevel.IsSetAny(zipsmCheckForEff) && info.m_iComprLevel != 0;
+    const bool spareEmpty = info.m_iSmartLevel.IsSetAny(zipsmCPFile0) && WillEncryptNextFile();
+    const bool storeSmall = info.m_iSmartLevel.IsSetAny(zipsmNotCompSmall) && info.m_iComprLevel != 0;
+    unsigned long long size = 0;
+    const bool sizeKnown = (storeSmall || spareEmpty) && SizeWithoutOpening(info, size);
+    if (sizeKnown) {
+        if (size == 0 && spareEmpty) clearPass.ClearPasswordSmartly(this);
+        if (size <= 4 && storeSmall) {
+            info.m_iComprLevel = 0;
+            checkEff = false;
+        }
+        if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
+    }
+
+    CZipFile ownFile;
+    CZipAbstractFile* source = info.m_pFile;
+    if (source) {
+        source->SeekToBegin();
+    } else {
+        ownFile.Open(info.m_szFilePath, CZipFile::modeRead | CZipFile::shareDenyWrite, true);
+        source = &ownFile;
+    }
+    if (!sizeKnown) size = source->GetLength();
+    if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
+
+    if (!CopySourceIntoEntry(info, header, *source, size)) return false;
+    if (!checkEff) return true;
+    if (source == &ownFile) ownFile.Close();
+    return StoreIfNotEfficient(info);
+}
+
+bool CZipBundle::GatherSourceFacts(CZipAddNewFileInfo& info, CZipFileHeader& header) {
+    const CZipString& path = info.m_szFilePath;
     unsigned attr;
     time_t modification, creation, access;
     if (info.m_pFile) {
@@ -210,11 +300,9 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         if (!ZipPlatform::GetFileAttr(path, attr)) ThrowError(CZipException::fileError, path);
         ZipPlatform::GetFileTimes(path, &modification, &creation, &access);
     }
-
-    CZipFileHeader header;
     header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
     header.SetSystemAttr(attr);
-    bool isDir = header.IsDirectory();
+    const bool isDir = header.IsDirectory();
     if (info.m_szFileNameInZip.IsEmpty())
         info.m_szFileNameInZip = PredictFileNameInZip(path, info.m_bFullPath, isDir ? prDir : prFile);
     header.SetFileName(info.m_szFileNameInZip);
@@ -223,78 +311,51 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         header.SetCreationTime(creation);
         header.SetLastAccessTime(access);
     }
+    return isDir;
+}
 
-    if (isDir) {
-        CZipActionCallback* cb = GetCallback(CZipActionCallback::cbAdd);
-        if (cb) {
-            cb->BeginProgress(header.GetFileName(false), path);
-            cb->SetProgressTotal(0);
-        }
-        CZipSmClrPass clearPass;
-        if (info.m_iSmartLevel.IsSetAny(zipsmCPassDir)) clearPass.ClearPasswordSmartly(this);
-        bool ok;
-        try {
-            ok = OpenNewFile(header, 0, nullptr, info.m_uReplaceIndex);
-            CloseNewFile(false);
-        } catch (...) {
-            if (m_iFileOpened == compress) CloseNewFile(true);
-            throw;
-        }
-        if (cb) cb->EndProgress();
-        return ok;
+bool CZipBundle::SizeWithoutOpening(const CZipAddNewFileInfo& info, unsigned long long& size) {
+    if (info.m_pFile) {
+        size = info.m_pFile->GetLength();
+        return true;
     }
+    unsigned s;
+    if (!ZipPlatform::GetFileSize(info.m_szFilePath, s)) return false;
+    size = s;
+    return true;
+}
 
+bool CZipBundle::AddDirectoryEntry(CZipAddNewFileInfo& info, CZipFileHeader& header) {
+    CZipActionCallback* cb = GetCallback(CZipActionCallback::cbAdd);
+    if (cb) {
+        cb->BeginProgress(header.GetFileName(false), info.m_szFilePath);
+        cb->SetProgressTotal(0);
+    }
     CZipSmClrPass clearPass;
-    if (m_uCompressionMethod == CZipCompressor::methodStore) info.m_iComprLevel = 0;
-    bool compress = info.m_iComprLevel != 0;
-    bool checkEff = info.m_iSmartLevel.IsSetAny(zipsmCheckForEff) && compress;
-    bool spareEmpty = info.m_iSmartLevel.IsSetAny(zipsmCPFile0) && WillEncryptNextFile();
-    bool storeSmall = info.m_iSmartLevel.IsSetAny(zipsmNotCompSmall) && compress;
-
-    bool sizeKnown = false;
-    unsigned long long size = 0;
-    if (storeSmall || spareEmpty) {
-        if (info.m_pFile) {
-            size = info.m_pFile->GetLength();
-            sizeKnown = true;
-        } else {
-            unsigned s;
-            if (ZipPlatform::GetFileSize(path, s)) {
-                size = s;
-                sizeKnown = true;
-            }
-        }
-        if (sizeKnown) {
-            if (size == 0 && spareEmpty) clearPass.ClearPasswordSmartly(this);
-            if (size <= 4 && storeSmall) {
-                info.m_iComprLevel = 0;
-                compress = false;
-                checkEff = false;
-            }
-        }
+    if (info.m_iSmartLevel.IsSetAny(zipsmCPassDir)) clearPass.ClearPasswordSmartly(this);
+    bool ok;
+    try {
+        ok = OpenNewFile(header, 0, nullptr, info.m_uReplaceIndex);
+        CloseNewFile(false);
+    } catch (...) {
+        AbandonNewFile();
+        throw;
     }
-    if (sizeKnown && size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, path);
+    if (cb) cb->EndProgress();
+    return ok;
+}
 
-    CZipFile ownFile;
-    CZipAbstractFile* source = info.m_pFile;
-    if (source) {
-        source->SeekToBegin();
-    } else {
-        ownFile.Open(path, CZipFile::modeRead | CZipFile::shareDenyWrite, true);
-        source = &ownFile;
-    }
-    if (!sizeKnown) size = source->GetLength();
-    if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, path);
-
+bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& header, CZipAbstractFile& source,
+                                     unsigned long long size) {
     header.m_uLocalUncomprSize = unsigned(size);
-    if (!compress) header.m_uLocalComprSize = unsigned(size);
+    if (info.m_iComprLevel == 0) header.m_uLocalComprSize = unsigned(size);
     if (!OpenNewFile(header, info.m_iComprLevel, nullptr)) return false;
 
     CZipActionCallback* cb =
         GetCallback(info.m_iSmartLevel.IsSetAny(zipsmInternal01) ? CZipActionCallback::cbAddStore : CZipActionCallback::cbAdd);
     try {
         if (cb) {
-            cb->BeginProgress(info.m_szFileNameInZip, path);
+            cb->BeginProgress(info.m_szFileNameInZip, info.m_szFilePath);
             cb->SetProgressTotal(size);
         }
         CZipAutoBuffer buffer(unsigned(info.m_nBufSize));
@@ -303,16 +364,16 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         bool abortAtEnd = false;
         unsigned n;
         do {
-            n = source->Read(buffer, bufSize);
+            n = source.Read(buffer, bufSize);
             if (n == 0) break;
             WriteNewFile(buffer, n);
             if (cb && !cb->RequestCallback(n)) {
                 char probe;
-                if (n == bufSize && source->Read(&probe, 1) == 1) {
+                if (n == bufSize && source.Read(&probe, 1) == 1) {
                     // The entry is incomplete: drop it (the archive stays
                     // intact unless it is segmented).
                     abortCode = m_storage.IsSegmented() ? CZipException::abortedAction : CZipException::abortedSafely;
-                    CloseNewFile(true);
+                    AbandonNewFile();
                 } else {
                     abortAtEnd = true;
                 }
@@ -326,7 +387,7 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
             } catch (...) {
                 abortCode = CZipException::abortedAction;
             }
-            if (m_iFileOpened == compress) CloseNewFile(true);
+            AbandonNewFile();
         }
         if (abortCode) {
             cb->EndProgress();
@@ -335,19 +396,20 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         CloseNewFile(false);
         if (cb) cb->EndProgress();
     } catch (...) {
-        if (m_iFileOpened == compress) CloseNewFile(true);
+        AbandonNewFile();
         throw;
     }
-
-    if (checkEff) {
-        if (source == &ownFile) ownFile.Close();
-        if (RemoveLast(false)) {
-            info.m_iComprLevel = 0;
-            info.m_iSmartLevel = zipsmInternal01;
-            return AddNewFile(info);
-        }
-    }
     return true;
+}
+
+bool CZipBundle::StoreIfNotEfficient(CZipAddNewFileInfo& info) {
+    const bool complete = m_centralDir.m_pInfo->m_bInArchive;
+    if (!RemoveLast(false)) return true;
+    // A failing re-add then finds the archive complete and keeps it so.
+    if (complete) WriteCentralDirectory(true);
+    info.m_iComprLevel = 0;
+    info.m_iSmartLevel = zipsmInternal01;
+    return AddNewFile(info);
 }
 
 unsigned CZipBundle::PredictMaximumFileSizeInArchive(const char* path, bool fullPath) {

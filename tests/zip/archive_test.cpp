@@ -2,13 +2,19 @@
 // add leaves behind when it fails or the archive would need ZIP64.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ZipBundle.h"
-#include "ZipMemFile.h"
+#include "zip/ZipBundle.h"
+#include "zip/ZipFile.h"
+#include "zip/ZipMemFile.h"
 #include "zip_test_util.h"
 
 namespace {
@@ -27,16 +33,24 @@ std::string ListWithTools(const CZipMemFile& mem, bool empty = false) {
 }
 
 // A source that fails after handing out its first bytes.
+// With failingPass 2 the first pass reads clean (the trial entry of the
+// efficiency check) and the second one fails.
 class FailingSource : public CZipMemFile {
 public:
-    explicit FailingSource(size_t size) : CZipMemFile(1024) {
+    explicit FailingSource(size_t size, int failingPass = 1) : CZipMemFile(1024), m_failingPass(failingPass) {
         std::string data = RandomBytes(size);
         Write(data.data(), unsigned(data.size()));
     }
+    unsigned long long SeekToBegin() override {
+        ++m_pass;
+        return CZipMemFile::SeekToBegin();
+    }
     unsigned Read(void* buffer, unsigned count) override {
-        if (GetPosition() > 0) CZipException::Throw(CZipException::genericError, "source");
+        if (m_pass >= m_failingPass && GetPosition() > 0) CZipException::Throw(CZipException::genericError, "source");
         return CZipMemFile::Read(buffer, count);
     }
+    int m_failingPass;
+    int m_pass = 0;
 };
 
 // A source that claims a length it does not have.
@@ -182,17 +196,141 @@ TEST(Archive, FailedAddRemovesTheUnfinishedEntry) {
         int closeMode;
     } cases[] = {{"write the directory anyway", CZipBundle::afWriteDir}, {"ordinary close", CZipBundle::afNoException}};
     for (const auto& c : cases) {
-        CZipMemFile mem(1024);
+        // Level 0 stores the entry: the clean-up must not depend on deflating.
+        for (int level : {0, 6}) {
+            SCOPED_TRACE(std::string(c.label) + ", level " + std::to_string(level));
+            CZipMemFile mem(1024);
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
+            ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry"));
+            FailingSource source(200000);
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", level, 7, 65536); }),
+                      CZipException::genericError);
+            EXPECT_EQ(zip.GetCount(), 1);
+            ASSERT_TRUE(AddMemory(zip, "third.txt", "after the failure"));
+            zip.Close(c.closeMode);
+            EXPECT_EQ(ListWithTools(mem), "first.txt\nthird.txt\n");
+        }
+    }
+}
+
+// An archive file on a disk that fills up at a given length: the write that
+// crosses it puts down what fits, then fails with ENOSPC.
+class FullDisk : public CZipFile {
+public:
+    explicit FullDisk(const std::string& path) : CZipFile(path.c_str(), modeReadWrite | modeCreate) {}
+    void Write(const void* buffer, unsigned count) override {
+        unsigned long long pos = GetPosition();
+        if (pos + count > m_cap) {
+            if (pos < m_cap) CZipFile::Write(buffer, unsigned(m_cap - pos));
+            CZipException::Throw(ENOSPC, GetFilePath());
+        }
+        CZipFile::Write(buffer, count);
+    }
+    unsigned long long m_cap = ~0ull;
+};
+
+enum class Failure { source, sourceInReAdd, diskFullInData, diskFullInDirectory, lowLevelWrite };
+const char* Name(Failure f) {
+    switch (f) {
+    case Failure::source: return "source fails";
+    case Failure::sourceInReAdd: return "source fails when stored after the efficiency check";
+    case Failure::diskFullInData: return "disk full in the data";
+    case Failure::diskFullInDirectory: return "disk full in the directory";
+    case Failure::lowLevelWrite: return "disk full under WriteNewFile";
+    }
+    return "";
+}
+
+// The length of an auto-finalized archive of "first.txt" and `second`.
+unsigned long long LengthWithBoth(int level, const std::string& second) {
+    CZipMemFile mem(1024);
+    CZipBundle zip;
+    zip.Open(mem, CZipBundle::zipCreate, false);
+    zip.SetAutoFinalize(true);
+    AddMemory(zip, "first.txt", "first entry", level);
+    AddMemory(zip, "broken.bin", second, level);
+    return mem.GetLength();
+}
+
+TEST(Archive, FailedAddLeavesEarlierEntriesReadable) {
+    struct Case {
+        Failure failure;
+        int level;
+        bool autoFinalize;
+        int closeMode;
+    };
+    std::vector<Case> cases;
+    for (int level : {0, 6}) {
+        // Without auto-finalize nothing stands on disk before Close: Close(1)
+        // leaves no archive by contract, so only the writing closes count.
+        for (Failure f : {Failure::source, Failure::diskFullInData})
+            for (int mode : {CZipBundle::afNoException, CZipBundle::afWriteDir}) cases.push_back({f, level, false, mode});
+        for (Failure f : {Failure::source, Failure::diskFullInData, Failure::diskFullInDirectory})
+            for (int mode : {CZipBundle::afNoException, CZipBundle::afAfterException, CZipBundle::afWriteDir})
+                cases.push_back({f, level, true, mode});
+        // A caller of the low-level steps closes after an exception with 1 or 2.
+        for (int mode : {CZipBundle::afAfterException, CZipBundle::afWriteDir})
+            cases.push_back({Failure::lowLevelWrite, level, true, mode});
+    }
+    for (int mode : {CZipBundle::afNoException, CZipBundle::afAfterException, CZipBundle::afWriteDir})
+        cases.push_back({Failure::sourceInReAdd, 6, true, mode});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(Name(c.failure)) + ", level " + std::to_string(c.level) +
+                     (c.autoFinalize ? ", auto-finalize" : "") + ", close " + std::to_string(c.closeMode));
+        TempDir dir;
+        const std::string path = dir.File("a.zip");
+        FullDisk file(path);
         CZipBundle zip;
-        ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
-        ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry"));
-        FailingSource source(200000);
-        EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", 6, 7, 65536); }), CZipException::genericError)
-            << c.label;
-        EXPECT_EQ(zip.GetCount(), 1) << c.label;
-        ASSERT_TRUE(AddMemory(zip, "third.txt", "after the failure"));
-        zip.Close(c.closeMode);
-        EXPECT_EQ(ListWithTools(mem), "first.txt\nthird.txt\n") << c.label;
+        ASSERT_TRUE(zip.Open(file, CZipBundle::zipCreate, false));
+        ASSERT_TRUE(zip.SetAutoFinalize(c.autoFinalize));
+        ASSERT_TRUE(AddMemory(zip, "first.txt", "first entry", c.level));
+        // The disk stays full: whatever is written afterwards must fit in
+        // what the failed entry gave back.
+        const std::string noise = RandomBytes(300000);
+        switch (c.failure) {
+        case Failure::source: {
+            FailingSource source(200000);
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", c.level, 7, 65536); }),
+                      CZipException::genericError);
+            break;
+        }
+        case Failure::sourceInReAdd: {
+            FailingSource source(200000, 2);
+            const int smartness = CZipBundle::zipsmSafeSmart | CZipBundle::zipsmCheckForEff;
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(source, "broken.bin", c.level, smartness, 65536); }),
+                      CZipException::genericError);
+            EXPECT_EQ(source.m_pass, 2);
+            break;
+        }
+        case Failure::diskFullInData:
+            file.m_cap = file.GetLength() + 100000;
+            EXPECT_EQ(CodeOf([&] { AddMemory(zip, "broken.bin", noise, c.level); }), ENOSPC);
+            break;
+        case Failure::diskFullInDirectory: {
+            // The entry fits; the directory that should follow it does not.
+            const std::string text = KmlLikeText(20000);
+            file.m_cap = LengthWithBoth(c.level, text) - 1;
+            EXPECT_EQ(CodeOf([&] { AddMemory(zip, "broken.bin", text, c.level); }), ENOSPC);
+            break;
+        }
+        case Failure::lowLevelWrite: {
+            CZipFileHeader header;
+            header.SetFileName("broken.bin");
+            ASSERT_TRUE(zip.OpenNewFile(header, c.level));
+            file.m_cap = file.GetLength() + 100000;
+            EXPECT_EQ(CodeOf([&] { zip.WriteNewFile(noise.data(), unsigned(noise.size())); }), ENOSPC);
+            break;
+        }
+        }
+        if (c.failure != Failure::lowLevelWrite) {
+            EXPECT_EQ(zip.GetCount(), 1);
+        }
+        EXPECT_EQ(CodeOf([&] { zip.Close(c.closeMode); }), 0);
+        EXPECT_TRUE(zip.IsClosed());
+        ExpectArchiveValid(path);
+        EXPECT_EQ(RunTool("zipinfo -1 " + Quote(path), false).output, "first.txt\n");
+        EXPECT_EQ(UnzipEntry(path, "first.txt"), "first entry");
     }
 }
 
@@ -338,6 +476,45 @@ TEST(Archive, LevelsMethodsAndNames) {
         at += 46 + U16(img, at + 28) + extra + U16(img, at + 32);
     }
     EXPECT_EQ(withExtra, 1);
+}
+
+TEST(Archive, EntriesWithoutAttributesGetThePlatformDefaults) {
+    struct {
+        const char* name;
+        unsigned attributes;  // 0: none given
+        const char* mode;     // as zipinfo shows it
+    } cases[] = {
+        {"plain.txt", 0, "-rw-r--r--"},
+        {"folder/", 0, "drwxr-xr-x"},
+        {"secret.txt", 0100600, "-rw-------"},
+        {"run.sh", 0100755, "-rwxr-xr-x"},
+    };
+    TempDir dir;
+    const std::string path = dir.File("a.zip");
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipCreate));
+    for (const auto& c : cases) {
+        CZipFileHeader header;
+        header.SetFileName(c.name);
+        if (c.attributes) header.SetSystemAttr(c.attributes);
+        ASSERT_TRUE(zip.OpenNewFile(header, 6)) << c.name;
+        if (!header.IsDirectory()) zip.WriteNewFile("data", 4);
+        ASSERT_TRUE(zip.CloseNewFile()) << c.name;
+    }
+    // The same as an add from a memory file gives.
+    ASSERT_TRUE(AddMemory(zip, "memory.txt", "data"));
+    zip.Close();
+    ExpectArchiveValid(path);
+    // zipinfo's lines: the mode first, the name last.
+    std::map<std::string, std::string> modes;
+    std::istringstream lines(RunTool("zipinfo " + Quote(path), false).output);
+    for (std::string line; std::getline(lines, line);) {
+        size_t lastSpace = line.rfind(' ');
+        if (line.find("  2.0 unx ") == 10 && lastSpace != std::string::npos)
+            modes[line.substr(lastSpace + 1)] = line.substr(0, 10);
+    }
+    for (const auto& c : cases) EXPECT_EQ(modes[c.name], c.mode) << c.name;
+    EXPECT_EQ(modes["memory.txt"], "-rw-r--r--");
 }
 
 TEST(Archive, RemoveLastAndAutoFinalize) {

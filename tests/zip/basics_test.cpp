@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "BitFlag.h"
-#include "BytesWriter.h"
-#include "ZipAutoBuffer.h"
-#include "ZipCollections.h"
-#include "ZipException.h"
-#include "ZipString.h"
+#include "zip/BitFlag.h"
+#include "zip/BytesWriter.h"
+#include "zip/ZipAutoBuffer.h"
+#include "zip/ZipCollections.h"
+#include "zip/ZipException.h"
+#include "zip/ZipString.h"
 
 using ZipLib::CBytesWriter;
 

@@ -3,11 +3,11 @@
 
 #include <zlib.h>
 
-#include "DeflateCompressor.h"
-#include "ZipException.h"
-#include "ZipFileHeader.h"
-#include "ZipMemFile.h"
-#include "ZipStorage.h"
+#include "zip/DeflateCompressor.h"
+#include "zip/ZipException.h"
+#include "zip/ZipFileHeader.h"
+#include "zip/ZipMemFile.h"
+#include "zip/ZipStorage.h"
 #include "zip_test_util.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ZipCompatibility.h"
-#include "ZipException.h"
-#include "ZipFile.h"
-#include "ZipMemFile.h"
-#include "ZipPathComponent.h"
-#include "ZipPlatform.h"
+#include "zip/ZipCompatibility.h"
+#include "zip/ZipException.h"
+#include "zip/ZipFile.h"
+#include "zip/ZipMemFile.h"
+#include "zip/ZipPathComponent.h"
+#include "zip/ZipPlatform.h"
 #include "zip_test_util.h"
 
 namespace {

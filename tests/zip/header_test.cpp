@@ -3,11 +3,11 @@
 
 #include <ctime>
 
-#include "ZipCompressor.h"
-#include "ZipCryptograph.h"
-#include "ZipExtraField.h"
-#include "ZipFileHeader.h"
-#include "ZipPlatform.h"
+#include "zip/ZipCompressor.h"
+#include "zip/ZipCryptograph.h"
+#include "zip/ZipExtraField.h"
+#include "zip/ZipFileHeader.h"
+#include "zip/ZipPlatform.h"
 #include "zip_test_util.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <utime.h>
 #include <vector>
 
-#include "ZipBundle.h"
-#include "ZipMemFile.h"
+#include "zip/ZipBundle.h"
+#include "zip/ZipMemFile.h"
 #include "zip_test_util.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <time.h>
 
-#include "ZipBundle.h"
-#include "ZipMemFile.h"
+#include "zip/ZipBundle.h"
+#include "zip/ZipMemFile.h"
 
 namespace {
 // DOS times are local times: every test and every tool runs in UTC.
