@@ -32,6 +32,8 @@ build_and_test() {
 }
 
 build_and_test "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== declared functions"
+python3 "$ROOT/tests/check_declared_symbols.py" "$ROOT/build"
 
 SAN="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -44,7 +44,7 @@ bool CZipBundle::Open(CZipAbstractFile& file, int mode, bool autoClose) {
     if (!IsClosed()) return false;
     if (mode != zipOpen && mode != zipOpenReadOnly && mode != zipCreate && mode != zipCreateAppend) return false;
     // Reading existing archives is not part of this build yet.
-    if (mode & zipOpen) return false;
+    if (mode & zipOpen) ThrowError(CZipException::internalError, file.GetFilePath());
     m_storage.Open(file, mode, autoClose);
     OpenInternal(mode);
     return true;
@@ -52,8 +52,10 @@ bool CZipBundle::Open(CZipAbstractFile& file, int mode, bool autoClose) {
 
 bool CZipBundle::Open(const char* path, int mode, unsigned volumeSize) {
     if (!IsClosed()) return false;
-    // Neither existing nor segmented archives are handled by this build yet.
-    if (mode & (zipOpen | zipModeSegmented)) return false;
+    // Segmented archives are not handled by this build yet.
+    if (mode & zipModeSegmented) return false;
+    // Nor is reading existing archives.
+    if (mode & zipOpen) ThrowError(CZipException::internalError, path);
     if (mode != zipCreate && mode != zipCreateAppend) return false;
     m_storage.Open(path, mode, volumeSize);
     OpenInternal(mode);
