@@ -52,7 +52,7 @@ CORPUS = os.path.join(HERE, "golden", "corpus.nmea")
 GOLDEN = os.path.join(HERE, "golden", "decoded.txt")
 
 FIELD = re.compile(r'(\w+)=("(?:[^"\\]|\\.)*"|\S+)')
-LINE = re.compile(r'^\[(.*)\] (.*)$')
+LINE = re.compile(r'^\[(.*?)\] (.*)$')
 
 
 def parse_golden_line(line):

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Writes the decoder's golden corpus: AIS messages of every type 1 to 27,
 their short standard forms and the corner values, with real-looking field
-values, as armoured "!AIVDM" sentences. Each message is preceded by a
-comment line "# <label>" that names it. Deterministic: no randomness.
+values, then rounds of every type with values drawn over the fields' whole
+ranges, as armoured "!AIVDM" sentences. Each message is preceded by a
+comment line "# <label>" that names it. Deterministic: a fixed seed.
 
 usage: make_corpus.py > corpus.nmea
 """
+import itertools
 import os
+import random
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
@@ -339,11 +342,92 @@ def cases():
         725000123, 0, 1, 15, 181 * 600, 91 * 600, 63, 511, gnss=1)
 
 
+# Six-bit text characters but "@" (padding): space to "?" and "A" to "_".
+TEXT_ALPHABET = "".join(chr(c) for c in range(32, 96) if c != 64)
+
+
+def random_cases(rng, rounds=3):
+    """Field values drawn over their whole ranges, from a fixed seed: signs,
+    top bits and every text character get exercised, not only the values a
+    writer of the layouts thinks of."""
+    def u(width):
+        return rng.randrange(1 << width)
+
+    def s(width):
+        return rng.randrange(-(1 << (width - 1)), 1 << (width - 1))
+
+    def text(n):
+        return "".join(rng.choice(TEXT_ALPHABET) for _ in range(rng.randint(0, n)))
+
+    def dims():
+        return (u(9), u(9), u(6), u(6))
+
+    def data(n):
+        return [u(8) for _ in range(n)]
+
+    def mmsi():
+        return rng.randrange(1, 980000000)  # 98xxxxxxx: auxiliary craft, its own case
+
+    for r in range(1, rounds + 1):
+        tag = "random %d" % r
+        t = rng.choice([1, 2, 3])
+        yield "type %d, %s" % (t, tag), class_a(
+            t, mmsi(), u(4), s(8), u(10), u(1), s(28), s(27), u(12), u(9), u(6), man=u(2),
+            raim=u(1), radio=u(19), repeat=u(2))
+        for t in (4, 11):
+            yield "type %d, %s" % (t, tag), base_station(
+                t, mmsi(), u(14), u(4), u(5), u(5), u(6), u(6), s(28), s(27), epfd=u(4),
+                raim=u(1), radio=u(19))
+        yield "type 5, %s" % tag, static_voyage(
+            mmsi(), u(30), text(7), text(20), u(8), dims(), u(4), (u(4), u(5), u(5), u(6)), u(8),
+            text(20), dte=u(1), version=u(2))
+        yield "type 6, %s" % tag, addressed_binary(
+            mmsi(), u(2), mmsi(), u(1), rng.randrange(2, 200), u(6), data(rng.randint(0, 40)))
+        yield "type 7, %s" % tag, acknowledge(
+            7, mmsi(), [(mmsi(), u(2)) for _ in range(rng.randint(1, 4))])
+        yield "type 8, %s" % tag, broadcast_binary(
+            mmsi(), rng.randrange(2, 200), u(6), data(rng.randint(0, 60)))
+        yield "type 9, %s" % tag, sar_aircraft(
+            mmsi(), u(12), u(10), s(28), s(27), u(12), u(6), assigned=u(1), raim=u(1))
+        yield "type 10, %s" % tag, inquiry(mmsi(), mmsi())
+        yield "type 12, %s" % tag, addressed_safety(mmsi(), u(2), mmsi(), u(1), text(60))
+        yield "type 13, %s" % tag, acknowledge(
+            13, mmsi(), [(mmsi(), u(2)) for _ in range(rng.randint(1, 4))])
+        yield "type 14, %s" % tag, broadcast_safety(mmsi(), text(80))
+        form = rng.randint(1, 3)
+        yield "type 15, %s" % tag, interrogation(
+            mmsi(), mmsi(), (u(6), u(12)), (u(6), u(12)) if form > 1 else None,
+            (mmsi(), u(6), u(12)) if form > 2 else None)
+        yield "type 16, %s" % tag, assignment(
+            mmsi(), (mmsi(), u(12), u(10)), (mmsi(), u(12), u(10)) if u(1) else None)
+        yield "type 17, %s" % tag, dgnss(
+            mmsi(), s(18), s(17), [u(24) for _ in range(rng.randint(0, 6))], station=u(10),
+            zcount=u(13), seq=u(3), health=u(3), msgtype=u(6))
+        yield "type 18, %s" % tag, class_b(
+            mmsi(), u(10), s(28), s(27), u(12), u(9), u(6),
+            flags=tuple(u(1) for _ in range(6)), raim=u(1))
+        yield "type 19, %s" % tag, class_b_extended(
+            mmsi(), u(10), s(28), s(27), u(12), u(9), u(6), text(20), u(8), dims(), u(4))
+        yield "type 20, %s" % tag, link_management(
+            mmsi(), [(u(12), u(4), u(3), u(11)) for _ in range(rng.randint(1, 4))])
+        yield "type 21, %s" % tag, aid_to_navigation(
+            mmsi(), u(5), "".join(rng.choice(TEXT_ALPHABET) for _ in range(20)), s(28), s(27),
+            dims(), u(4), u(6), u(1), u(1), ext=text(14))
+        yield "type 22, %s" % tag, channel_management(
+            mmsi(), u(12), u(12), (s(18), s(17)), (s(18), s(17)))
+        yield "type 23, %s" % tag, group_assignment(
+            mmsi(), (s(18), s(17)), (s(18), s(17)), u(4), u(8), u(2), u(4), u(4))
+        yield "type 24 part A, %s" % tag, static_a(mmsi(), text(20))
+        yield "type 24 part B, %s" % tag, static_b(mmsi(), u(8), text(7), text(7), dims())
+        yield "type 27, %s" % tag, long_range(
+            mmsi(), u(1), u(1), u(4), s(18), s(17), u(6), u(9), gnss=u(1))
+
+
 def main():
     out = sys.stdout
     channel = "A"
     seq = 0
-    for case in cases():
+    for case in itertools.chain(cases(), random_cases(random.Random(1371))):
         label, bits = case[0], case[1]
         chars = case[2] if len(case) > 2 else 60
         seq = seq % 9 + 1
