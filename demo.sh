@@ -25,7 +25,12 @@ cmake --build "$ROOT/build-release" -j "$JOBS" --target aisbrinecast >/dev/null
 BIN="$ROOT/build-release/app/aisbrinecast"
 SAMPLE="$ROOT/samples/sample.nmea"
 WORK=$(mktemp -d)
-trap 'kill $RECV 2>/dev/null || true; rm -rf "$WORK"' EXIT
+RECV=""  # set once the receiver runs; the clean-up may come earlier
+cleanup() {
+    if [ -n "$RECV" ]; then kill "$RECV" 2>/dev/null || true; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
 
 echo "== 1. Decoding the sample with -G (debug lines on standard error), first 25 lines:"
 "$BIN" -i -G -H 127.0.0.1:9 < "$SAMPLE" 2>&1 >/dev/null | head -25 || true
@@ -41,8 +46,9 @@ OUT="$ROOT/demo-output"
 mkdir -p "$OUT"
 "$BIN" -i -H "127.0.0.1:$PORT" -X 60 -S "$OUT" < "$SAMPLE"
 sleep 0.5
-kill $RECV 2>/dev/null || true
-wait $RECV 2>/dev/null || true
+kill "$RECV" 2>/dev/null || true
+wait "$RECV" 2>/dev/null || true
+RECV=""  # gone: its number may be reused, the clean-up must not kill it
 python3 - "$WORK/datagrams" "$SAMPLE" <<'PY'
 import json, sys
 grams = [bytes.fromhex(h) for h in json.load(open(sys.argv[1]))]

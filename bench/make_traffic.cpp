@@ -2,7 +2,7 @@
 // of types 1-3 and 18, static reports of type 5 (two sentences) and type 24
 // (parts A and B). Deterministic.
 //   make_traffic <messages> <vessels> > traffic.nmea
-#include "ais/ais_builder.h"
+#include "ais_builder.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Cost of the message pipeline per message (gathering, decoding, duplicate
 // window) with a window that holds about 1,000 or 1,000,000 entries: the
 // clock moves so that old entries leave as fast as new ones come in.
-#include "ais/ais_builder.h"
+#include "ais_builder.h"
 #include "ais/ais_parser.h"
 #include "app/brinecast.h"
 #include "app/clock.h"

@@ -6,7 +6,7 @@
 
 #include "ais/ais_parser.h"
 #include "ais/nmea_checks.h"
-#include "tests/ais/ais_builder.h"
+#include "ais_builder.h"
 
 namespace {
 

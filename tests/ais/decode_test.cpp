@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ais/ais_parser.h"
-#include "tests/ais/ais_builder.h"
+#include "ais_builder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "app/intake.h"
 #include "app/options.h"
 #include "app/pipeline.h"
-#include "ais/ais_builder.h"
+#include "ais_builder.h"
 
 #include <gtest/gtest.h>
 

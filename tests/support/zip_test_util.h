@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the zip tests: a temporary directory per test, running the
-// real ZIP tools, and the KMZ packing road of the export.
+// Helpers of the ZIP and export tests: a temporary directory per test,
+// running the real ZIP tools, and the KMZ packing road of the export.
 #include <gtest/gtest.h>
 
 #include <functional>
