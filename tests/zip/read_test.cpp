@@ -430,6 +430,61 @@ TEST(Read, TheKmzOfTheExportReadsBackToItsDocument) {
     EXPECT_EQ(ExtractToMemory(zip, 0), kml);
 }
 
+// ---- adding to an existing archive ---------------------------------------------------------
+
+TEST(Read, AddingToAnExistingArchiveKeepsEveryToolHappy) {
+    for (const char* file : {"zip_r.zip", "python.zip", "sfx.zip"}) {
+        if (!Fx().toolArchives.count(file)) continue;
+        TempDir work;
+        std::string path = work.File(file);
+        fs::copy_file(Fx().Path(file), path);
+        std::string added = KmlLikeText(5000);
+        {
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+            unsigned short before = zip.GetCount();
+            CZipMemFile source(1024);
+            source.Write(added.data(), unsigned(added.size()));
+            ASSERT_TRUE(zip.AddNewFile(source, "added/new.kml", 9));
+            EXPECT_EQ(zip.GetCount(), before + 1);
+            zip.Close();
+        }
+        if (std::string(file) == "sfx.zip") {
+            // 7z opens no archive behind a stub, before or after the add.
+            EXPECT_LE(RunTool("unzip -tq " + Quote(path)).status, 1);
+            EXPECT_EQ(RunTool("python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' " +
+                              Quote(path)).status, 0);
+        } else {
+            ExpectArchiveValid(path);
+        }
+        EXPECT_EQ(UnzipEntry(path, "added/new.kml"), added);
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpenReadOnly));
+        for (unsigned short i = 0; i < zip.GetCount(); ++i) EXPECT_TRUE(zip.TestFile(i)) << file;
+        if (std::string(file) == "python.zip") {
+            EXPECT_EQ(zip.GetGlobalComment(), "python comment");
+        }
+    }
+
+    // In memory: the new entry takes the old directory's place.
+    std::unique_ptr<CZipMemFile> mem(LoadIntoMemory(Fx().Path("good.zip")));
+    unsigned long long directoryAt = U32(ReadFile(Fx().Path("good.zip")), ReadFile(Fx().Path("good.zip")).size() - 6);
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(*mem, CZipBundle::zipOpen));
+        CZipMemFile source(1024);
+        source.Write("third", 5);
+        ASSERT_TRUE(zip.AddNewFile(source, "c.txt", 0));
+        EXPECT_EQ(zip[2]->m_uOffset, directoryAt);
+        zip.Close();
+    }
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(*mem, CZipBundle::zipOpenReadOnly));
+    ASSERT_EQ(zip.GetCount(), 3);
+    EXPECT_EQ(ExtractToMemory(zip, 2), "third");
+    EXPECT_TRUE(zip.TestFile(0));
+}
+
 }  // namespace
 
 namespace {
