@@ -98,6 +98,9 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     CZipStorage* storage = centralDir->m_pStorage;
     // Only single-volume archives are read, so every entry is on volume 0.
     if (m_uVolumeStart != 0 && !storage->IsSegmented()) return false;
+    // Seeking past the end would grow a memory file (by up to 4 GiB for a
+    // crafted offset): a header that cannot be there is no match.
+    if ((unsigned long long)m_uOffset + storage->m_uBytesBeforeZip + 30 > storage->m_pFile->GetLength()) return false;
     storage->Seek(m_uOffset, CZipStorage::seekFromBeginning);
     char buf[30];
     storage->Read(buf, 30, true);
@@ -115,7 +118,8 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
         (flag & kCheckedFlags) != (m_uFlag & kCheckedFlags))
         return false;
     m_uLocalFileNameSize = nameSize;
-    storage->Seek(nameSize, CZipStorage::seekCurrent);
+    CZipAutoBuffer name;
+    ReadBytesInto(storage, name, nameSize);  // read, not skipped: no seek past the end
     m_uLocalHeaderSize = 30u + nameSize + extraSize;
     if (!m_aLocalExtraData.Read(storage, extraSize)) return false;
     m_uLocalComprSize = comprSize;

@@ -176,6 +176,14 @@ def crafted(out):
     # DOS-made entries: backslashes and attributes in the low bytes.
     dos = build([Entry("DOS\\FILE.TXT", b"dos file", mode=0, system=0)])
     open(f"{out}/dos.zip", "wb").write(dos)
+    # A local header offset far past the end of the file.
+    far = bytearray(build([Entry("far.txt", b"far")]))
+    central_at = struct.unpack_from("<I", far, len(far) - 6)[0]
+    struct.pack_into("<I", far, central_at + 42, 0x7FFFFFF0)
+    open(f"{out}/offset_past_end.zip", "wb").write(bytes(far))
+    # NTFS times at the top of their range.
+    ntfs = struct.pack("<HHIHH", 0x000A, 32, 0, 1, 24) + b"\xff" * 24
+    open(f"{out}/ntfs_time_max.zip", "wb").write(build([Entry("t.txt", b"time", extra=ntfs)]))
     open(f"{out}/comment_max.zip", "wb").write(build([Entry("c.txt", b"c")], comment=b"#" * 65535))
 
 

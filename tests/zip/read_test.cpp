@@ -176,6 +176,7 @@ TEST_P(DamagedArchive, GivesTheDocumentedCode) {
     const Damage& d = GetParam();
     for (bool inMemory : {false, true}) {
         std::unique_ptr<CZipMemFile> mem(LoadIntoMemory(Fx().Path(d.file)));
+        const unsigned long long length = mem->GetLength();
         CZipBundle zip;
         int code = CodeOf([&] {
             if (inMemory) zip.Open(*mem, CZipBundle::zipOpenReadOnly);
@@ -199,6 +200,7 @@ TEST_P(DamagedArchive, GivesTheDocumentedCode) {
         EXPECT_EQ(zip.CurrentFile(), nullptr);
         EXPECT_EQ(zip.CloseFile(), 0);
         zip.Close();
+        EXPECT_EQ(mem->GetLength(), length) << d.file;  // reading never grows the archive
     }
 }
 
@@ -217,7 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"local_flag_high_bits.zip", 0, {0}, false}, Damage{"bzip2.zip", 0, {}, true},
                       Damage{"lzma.zip", 0, {}, true}, Damage{"dir_with_data.zip", 0, {214}, false},
                       Damage{"dir_deflated.zip", 0, {0}, false}, Damage{"dir_by_name.zip", 0, {0}, false},
-                      Damage{"comment_max.zip", 0, {0}, false}),
+                      Damage{"comment_max.zip", 0, {0}, false}, Damage{"offset_past_end.zip", 0, {201}, false},
+                      Damage{"ntfs_time_max.zip", 0, {0}, false}),
     [](const ::testing::TestParamInfo<Damage>& info) {
         std::string n = info.param.file;
         return n.substr(0, n.find('.'));
