@@ -13,6 +13,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 TARGETS=(
     fuzz_assemble_parse:assemble_parse
     fuzz_process_line:process_line
+    fuzz_zip_read:zip_read
 )
 
 for entry in "${TARGETS[@]}"; do
