@@ -60,6 +60,10 @@ def tool_archives(out, src):
         z.write(f"{src}/random.bin", "random.bin", zipfile.ZIP_STORED)
         z.write(f"{src}/run.sh", "run.sh", zipfile.ZIP_DEFLATED)
         z.writestr("π/ünïcode.txt", "UTF-8 names set bit 11\n".encode(), zipfile.ZIP_DEFLATED)
+        commented = zipfile.ZipInfo("commented.txt", (2020, 9, 13, 12, 26, 40))
+        commented.comment = b"an entry comment"
+        commented.external_attr = 0o100644 << 16
+        z.writestr(commented, b"with a comment\n")
         z.comment = b"python comment"
     made.append("python.zip")
     if run(["7z", "a", "-tzip", "-mtc=on", f"{out}/7z.zip", "."], cwd=src):

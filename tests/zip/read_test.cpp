@@ -105,6 +105,12 @@ TEST_P(ToolArchive, OpensTestsAndExtractsLikeUnzip) {
         EXPECT_TRUE(zip.ExtractFile(i, mine.path().c_str())) << names[i];
     }
     EXPECT_EQ(zip.CurrentFile(), nullptr);
+    if (GetParam() == "python.zip") {
+        EXPECT_EQ(zip.GetGlobalComment(), "python comment");
+        unsigned short commented = zip.FindFile("commented.txt");
+        ASSERT_NE(commented, 0xFFFF);
+        EXPECT_EQ(zip[commented]->GetComment(), "an entry comment");
+    }
     if (GetParam() == "sfx.zip") {
         EXPECT_EQ(zip.GetStorage()->m_uBytesBeforeZip, 1037u);
     }
@@ -358,8 +364,14 @@ TEST(Read, EntriesReadInPiecesCloseWithTheirResults) {
     EXPECT_EQ(zip.CloseFile(), 1);
     EXPECT_EQ(ExtractToMemory(zip, 0, 7), text);
 
-    // A second read-only view shares the directory.
-    CZipBundle view;
+    // A second read-only view shares the directory; a view of an archive
+    // open for changes needs asking for.
+    CZipBundle view, writable;
+    ASSERT_TRUE(writable.Open(mem, CZipBundle::zipOpen));
+    EXPECT_FALSE(view.OpenFrom(writable));
+    EXPECT_TRUE(view.OpenFrom(writable, nullptr, true));
+    view.Close();
+    writable.Close();
     EXPECT_TRUE(view.OpenFrom(zip));
     EXPECT_EQ(view.GetCount(), 2);
     EXPECT_EQ(ExtractToMemory(view, 1), random);
