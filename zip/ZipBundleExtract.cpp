@@ -109,7 +109,13 @@ bool CZipBundle::OpenFile(unsigned short index) {
 
 unsigned CZipBundle::ReadFile(void* buffer, unsigned size) {
     if (m_iFileOpened != extract || !buffer || size == 0) return 0;
-    return m_pCompressor->Decompress(buffer, size);
+    try {
+        return m_pCompressor->Decompress(buffer, size);
+    } catch (...) {
+        // Damaged data ends the entry: nothing stays open behind the throw.
+        CloseFile(nullptr, true);
+        throw;
+    }
 }
 
 int CZipBundle::CloseFile(const char* filePath, bool afterException) {

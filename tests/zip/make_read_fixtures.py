@@ -150,6 +150,7 @@ def crafted(out):
     open(f"{out}/bad_crc.zip", "wb").write(build([Entry("a.txt", b"payload" * 10, crc=0x12345678)]))
     # Encrypted, with less data than the encryption header alone.
     open(f"{out}/encrypted_tiny.zip", "wb").write(build([Entry("e.bin", b"abc", method=0, flag=1)]))
+    open(f"{out}/encrypted.zip", "wb").write(build([Entry("e.bin", b"twelve bytes and more", method=0, flag=1)]))
     # Sizes that lie: more data than the header announces.
     open(f"{out}/deflate_more_than_declared.zip", "wb").write(
         build([Entry("big.txt", b"A" * 100000, declared=1000)]))

@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"duplicate_offsets.zip", 201, {}, false},
                       Damage{"directory_past_end.zip", 201, {}, false},
                       Damage{"zip64_locator.zip", 222, {}, false}, Damage{"bad_crc.zip", 0, {202}, false},
-                      Damage{"encrypted_tiny.zip", 0, {201}, false},
+                      Damage{"encrypted_tiny.zip", 0, {201}, false}, Damage{"encrypted.zip", 0, {213}, false},
                       Damage{"deflate_more_than_declared.zip", 0, {201, 506}, false},
                       Damage{"stored_more_than_declared.zip", 0, {201}, false},
                       Damage{"local_flag_low_bits.zip", 0, {201}, false},
@@ -244,6 +244,18 @@ TEST(Read, AnEntryNeverGivesMoreThanItsHeaderDeclares) {
         EXPECT_NE(CodeOf([&] { zip.ExtractFile(0, out.path().c_str()); }), 0) << file;
         EXPECT_LE(fs::file_size(out.File(zip[0]->GetFileName(false))), declared) << file;
         EXPECT_EQ(zip.CurrentFile(), nullptr);
+        // Read by hand: the throw closes the entry, which opens again.
+        ASSERT_TRUE(zip.OpenFile(0));
+        char buf[64];
+        EXPECT_NE(CodeOf([&] {
+                      while (zip.ReadFile(buf, sizeof buf) > 0) {
+                      }
+                  }),
+                  0);
+        EXPECT_EQ(zip.CurrentFile(), nullptr);
+        EXPECT_EQ(zip.CloseFile(nullptr, true), 0);
+        EXPECT_TRUE(zip.OpenFile(0));
+        EXPECT_EQ(zip.CloseFile(), -1);
     }
 }
 
