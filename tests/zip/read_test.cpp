@@ -156,8 +156,8 @@ TEST_P(ToolArchive, OpensTestsAndExtractsLikeUnzip) {
 INSTANTIATE_TEST_SUITE_P(Read, ToolArchive,
                          ::testing::Values("zip_r.zip", "zip_pipe.zip", "python.zip", "7z.zip", "jar.jar",
                                            "sfx.zip"),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string n = info.param;
+                         [](const ::testing::TestParamInfo<std::string>& p) {
+                             std::string n = p.param;
                              for (char& c : n)
                                  if (!isalnum((unsigned char)c)) c = '_';
                              return n;
@@ -227,8 +227,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"dir_deflated.zip", 0, {0}, false}, Damage{"dir_by_name.zip", 0, {0}, false},
                       Damage{"comment_max.zip", 0, {0}, false}, Damage{"offset_past_end.zip", 0, {201}, false},
                       Damage{"ntfs_time_max.zip", 0, {0}, false}),
-    [](const ::testing::TestParamInfo<Damage>& info) {
-        std::string n = info.param.file;
+    [](const ::testing::TestParamInfo<Damage>& p) {
+        std::string n = p.param.file;
         return n.substr(0, n.find('.'));
     });
 
