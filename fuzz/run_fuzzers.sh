@@ -15,6 +15,7 @@ TARGETS=(
     fuzz_process_line:process_line
     fuzz_base64_decode:base64_decode
     fuzz_url_utf8_decode:url_utf8_decode
+    fuzz_zip_read:zip_read
 )
 
 for entry in "${TARGETS[@]}"; do

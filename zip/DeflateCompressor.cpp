@@ -180,7 +180,11 @@ unsigned CDeflateCompressor::Decompress(void* buffer, unsigned size) {
             if (inflate(&m_stream, Z_SYNC_FLUSH) != Z_STREAM_END) ThrowError(CZipException::badZipFile);
         }
     } else {
+        // Never more than the header declares: stored data beyond the
+        // uncompressed size is damage, not content.
         unsigned n = size > m_uComprLeft ? m_uComprLeft : size;
+        if (n > m_uUncomprLeft) n = m_uUncomprLeft;
+        if (n == 0 && m_uComprLeft > 0 && size > 0) ThrowError(CZipException::badZipFile);
         if (n > 0) {
             m_pStorage->Read(buffer, n, false);
             if (m_pCryptograph) m_pCryptograph->Decode(static_cast<char*>(buffer), n);

@@ -43,10 +43,8 @@ void CZipBundle::Initialize() {
 bool CZipBundle::Open(CZipAbstractFile& file, int mode, bool autoClose) {
     if (!IsClosed()) return false;
     if (mode != zipOpen && mode != zipOpenReadOnly && mode != zipCreate && mode != zipCreateAppend) return false;
-    // Reading existing archives is not part of this build yet.
-    if (mode & zipOpen) ThrowError(CZipException::internalError, file.GetFilePath());
     m_storage.Open(file, mode, autoClose);
-    OpenInternal(mode);
+    OpenOrAbandon(mode);
     return true;
 }
 
@@ -54,17 +52,33 @@ bool CZipBundle::Open(const char* path, int mode, unsigned volumeSize) {
     if (!IsClosed()) return false;
     // Segmented archives are not handled by this build yet.
     if (mode & zipModeSegmented) return false;
-    // Nor is reading existing archives.
-    if (mode & zipOpen) ThrowError(CZipException::internalError, path);
-    if (mode != zipCreate && mode != zipCreateAppend) return false;
+    if (mode != zipOpen && mode != zipOpenReadOnly && mode != zipCreate && mode != zipCreateAppend) return false;
     m_storage.Open(path, mode, volumeSize);
-    OpenInternal(mode);
+    OpenOrAbandon(mode);
     return true;
 }
 
 void CZipBundle::OpenInternal(int mode) {
-    (void)mode;
     InitOnOpen(ZipPlatform::GetSystemID());
+    if (mode & zipOpen) {
+        m_centralDir.Read();
+        if (GetCount() > 0 && ZipCompatibility::IsPlatformSupported(m_centralDir[0]->GetSystemCompatibility()))
+            m_iArchiveSystCompatib = m_centralDir[0]->GetSystemCompatibility();
+    }
+}
+
+void CZipBundle::OpenOrAbandon(int mode) {
+    try {
+        OpenInternal(mode);
+    } catch (...) {
+        // A damaged archive leaves nothing open: no headers, no descriptor.
+        m_centralDir.Close();
+        try {
+            m_storage.Close(false);
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 void CZipBundle::InitOnOpen(int systemCompatibility, CZipCentralDir* source) {
@@ -225,6 +239,7 @@ void CZipBundle::WriteCentralDirectory(bool flush) {
 
 CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
+    if (m_iFileOpened == extract) CloseFile(nullptr, afterException != afNoException);
     if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);
     if (afterException == afNoException) CommitChanges();
     bool written = false;

@@ -238,6 +238,8 @@ protected:
 
     void Initialize();
     void OpenInternal(int mode);
+    // OpenInternal, closing storage and directory again when it throws.
+    void OpenOrAbandon(int mode);
     void InitOnOpen(int systemCompatibility, CZipCentralDir* source = nullptr);
     void ClearCryptograph();
     void ClearCompressor();

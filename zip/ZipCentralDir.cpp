@@ -87,8 +87,7 @@ void CZipCentralDir::Init(CZipCentralDir* source) {
         m_pHeaders = source->m_pHeaders;
         m_pFindArray = source->m_pFindArray;
         ++m_pInfo->m_iReference;
-        // (A second view of an open archive; its segment mode follows the
-        // source's once segmented archives are read.)
+        m_pStorage->UpdateSegmMode(m_pInfo->m_uLastVolume);
         m_pStorage->m_uBytesBeforeZip = source->m_pStorage->m_uBytesBeforeZip;
     } else {
         CreateSharedData();

@@ -65,6 +65,7 @@ public:
 
     unsigned GetCrc32() const { return m_uCrc32; }
     unsigned GetComprLeft() const { return m_uComprLeft; }
+    unsigned GetUncomprLeft() const { return m_uUncomprLeft; }
 
 protected:
     virtual void UpdateOptions(const COptions* options) { (void)options; }

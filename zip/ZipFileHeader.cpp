@@ -408,7 +408,11 @@ bool CZipFileHeader::SetSystemAttr(unsigned attr) {
     return true;
 }
 
-bool CZipFileHeader::IsDirectory() const { return ZipPlatform::IsDirectory(GetSystemAttr()); }
+// A trailing separator makes a directory whatever the attributes say:
+// tools disagree on those, never on the name.
+bool CZipFileHeader::IsDirectory() const {
+    return EndsWithSeparator(m_fileName) || ZipPlatform::IsDirectory(GetSystemAttr());
+}
 
 void CZipFileHeader::SetSystemCompatibility(int system, bool convertAttributes) {
     if (!convertAttributes || system == m_iSystemCompatibility) {

@@ -174,7 +174,12 @@ bool ConvertFileTimeToTime(const FILETIME& ft, time_t& t) {
         t = 0;
         return false;
     }
-    t = time_t(((long long)v - (long long)kEpochDiff) / 10000000LL);
+    // Unsigned: a crafted NTFS time near 2^64 must not overflow.
+    if (v <= (unsigned long long)kEpochDiff) {
+        t = 0;
+        return false;
+    }
+    t = time_t((v - (unsigned long long)kEpochDiff) / 10000000ULL);
     return t > 0;
 }
 

@@ -227,3 +227,51 @@ void CZipStorage::ClearCachedSizes() {
     delete m_pCachedSizes;
     m_pCachedSizes = nullptr;
 }
+
+unsigned long long CZipStorage::LocateSignature(char* signature, unsigned maxDepth) {
+    const unsigned chunkSize = unsigned(m_iLocateBufferSize);
+    const unsigned long long length = m_pFile->GetLength();
+    const unsigned long long depth = maxDepth < length ? maxDepth : length;
+    unsigned long long distance = length - m_pFile->GetPosition();
+    CZipAutoBuffer buffer(chunkSize);
+    // Signature byte to match next (scanning backwards) and whether a match
+    // is under way; both carry over from chunk to chunk.
+    int k = 3;
+    bool matching = false;
+    while (distance < depth) {
+        unsigned skip = 0;
+        unsigned chunk = chunkSize;
+        distance += chunkSize;
+        if (distance > depth) {
+            skip = unsigned(distance - depth);
+            chunk -= skip;
+            distance = depth;
+        }
+        m_pFile->SafeSeek(distance, false);
+        unsigned got = 0;
+        while (got < chunk) {
+            unsigned n = m_pFile->Read(buffer.GetBuffer() + skip + got, chunk - got);
+            if (n == 0) ThrowError(CZipException::badZipFile);
+            got += n;
+        }
+        for (long i = long(chunkSize) - 1; i >= long(skip); --i) {
+            if (buffer.GetBuffer()[i] == signature[k]) {
+                if (k == 0) return length - distance - skip + (unsigned long long)i;
+                matching = true;
+                --k;
+            } else if (matching) {
+                k = 3;
+                matching = false;
+                ++i;  // the same byte may start a new match
+            }
+        }
+    }
+    return SignatureNotFound;
+}
+
+void CZipStorage::UpdateSegmMode(unsigned short lastVolume) {
+    // Volumes of segmented archives are not read by this build: only the
+    // single-volume case is accepted.
+    if (lastVolume != 0) ThrowError(CZipException::internalError);
+    m_uCurrentVolume = 0;
+}

@@ -1,0 +1,152 @@
+// Reading an entry's records: its central header, its local header with the
+// consistency checks, and its data descriptor.
+#include <cstring>
+
+#include "BytesWriter.h"
+#include "ZipCentralDir.h"
+#include "ZipCompressor.h"
+#include "ZipCryptograph.h"
+#include "ZipException.h"
+#include "ZipFileHeader.h"
+#include "ZipPlatform.h"
+#include "ZipStorage.h"
+
+using ZipLib::CBytesWriter;
+
+namespace {
+const unsigned kNtfsDataSize = 32;
+// The low four flag bits: encryption, the compression option and the
+// data descriptor; higher bits may legitimately differ between the records.
+const unsigned short kCheckedFlags = 0x000F;
+
+void ReadBytesInto(CZipStorage* storage, CZipAutoBuffer& buffer, unsigned short size) {
+    if (size == 0) {
+        buffer.Release();
+        return;
+    }
+    buffer.Allocate(size);
+    storage->Read(buffer, size, true);
+}
+}  // namespace
+
+bool CZipFileHeader::Read(bool readSignature) {
+    CZipStorage* storage = m_pCentralDir->m_pStorage;
+    char buf[46];
+    if (readSignature) {
+        storage->Read(buf, 46, true);
+        if (std::memcmp(buf, m_gszSignature, 4) != 0) return false;
+    } else {
+        storage->Read(buf + 4, 42, true);
+    }
+    unsigned short versionMadeBy, nameSize, extraSize, commentSize;
+    CBytesWriter::ReadBytes(versionMadeBy, buf + 4);
+    CBytesWriter::ReadBytes(m_uVersionNeeded, buf + 6);
+    CBytesWriter::ReadBytes(m_uFlag, buf + 8);
+    CBytesWriter::ReadBytes(m_uMethod, buf + 10);
+    CBytesWriter::ReadBytes(m_uModTime, buf + 12);
+    CBytesWriter::ReadBytes(m_uModDate, buf + 14);
+    CBytesWriter::ReadBytes(m_uCrc32, buf + 16);
+    CBytesWriter::ReadBytes(m_uComprSize, buf + 20);
+    CBytesWriter::ReadBytes(m_uUncomprSize, buf + 24);
+    CBytesWriter::ReadBytes(nameSize, buf + 28);
+    CBytesWriter::ReadBytes(extraSize, buf + 30);
+    CBytesWriter::ReadBytes(commentSize, buf + 32);
+    CBytesWriter::ReadBytes(m_uVolumeStart, buf + 34);
+    CBytesWriter::ReadBytes(m_uInternalAttr, buf + 36);
+    CBytesWriter::ReadBytes(m_uExternalAttr, buf + 38);
+    CBytesWriter::ReadBytes(m_uOffset, buf + 42);
+    m_uVersionMadeBy = (unsigned char)(versionMadeBy & 0xFF);
+    m_iSystemCompatibility = (unsigned char)(versionMadeBy >> 8);
+    m_uEncryptionMethod = (m_uFlag & flEncrypted) ? CZipCryptograph::encStandard : CZipCryptograph::encNone;
+
+    unsigned short volume = storage->GetCurrentVolume();
+    m_fileName.ClearString();
+    ReadBytesInto(storage, m_fileName.GetBuffer(), nameSize);
+    if (!m_aCentralExtraData.Read(storage, extraSize)) return false;
+    // Values of 0xFFFFFFFF with a ZIP64 record stand for 64-bit ones that
+    // this library cannot hold.
+    if ((m_uComprSize == 0xFFFFFFFFu || m_uUncomprSize == 0xFFFFFFFFu || m_uOffset == 0xFFFFFFFFu ||
+         m_uVolumeStart == 0xFFFF) &&
+        m_aCentralExtraData.Lookup(CZipExtraField::hidZip64))
+        storage->ThrowError(CZipException::noZip64);
+    ReadNtfsRecord();
+    m_comment.ClearString();
+    ReadBytesInto(storage, m_comment.GetBuffer(), commentSize);
+    m_aCentralExtraData.RemoveInternalHeaders();
+    return storage->GetCurrentVolume() == volume || storage->IsBinarySplit();
+}
+
+void CZipFileHeader::ReadNtfsRecord() {
+    const CZipExtraData* extra = m_aCentralExtraData.Lookup(CZipExtraField::hidNtfs);
+    if (!extra || extra->m_data.GetSize() < kNtfsDataSize) return;
+    const char* p = extra->m_data;
+    unsigned short tag, size;
+    CBytesWriter::ReadBytes(tag, p + 4);
+    CBytesWriter::ReadBytes(size, p + 6);
+    if (tag != 1 || size != 24) return;
+    time_t* times[3] = {&m_tModificationTime, &m_tLastAccessTime, &m_tCreationTime};
+    for (int i = 0; i < 3; ++i) {
+        ZipPlatform::FILETIME ft;
+        CBytesWriter::ReadBytes(ft.dwLowDateTime, p + 8 + 8 * i);
+        CBytesWriter::ReadBytes(ft.dwHighDateTime, p + 12 + 8 * i);
+        time_t t = 0;
+        *times[i] = ZipPlatform::ConvertFileTimeToTime(ft, t) ? t : 0;
+    }
+}
+
+bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
+    CZipStorage* storage = centralDir->m_pStorage;
+    // Only single-volume archives are read, so every entry is on volume 0.
+    if (m_uVolumeStart != 0 && !storage->IsSegmented()) return false;
+    // Seeking past the end would grow a memory file (by up to 4 GiB for a
+    // crafted offset): a header that cannot be there is no match.
+    if ((unsigned long long)m_uOffset + storage->m_uBytesBeforeZip + 30 > storage->m_pFile->GetLength()) return false;
+    storage->Seek(m_uOffset, CZipStorage::seekFromBeginning);
+    char buf[30];
+    storage->Read(buf, 30, true);
+    if (std::memcmp(buf, m_gszLocalSignature, 4) != 0) return false;
+    unsigned short flag, method, nameSize, extraSize;
+    unsigned crc, comprSize, uncomprSize;
+    CBytesWriter::ReadBytes(flag, buf + 6);
+    CBytesWriter::ReadBytes(method, buf + 8);
+    CBytesWriter::ReadBytes(crc, buf + 14);
+    CBytesWriter::ReadBytes(comprSize, buf + 18);
+    CBytesWriter::ReadBytes(uncomprSize, buf + 22);
+    CBytesWriter::ReadBytes(nameSize, buf + 26);
+    CBytesWriter::ReadBytes(extraSize, buf + 28);
+    if (centralDir->IsConsistencyCheckOn(CZipCentralDir::checkLocalFlag) &&
+        (flag & kCheckedFlags) != (m_uFlag & kCheckedFlags))
+        return false;
+    m_uLocalFileNameSize = nameSize;
+    CZipAutoBuffer name;
+    ReadBytesInto(storage, name, nameSize);  // read, not skipped: no seek past the end
+    m_uLocalHeaderSize = 30u + nameSize + extraSize;
+    if (!m_aLocalExtraData.Read(storage, extraSize)) return false;
+    m_uLocalComprSize = comprSize;
+    m_uLocalUncomprSize = uncomprSize;
+    if (method == CZipCompressor::methodWinZipAes && IsEncrypted()) storage->ThrowError(CZipException::noAES);
+    if (centralDir->IsConsistencyCheckOn(CZipCentralDir::checkLocalMethod) && method != m_uMethod) return false;
+    if (!(flag & flDataDescriptor)) {
+        if (centralDir->IsConsistencyCheckOn(CZipCentralDir::checkLocalCRC) && crc != m_uCrc32) return false;
+        if (centralDir->IsConsistencyCheckOn(CZipCentralDir::checkLocalSizes) &&
+            ((comprSize != 0 && comprSize != m_uComprSize) || uncomprSize != m_uUncomprSize))
+            return false;
+    }
+    return true;
+}
+
+bool CZipFileHeader::CheckDataDescriptor(CZipStorage* storage) const {
+    if (!IsDataDescriptor()) return true;
+    char buf[16];
+    storage->Read(buf, 12, true);
+    const char* p = buf;
+    if (std::memcmp(buf, CZipStorage::m_gszExtHeaderSignat, 4) == 0) {
+        storage->Read(buf + 12, 4, true);
+        p = buf + 4;
+    }
+    unsigned crc, comprSize, uncomprSize;
+    CBytesWriter::ReadBytes(crc, p);
+    CBytesWriter::ReadBytes(comprSize, p + 4);
+    CBytesWriter::ReadBytes(uncomprSize, p + 8);
+    return crc == m_uCrc32 && comprSize == m_uComprSize && uncomprSize == m_uUncomprSize;
+}
