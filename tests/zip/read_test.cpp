@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <utime.h>
 
-#include "ZipBundle.h"
+#include "zip/ZipBundle.h"
 #include "export/kmz.h"
-#include "ZipMemFile.h"
-#include "ZipRootPathRestorer.h"
+#include "zip/ZipMemFile.h"
+#include "zip/ZipRootPathRestorer.h"
 #include "zip_test_util.h"
 
 namespace fs = std::filesystem;
