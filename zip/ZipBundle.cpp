@@ -17,6 +17,7 @@ CZipBundle::CZipBundle() { Initialize(); }
 CZipBundle::~CZipBundle() {
     ClearCompressor();
     ClearCryptograph();
+    m_pszPassword.Wipe();
 }
 
 void CZipBundle::Initialize() {
@@ -68,7 +69,7 @@ void CZipBundle::OpenInternal(int mode) {
 }
 
 void CZipBundle::InitOnOpen(int systemCompatibility, CZipCentralDir* source) {
-    m_pszPassword.Release();
+    m_pszPassword.Wipe();
     m_iFileOpened = nothing;
     m_szRootPath.Empty();
     m_centralDir.Init(source);
@@ -241,7 +242,7 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     }
     m_centralDir.Close();
     CZipString path = m_storage.Close(written, afterException != afAfterException);
-    m_pszPassword.Release();
+    m_pszPassword.Wipe();
     if (updateTimeStamp && !path.IsEmpty()) ZipPlatform::SetFileTimes(path, &newest);
     return path;
 }
@@ -249,15 +250,13 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
 // ---- passwords ------------------------------------------------------------------
 
 bool CZipBundle::SetPassword(const char* password, unsigned codePage) {
-    (void)codePage;
     if (m_iFileOpened != nothing) return false;
-    if (!password || !*password) {
-        m_pszPassword.Release();
-        return true;
-    }
-    // Encryption is not part of this build yet: a password would mark
-    // entries encrypted with nothing to encrypt them.
-    return false;
+    // The old password leaves memory at once, not when the block is reused.
+    m_pszPassword.Wipe();
+    if (!password) return true;
+    if (codePage == 0xFFFFFFFF) codePage = ZipCompatibility::GetDefaultPasswordCodePage(m_iArchiveSystCompatib);
+    ZipCompatibility::ConvertStringToBuffer(password, m_pszPassword, codePage);
+    return true;
 }
 
 CZipString CZipBundle::GetPassword() const {
@@ -288,12 +287,19 @@ bool CZipBundle::CommitChanges() {
 
 void CZipSmClrPass::ClearPasswordSmartly(CZipBundle* archive) {
     m_pZip = archive;
-    m_szPass = archive->GetPassword();
-    if (!m_szPass.IsEmpty()) archive->SetPassword(nullptr);
+    // The bytes themselves are kept, not a text made from them: no copy
+    // outlives the scope unwiped, and the restored password is exactly the
+    // one that was set, whatever its code page.
+    m_pass = archive->m_pszPassword;
+    archive->m_pszPassword.Wipe();
 }
 
 CZipSmClrPass::~CZipSmClrPass() {
-    if (m_pZip && !m_szPass.IsEmpty()) m_pZip->SetPassword(m_szPass);
+    if (m_pZip && m_pass.GetSize() != 0) {
+        m_pZip->m_pszPassword.Wipe();
+        m_pZip->m_pszPassword = m_pass;
+    }
+    m_pass.Wipe();
 }
 
 void CZipRootPathRestorer::SetNewRootPath(CZipBundle* archive, const char* path) {

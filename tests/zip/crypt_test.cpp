@@ -1,18 +1,63 @@
-// Traditional ZIP encryption: archives that zip and 7z encrypt decode
-// through our cryptograph, and a wrong password fails the check byte.
+// Traditional ZIP encryption: archives we encrypt open in unzip, python's
+// zipfile and 7z with the password only; archives that zip and 7z encrypt
+// decode through our cryptograph; passwords never stay in freed memory.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "zip/ZipBundle.h"
 #include "zip/ZipCrc32Cryptograph.h"
 #include "zip/ZipCryptograph.h"
+#include "zip/ZipMemFile.h"
 #include "zip/ZipStorage.h"
 #include "zip_test_util.h"
+
+// ---- every block freed while a watch is armed is searched for a secret ----
+// The allocation functions of the whole test binary are replaced (malloc
+// underneath, as the defaults do) so that a password left in a freed block
+// is seen at the moment it is freed.
+namespace {
+std::atomic<const char*> g_secret{nullptr};
+std::atomic<int> g_freedWithSecret{0};
+
+void Inspect(void* p) {
+    const char* secret = g_secret.load();
+    if (!p || !secret) return;
+    size_t n = malloc_usable_size(p), k = std::strlen(secret);
+    if (n >= k && memmem(p, n, secret, k)) ++g_freedWithSecret;
+}
+
+void* Allocate(size_t n) {
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+
+void Free(void* p) {
+    Inspect(p);
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(size_t n) { return Allocate(n); }
+void* operator new[](size_t n) { return Allocate(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
+void operator delete(void* p) noexcept { Free(p); }
+void operator delete[](void* p) noexcept { Free(p); }
+void operator delete(void* p, size_t) noexcept { Free(p); }
+void operator delete[](void* p, size_t) noexcept { Free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
 
 namespace {
 
@@ -110,6 +155,12 @@ Decoded DecodeEntry(const std::string& path, const RawEntry& e, const char* pass
     return d;
 }
 
+bool AddMemory(CZipBundle& zip, const std::string& name, const std::string& data, int level, int smartness = 7) {
+    CZipMemFile source(1024);
+    source.Write(data.data(), unsigned(data.size()));
+    return zip.AddNewFile(source, name.c_str(), level, smartness, 65536);
+}
+
 TEST(ZipEncryption, MethodsAndSettings) {
     struct Row {
         int method;
@@ -136,6 +187,157 @@ TEST(ZipEncryption, MethodsAndSettings) {
     EXPECT_TRUE(c->CanHandle(0));
     EXPECT_FALSE(c->CanHandle(1));
     delete c;
+}
+
+TEST(ZipEncryption, PasswordSettings) {
+    CZipBundle zip;
+    CZipMemFile image(1024);
+    EXPECT_TRUE(zip.SetPassword(kPassword));  // allowed while closed, emptied by Open
+    ASSERT_TRUE(zip.Open(image, CZipBundle::zipCreate, false));
+    EXPECT_EQ(zip.GetPassword(), "");
+    EXPECT_FALSE(zip.WillEncryptNextFile());
+    ASSERT_TRUE(zip.SetPassword(kPassword));
+    EXPECT_EQ(zip.GetPassword(), kPassword);
+    EXPECT_TRUE(zip.WillEncryptNextFile());
+
+    // Refused while an entry is open, the old password kept.
+    CZipFileHeader header;
+    header.SetFileName("open.txt");
+    ASSERT_TRUE(zip.OpenNewFile(header, 0));
+    EXPECT_FALSE(zip.SetPassword("other"));
+    EXPECT_FALSE(zip.SetEncryptionMethod(255));
+    EXPECT_TRUE(zip.CloseNewFile());
+    EXPECT_EQ(zip.GetPassword(), kPassword);
+
+    // Method 255 switches encryption off with the password still set.
+    ASSERT_TRUE(zip.SetEncryptionMethod(255));
+    EXPECT_FALSE(zip.WillEncryptNextFile());
+    EXPECT_TRUE(AddMemory(zip, "plain.txt", "not encrypted\n", 0));
+    EXPECT_EQ(zip.GetPassword(), kPassword);
+
+    EXPECT_TRUE(zip.SetPassword(nullptr));
+    EXPECT_EQ(zip.GetPassword(), "");
+    zip.Close();
+    std::string bytes(image.GetData(), size_t(image.GetLength()));
+    std::vector<RawEntry> entries = ParseArchive(bytes);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].flags & 9u, 9u);
+    EXPECT_EQ(entries[1].flags & 9u, 0u);
+}
+
+// Deflated and stored entries, from disk and from memory, with an empty
+// file and a directory among them: every tool opens the archive with the
+// password and only with it, and our cryptograph decodes every entry.
+TEST(ZipEncryption, ToolsOpenOurArchiveWithThePasswordOnly) {
+    TempDir dir;
+    const std::string archive = dir.File("enc.zip");
+    struct Expect {
+        std::string name, data;
+        bool encrypted, deflated;
+    };
+    const std::string text = KmlLikeText(30000), noise = RandomBytes(5000, 9), small = "ab";
+    WriteFile(dir.File("report.kml"), text);
+    WriteFile(dir.File("empty.txt"), "");
+    mkdir(dir.File("folder").c_str(), 0755);
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipCreate));
+        ASSERT_TRUE(zip.SetPassword(kPassword));
+        ASSERT_TRUE(zip.AddNewFile(dir.File("report.kml").c_str(), "report.kml", 9));
+        ASSERT_TRUE(zip.AddNewFile(dir.File("folder").c_str(), "folder"));
+        ASSERT_TRUE(zip.AddNewFile(dir.File("empty.txt").c_str(), "empty.txt", 9));
+        ASSERT_TRUE(AddMemory(zip, "noise.bin", noise, 0));
+        ASSERT_TRUE(AddMemory(zip, "again.kml", text, 6));
+        ASSERT_TRUE(AddMemory(zip, "small.txt", small, 9));
+        // Without the smartness bits the directory and the empty file are
+        // encrypted like any entry.
+        ASSERT_TRUE(AddMemory(zip, "empty-enc.txt", "", 9, 0));
+        EXPECT_EQ(zip.GetPassword(), kPassword);  // set back after each smart clearing
+        zip.Close();
+    }
+    const std::vector<Expect> expected = {
+        {"report.kml", text, true, true},     {"folder/", "", false, false},  {"empty.txt", "", false, false},
+        {"noise.bin", noise, true, false},    {"again.kml", text, true, true}, {"small.txt", small, true, false},
+        {"empty-enc.txt", "", true, true},
+    };
+    const std::string bytes = ReadFile(archive);
+    std::vector<RawEntry> entries = ParseArchive(bytes);
+    ASSERT_EQ(entries.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const Expect& x = expected[i];
+        const RawEntry& e = entries[i];
+        SCOPED_TRACE(x.name);
+        EXPECT_EQ(e.name, x.name);
+        EXPECT_EQ(e.method, x.deflated ? 8u : 0u);
+        if (!x.encrypted) {
+            EXPECT_EQ(e.flags & 9u, 0u);
+            EXPECT_EQ(e.compressed, 0u);
+            continue;
+        }
+        // Encrypted: flag bits 0 and 3, local sizes 0, a 16-byte descriptor
+        // with its signature after the 12-byte header and the data.
+        EXPECT_EQ(e.flags & 9u, 9u);
+        EXPECT_EQ(U32(bytes, e.local + 18), 0u);
+        EXPECT_EQ(U32(bytes, e.local + 22), 0u);
+        const size_t descriptor = e.data + e.compressed;
+        EXPECT_EQ(bytes.compare(descriptor, 4, "PK\x07\x08", 4), 0);
+        EXPECT_EQ(U32(bytes, descriptor + 4), e.crc);
+        EXPECT_EQ(U32(bytes, descriptor + 8), e.compressed);
+        EXPECT_EQ(U32(bytes, descriptor + 12), e.uncompressed);
+        if (!x.deflated) {
+            EXPECT_EQ(e.compressed, x.data.size() + 12);
+        }
+        Decoded right = DecodeEntry(archive, e, kPassword);
+        EXPECT_TRUE(right.checkPassed);
+        EXPECT_TRUE(right.ok);
+        EXPECT_TRUE(right.data == x.data);
+    }
+
+    ToolResult u = RunTool("unzip -P secret -t " + Quote(archive));
+    EXPECT_EQ(u.status, 0) << u.output;
+    EXPECT_NE(u.output.find("No errors detected"), std::string::npos) << u.output;
+    ToolResult uw = RunTool("unzip -P wrong -t " + Quote(archive));
+    EXPECT_NE(uw.status, 0) << uw.output;
+    ToolResult z = RunTool("7z t -psecret " + Quote(archive));
+    EXPECT_EQ(z.status, 0) << z.output;
+    ToolResult zw = RunTool("7z t -pwrong " + Quote(archive));
+    EXPECT_NE(zw.status, 0) << zw.output;
+
+    // python reads every entry with the password and checks its CRC.
+    std::ostringstream py;
+    py << "import sys, zipfile\n"
+          "z = zipfile.ZipFile(sys.argv[1])\n"
+          "z.setpassword(b'secret')\n"
+          "for i in z.infolist():\n"
+          "    d = z.read(i.filename)\n"
+          "    print(i.filename, i.flag_bits & 1, len(d), open(sys.argv[2] + '/' + i.filename, 'rb').read() == d "
+          "if i.filename in ('report.kml', 'empty.txt') else '-')\n";
+    WriteFile(dir.File("read.py"), py.str());
+    ToolResult p = RunTool("python3 " + Quote(dir.File("read.py")) + " " + Quote(archive) + " " + Quote(dir.path()));
+    EXPECT_EQ(p.status, 0) << p.output;
+    const std::string n = std::to_string(text.size());
+    EXPECT_EQ(p.output, "report.kml 1 " + n + " True\nfolder/ 0 0 -\nempty.txt 0 0 True\nnoise.bin 1 5000 -\n" +
+                            "again.kml 1 " + n + " -\nsmall.txt 1 2 -\nempty-enc.txt 1 0 -\n")
+        << p.output;
+}
+
+// Two entries encrypted in the same second with one password and the same
+// data: their random headers, and so their keystreams, differ.
+TEST(ZipEncryption, EntriesOfOneSecondDoNotShareAKeystream) {
+    CZipBundle zip;
+    CZipMemFile image(1024);
+    ASSERT_TRUE(zip.Open(image, CZipBundle::zipCreate, false));
+    ASSERT_TRUE(zip.SetPassword(kPassword));
+    const std::string data = KmlLikeText(4000);
+    ASSERT_TRUE(AddMemory(zip, "one", data, 0));
+    ASSERT_TRUE(AddMemory(zip, "two", data, 0));
+    zip.Close();
+    const std::string bytes(image.GetData(), size_t(image.GetLength()));
+    std::vector<RawEntry> e = ParseArchive(bytes);
+    ASSERT_EQ(e.size(), 2u);
+    ASSERT_EQ(e[0].compressed, e[1].compressed);
+    EXPECT_NE(bytes.substr(e[0].data, 10), bytes.substr(e[1].data, 10));
+    EXPECT_NE(bytes.substr(e[0].data + 12, e[0].compressed - 12), bytes.substr(e[1].data + 12, e[1].compressed - 12));
 }
 
 // Archives of the other tools, both check-byte styles, deflated and stored,
@@ -204,4 +406,36 @@ TEST(ZipEncryption, WrongPasswordFailsTheCheckByte) {
 // Every road a password takes through the archive (set, replaced, cleared
 // for a directory and an empty file and set back, used by the cryptograph,
 // emptied by Close, dropped with the object) frees it only after zeroing.
+TEST(ZipEncryption, PasswordIsNeverFreedUnwiped) {
+    // Long enough to live on the heap in any string.
+    const char* first = "first password, long enough for the heap 1";
+    const char* second = "second password, long enough for the heap 2";
+    TempDir dir;
+    WriteFile(dir.File("empty.txt"), "");
+    mkdir(dir.File("folder").c_str(), 0755);
+    for (const char* watched : {first, second}) {
+        SCOPED_TRACE(watched);
+        g_freedWithSecret = 0;
+        g_secret = watched;
+        {
+            CZipBundle zip;
+            CZipMemFile image(1024);
+            ASSERT_TRUE(zip.Open(image, CZipBundle::zipCreate, false));
+            ASSERT_TRUE(zip.SetPassword(first));
+            ASSERT_TRUE(AddMemory(zip, "a.txt", KmlLikeText(3000), 9));
+            ASSERT_TRUE(zip.AddNewFile(dir.File("empty.txt").c_str(), "empty.txt", 9));
+            ASSERT_TRUE(zip.AddNewFile(dir.File("folder").c_str(), "folder"));
+            ASSERT_TRUE(zip.SetPassword(second));
+            CZipString copy = zip.GetPassword();  // the caller's copy is the caller's to wipe
+            EXPECT_EQ(copy, second);
+            explicit_bzero(&copy[0], copy.size());
+            ASSERT_TRUE(AddMemory(zip, "b.txt", KmlLikeText(3000), 0));
+            zip.Close();
+            ASSERT_TRUE(zip.SetPassword(first));  // set on a closed archive and dropped with it
+        }
+        g_secret = nullptr;
+        EXPECT_EQ(g_freedWithSecret.load(), 0);
+    }
+}
+
 }  // namespace
