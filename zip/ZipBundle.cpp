@@ -225,6 +225,9 @@ void CZipBundle::WriteCentralDirectory(bool flush) {
 }
 
 CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
+    // First, so that neither a Close that throws nor one of a closed archive
+    // (a password set while closed) leaves the password behind.
+    m_pszPassword.Wipe();
     if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
     if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);
     if (afterException == afNoException) CommitChanges();
@@ -242,7 +245,6 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     }
     m_centralDir.Close();
     CZipString path = m_storage.Close(written, afterException != afAfterException);
-    m_pszPassword.Wipe();
     if (updateTimeStamp && !path.IsEmpty()) ZipPlatform::SetFileTimes(path, &newest);
     return path;
 }

@@ -192,7 +192,11 @@ TEST(ZipEncryption, MethodsAndSettings) {
 TEST(ZipEncryption, PasswordSettings) {
     CZipBundle zip;
     CZipMemFile image(1024);
-    EXPECT_TRUE(zip.SetPassword(kPassword));  // allowed while closed, emptied by Open
+    // Allowed while closed; emptied by Close and by Open.
+    EXPECT_TRUE(zip.SetPassword(kPassword));
+    EXPECT_EQ(zip.Close(), "");
+    EXPECT_EQ(zip.GetPassword(), "");
+    EXPECT_TRUE(zip.SetPassword(kPassword));
     ASSERT_TRUE(zip.Open(image, CZipBundle::zipCreate, false));
     EXPECT_EQ(zip.GetPassword(), "");
     EXPECT_FALSE(zip.WillEncryptNextFile());
