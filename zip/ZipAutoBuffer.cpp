@@ -1,6 +1,6 @@
 #include "ZipAutoBuffer.h"
 
-#include <cstring>
+#include <cstring>  // also explicit_bzero (glibc)
 
 CZipAutoBuffer::CZipAutoBuffer(const CZipAutoBuffer& other) { *this = other; }
 
@@ -30,4 +30,10 @@ void CZipAutoBuffer::Release() {
     delete[] m_pBuffer;
     m_pBuffer = nullptr;
     m_iSize = 0;
+}
+
+void CZipAutoBuffer::Wipe() {
+    // explicit_bzero: a memset before delete[] may be dropped as a dead store.
+    if (m_pBuffer) explicit_bzero(m_pBuffer, m_iSize);
+    Release();
 }

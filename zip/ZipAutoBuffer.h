@@ -13,6 +13,9 @@ public:
     // frees the block. Allocation failure raises std::bad_alloc.
     char* Allocate(unsigned size, bool zero = false);
     void Release();
+    // Zeroes the block before freeing it, for secrets such as a password:
+    // a plain Release leaves the bytes in freed memory.
+    void Wipe();
 
     unsigned GetSize() const { return m_iSize; }
     bool IsAllocated() const { return m_pBuffer != nullptr; }

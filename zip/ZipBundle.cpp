@@ -17,6 +17,7 @@ CZipBundle::CZipBundle() { Initialize(); }
 CZipBundle::~CZipBundle() {
     ClearCompressor();
     ClearCryptograph();
+    m_pszPassword.Wipe();
 }
 
 void CZipBundle::Initialize() {
@@ -82,7 +83,7 @@ void CZipBundle::OpenOrAbandon(int mode) {
 }
 
 void CZipBundle::InitOnOpen(int systemCompatibility, CZipCentralDir* source) {
-    m_pszPassword.Release();
+    m_pszPassword.Wipe();
     m_iFileOpened = nothing;
     m_szRootPath.Empty();
     m_centralDir.Init(source);
@@ -238,6 +239,9 @@ void CZipBundle::WriteCentralDirectory(bool flush) {
 }
 
 CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
+    // First, so that neither a Close that throws nor one of a closed archive
+    // (a password set while closed) leaves the password behind.
+    m_pszPassword.Wipe();
     if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
     if (m_iFileOpened == extract) CloseFile(nullptr, afterException != afNoException);
     if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);
@@ -256,7 +260,6 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     }
     m_centralDir.Close();
     CZipString path = m_storage.Close(written, afterException != afAfterException);
-    m_pszPassword.Release();
     if (updateTimeStamp && !path.IsEmpty()) ZipPlatform::SetFileTimes(path, &newest);
     return path;
 }
@@ -264,15 +267,13 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
 // ---- passwords ------------------------------------------------------------------
 
 bool CZipBundle::SetPassword(const char* password, unsigned codePage) {
-    (void)codePage;
     if (m_iFileOpened != nothing) return false;
-    if (!password || !*password) {
-        m_pszPassword.Release();
-        return true;
-    }
-    // Encryption is not part of this build yet: a password would mark
-    // entries encrypted with nothing to encrypt them.
-    return false;
+    // The old password leaves memory at once, not when the block is reused.
+    m_pszPassword.Wipe();
+    if (!password) return true;
+    if (codePage == 0xFFFFFFFF) codePage = ZipCompatibility::GetDefaultPasswordCodePage(m_iArchiveSystCompatib);
+    ZipCompatibility::ConvertStringToBuffer(password, m_pszPassword, codePage);
+    return true;
 }
 
 CZipString CZipBundle::GetPassword() const {
@@ -303,12 +304,19 @@ bool CZipBundle::CommitChanges() {
 
 void CZipSmClrPass::ClearPasswordSmartly(CZipBundle* archive) {
     m_pZip = archive;
-    m_szPass = archive->GetPassword();
-    if (!m_szPass.IsEmpty()) archive->SetPassword(nullptr);
+    // The bytes themselves are kept, not a text made from them: no copy
+    // outlives the scope unwiped, and the restored password is exactly the
+    // one that was set, whatever its code page.
+    m_pass = archive->m_pszPassword;
+    archive->m_pszPassword.Wipe();
 }
 
 CZipSmClrPass::~CZipSmClrPass() {
-    if (m_pZip && !m_szPass.IsEmpty()) m_pZip->SetPassword(m_szPass);
+    if (m_pZip && m_pass.GetSize() != 0) {
+        m_pZip->m_pszPassword.Wipe();
+        m_pZip->m_pszPassword = m_pass;
+    }
+    m_pass.Wipe();
 }
 
 void CZipRootPathRestorer::SetNewRootPath(CZipBundle* archive, const char* path) {

@@ -86,10 +86,19 @@ unsigned GetDefaultCommentCodePage() { return GetDefaultCommentCodePage(ZipPlatf
 unsigned GetDefaultPasswordCodePage(int system) { return GetDefaultCommentCodePage(system); }
 
 void ConvertBufferToString(CZipString& target, const CZipAutoBuffer& source, unsigned codePage) {
+    if (!source.IsAllocated()) {
+        target.Empty();
+        return;
+    }
+    if (codePage != cpOem) {
+        target.assign(source.GetBuffer(), source.GetSize());
+        return;
+    }
     CZipAutoBuffer bytes(source);
-    if (codePage == cpOem) ZipPlatform::AnsiOem(bytes, false);
-    if (bytes.IsAllocated()) target.assign(bytes.GetBuffer(), bytes.GetSize());
-    else target.Empty();
+    ZipPlatform::AnsiOem(bytes, false);
+    target.assign(bytes.GetBuffer(), bytes.GetSize());
+    // The source may be a password: its working copy is not left in freed memory.
+    bytes.Wipe();
 }
 
 void ConvertStringToBuffer(const char* source, CZipAutoBuffer& target, unsigned codePage) {

@@ -1,7 +1,7 @@
 #pragma once
 // Clears an archive's password for one add and sets it back when the scope
 // ends, however it ends.
-#include "ZipString.h"
+#include "ZipAutoBuffer.h"
 
 class CZipBundle;
 
@@ -16,5 +16,5 @@ public:
 
 protected:
     CZipBundle* m_pZip = nullptr;
-    CZipString m_szPass;
+    CZipAutoBuffer m_pass;  // the cleared password's bytes, wiped at the end
 };
