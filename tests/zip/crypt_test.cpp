@@ -443,3 +443,52 @@ TEST(ZipEncryption, PasswordIsNeverFreedUnwiped) {
 }
 
 }  // namespace
+
+// The read side with a password: archives that zip and 7z encrypted extract
+// through the archive with the right password; with a wrong one, OpenFile
+// refuses with 213 and leaves no entry open.
+TEST(ZipEncryption, ArchivesOfOtherToolsExtractWithThePasswordOnly) {
+    const std::string text = KmlLikeText(50000);
+    TempDir dir;
+    WriteFile(dir.File("src.kml"), text);
+    const std::string commands[] = {
+        "cd " + Quote(dir.path()) + " && zip -q -P secret zip.zip src.kml",
+        "cd " + Quote(dir.path()) + " && 7z a -tzip -psecret -mem=ZipCrypto 7z.zip src.kml",
+    };
+    for (const std::string& c : commands) ASSERT_EQ(RunTool(c).status, 0) << c;
+
+    struct Case {
+        std::string archive;
+        const char* password;
+        int code;  // 0: extracts to the source
+    };
+    const Case cases[] = {
+        {dir.File("zip.zip"), kPassword, 0},
+        {dir.File("7z.zip"), kPassword, 0},
+        {std::string(ZIP_TEST_DATA) + "/wrong_password.zip", kPassword, 0},
+        {std::string(ZIP_TEST_DATA) + "/wrong_password.zip", "wrong", CZipException::badPassword},
+        {std::string(ZIP_TEST_DATA) + "/wrong_password.zip", "", CZipException::badPassword},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive + " / " + c.password);
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(c.archive.c_str(), CZipBundle::zipOpenReadOnly));
+        ASSERT_TRUE(zip.SetPassword(c.password));
+        CZipMemFile out(1024);
+        if (c.code == 0) {
+            ASSERT_TRUE(zip.ExtractFile(0, out));
+            EXPECT_TRUE(zip.TestFile(0));
+            std::string got(out.GetLength(), '\0');
+            out.SeekToBegin();
+            out.Read(&got[0], unsigned(got.size()));
+            if (c.archive.find("wrong_password") == std::string::npos) EXPECT_TRUE(got == text);
+            else EXPECT_EQ(got.compare(0, 9, "Encrypted"), 0);
+        } else {
+            EXPECT_EQ(CodeOf([&] { zip.OpenFile(0); }), c.code);
+            // Nothing stays open: the right password works on the same object.
+            ASSERT_TRUE(zip.SetPassword(kPassword));
+            EXPECT_TRUE(zip.TestFile(0));
+        }
+        zip.Close();
+    }
+}
