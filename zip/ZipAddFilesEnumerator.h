@@ -16,6 +16,7 @@ public:
     virtual void Initialize(CZipBundle* archive);
     virtual void UpdateAddNewFileInfo(CZipAddNewFileInfo* info) { (void)info; }
     CZipBundle* GetZip() { return m_pZip; }
+    int GetSmartness() const { return m_iSmartLevel; }
 
 protected:
     bool Process(const char* filePath, const ZipLib::CFileInfo& info) override;

@@ -1,6 +1,10 @@
-// Selecting entries by wildcard.
+// Adding directory trees and selecting entries by wildcard.
+#include <cstring>
+
 #include "Wildcard.h"
+#include "ZipAddFilesEnumerator.h"
 #include "ZipBundle.h"
+#include "ZipRootPathRestorer.h"
 
 void CZipBundle::FindMatches(const char* pattern, CZipArray<unsigned short>& indexes, bool fullPath) {
     if (IsClosed()) return;
@@ -14,4 +18,41 @@ void CZipBundle::FindMatches(const char* pattern, CZipArray<unsigned short>& ind
         }
         if (wildcard.IsMatch(name)) indexes.Add(i);
     }
+}
+
+bool CZipBundle::AddNewFiles(const char* directory, ZipLib::CFileFilter& filter, bool recursive, int level,
+                             bool skipInitialPath, int smartness, unsigned long bufferSize) {
+    CZipAddFilesEnumerator enumerator(directory, recursive, level, smartness, bufferSize);
+    return AddNewFiles(enumerator, filter, skipInitialPath);
+}
+
+bool CZipBundle::AddNewFiles(CZipAddFilesEnumerator& enumerator, ZipLib::CFileFilter& filter, bool skipInitialPath) {
+    if (IsClosed()) return false;
+    enumerator.Initialize(this);
+    const char* directory = enumerator.GetDirectory();
+    CZipRootPathRestorer restorer;
+    if (skipInitialPath) {
+        bool here = !directory || !*directory || std::strcmp(directory, ".") == 0;
+        restorer.SetNewRootPath(this, here ? nullptr : directory);
+    }
+
+    CZipActionCallback* multi = GetCallback(CZipActionCallback::cbMultiAdd);
+    if (multi) {
+        bool countDirectories = !(enumerator.GetSmartness() & zipsmIgnoreDirectories);
+        CCalculateAddFilesEnumerator counter(directory, enumerator.IsRecursive(),
+                                             GetCallback(CZipActionCallback::cbCalculateForMulti), countDirectories);
+        if (!counter.Start(filter)) return false;
+        // Counting may have fetched the same object under another type.
+        multi = GetCallback(CZipActionCallback::cbMultiAdd);
+        multi->MultiActionsInit(counter.m_uTotalFiles, counter.m_uTotalBytes, CZipActionCallback::cbAdd);
+    }
+    bool result;
+    try {
+        result = enumerator.Start(filter);
+    } catch (...) {
+        if (multi) multi->MultiActionsEnd();
+        throw;
+    }
+    if (multi) multi->MultiActionsEnd();
+    return result;
 }
