@@ -130,6 +130,29 @@ TEST(Tree, AddedTreeListsWhatFindLists) {
     }
 }
 
+TEST(Tree, ArchiveInsideTheTreeIsNotAddedToItself) {
+    TempDir dir;
+    std::string root = dir.File("tree");
+    mkdir(root.c_str(), 0755);
+    mkdir((root + "/inner").c_str(), 0755);
+    // Top-level files go first, so the archive is well grown when the walk
+    // meets it.
+    for (int i = 0; i < 4; ++i) WriteFile(root + "/f" + std::to_string(i) + ".bin", RandomBytes(200000, i + 1));
+    std::string archive = root + "/inner/out.zip";
+    int status = RunBounded([&] {
+        CZipBundle zip;
+        AcceptAll all;
+        zip.Open(archive.c_str(), CZipBundle::zipCreate);
+        bool ok = zip.AddNewFiles(root.c_str(), all);
+        zip.Close();
+        return ok ? 0 : 1;
+    });
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(Lines(RunTool("unzip -Z1 " + Quote(archive)).output),
+              (std::set<std::string>{"f0.bin", "f1.bin", "f2.bin", "f3.bin", "inner/"}));
+    ExpectArchiveValid(archive);
+}
+
 // Accepts files of one kind by their name's ending; directories count as
 // files of the kind only when asked.
 class SuffixFilter : public ZipLib::CFileFilter {
