@@ -251,7 +251,8 @@ TEST(Tree, WalkOrderFiltersAndStop) {
     EXPECT_EQ(stopped.m_seen.size(), 1u);
     EXPECT_EQ(stopped.m_events, "B()e");
 
-    Recorder missing(dir.File("missing").c_str(), true);
+    std::string absent = dir.File("missing");  // the walk keeps only a pointer
+    Recorder missing(absent.c_str(), true);
     EXPECT_TRUE(missing.Start(accept));
     EXPECT_TRUE(missing.m_seen.empty());
 
