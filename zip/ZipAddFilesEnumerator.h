@@ -16,12 +16,17 @@ public:
     virtual void Initialize(CZipBundle* archive);
     virtual void UpdateAddNewFileInfo(CZipAddNewFileInfo* info) { (void)info; }
     CZipBundle* GetZip() { return m_pZip; }
+    int GetSmartness() const { return m_iSmartLevel; }
 
 protected:
     bool Process(const char* filePath, const ZipLib::CFileInfo& info) override;
 
     CZipBundle* m_pZip = nullptr;
     CZipActionCallback* m_pMultiCallback = nullptr;
+    // The archive's own file, which the walk must not add to itself.
+    bool m_bArchiveOnDisk = false;
+    unsigned long long m_uArchiveDevice = 0;
+    unsigned long long m_uArchiveInode = 0;
     int m_iComprLevel;
     int m_iSmartLevel;
     unsigned long m_nBufSize;

@@ -1,0 +1,58 @@
+// Adding directory trees and selecting entries by wildcard.
+#include <cstring>
+
+#include "Wildcard.h"
+#include "ZipAddFilesEnumerator.h"
+#include "ZipBundle.h"
+#include "ZipRootPathRestorer.h"
+
+void CZipBundle::FindMatches(const char* pattern, CZipArray<unsigned short>& indexes, bool fullPath) {
+    if (IsClosed()) return;
+    ZipLib::CWildcard wildcard(pattern, m_bCaseSensitive);
+    unsigned short count = GetCount();
+    for (unsigned short i = 0; i < count; ++i) {
+        CZipString name = m_centralDir[i]->GetFileName(false);
+        if (!fullPath) {
+            CZipPathComponent::RemoveSeparators(name);
+            name = CZipPathComponent(name).GetFileName();
+        }
+        if (wildcard.IsMatch(name)) indexes.Add(i);
+    }
+}
+
+bool CZipBundle::AddNewFiles(const char* directory, ZipLib::CFileFilter& filter, bool recursive, int level,
+                             bool skipInitialPath, int smartness, unsigned long bufferSize) {
+    CZipAddFilesEnumerator enumerator(directory, recursive, level, smartness, bufferSize);
+    return AddNewFiles(enumerator, filter, skipInitialPath);
+}
+
+bool CZipBundle::AddNewFiles(CZipAddFilesEnumerator& enumerator, ZipLib::CFileFilter& filter, bool skipInitialPath) {
+    if (IsClosed()) return false;
+    enumerator.Initialize(this);
+    const char* directory = enumerator.GetDirectory();
+    CZipRootPathRestorer restorer;
+    if (skipInitialPath) {
+        bool here = !directory || !*directory || std::strcmp(directory, ".") == 0;
+        restorer.SetNewRootPath(this, here ? nullptr : directory);
+    }
+
+    CZipActionCallback* multi = GetCallback(CZipActionCallback::cbMultiAdd);
+    if (multi) {
+        bool countDirectories = !(enumerator.GetSmartness() & zipsmIgnoreDirectories);
+        CCalculateAddFilesEnumerator counter(directory, enumerator.IsRecursive(),
+                                             GetCallback(CZipActionCallback::cbCalculateForMulti), countDirectories);
+        if (!counter.Start(filter)) return false;
+        // Counting may have fetched the same object under another type.
+        multi = GetCallback(CZipActionCallback::cbMultiAdd);
+        multi->MultiActionsInit(counter.m_uTotalFiles, counter.m_uTotalBytes, CZipActionCallback::cbAdd);
+    }
+    bool result;
+    try {
+        result = enumerator.Start(filter);
+    } catch (...) {
+        if (multi) multi->MultiActionsEnd();
+        throw;
+    }
+    if (multi) multi->MultiActionsEnd();
+    return result;
+}
