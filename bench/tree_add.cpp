@@ -3,8 +3,8 @@
 // Usage: tree_add <archive> <directory>
 #include <cstdio>
 
-#include "DirEnumerator.h"
-#include "ZipBundle.h"
+#include "zip/DirEnumerator.h"
+#include "zip/ZipBundle.h"
 
 namespace {
 class AcceptAll : public ZipLib::CFileFilter {

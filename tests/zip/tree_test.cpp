@@ -13,9 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "DirEnumerator.h"
-#include "ZipAddFilesEnumerator.h"
-#include "ZipBundle.h"
+#include "zip/DirEnumerator.h"
+#include "zip/ZipAddFilesEnumerator.h"
+#include "zip/ZipBundle.h"
 #include "zip_test_util.h"
 
 using ZipLib::CFileInfo;

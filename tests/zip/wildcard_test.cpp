@@ -6,9 +6,9 @@
 #include <random>
 #include <string>
 
-#include "Wildcard.h"
-#include "ZipBundle.h"
-#include "ZipMemFile.h"
+#include "zip/Wildcard.h"
+#include "zip/ZipBundle.h"
+#include "zip/ZipMemFile.h"
 
 using ZipLib::CWildcard;
 
