@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 Brinecast* AISBrinecast = nullptr;
 
@@ -42,8 +43,17 @@ bool resolve(const char* host, uint32_t& address) {
 
 void SetDestinationResolver(DestinationResolver r) { resolver = r ? r : systemResolve; }
 
+namespace {
+unsigned checkedCount(unsigned count) {
+    if (count > kDsqMaxDestinations)
+        throw std::invalid_argument("Brinecast: more than " + std::to_string(kDsqMaxDestinations) +
+                                    " destinations");
+    return count;
+}
+}  // namespace
+
 Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
-    : destinationCount(count), destinations(new TDestination[count]) {
+    : destinationCount(checkedCount(count)), destinations(new TDestination[count]) {
     const time_t now = Now();
     for (unsigned i = 0; i < count; ++i) {
         TDestination& d = destinations[i];

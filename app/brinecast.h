@@ -11,7 +11,10 @@
 #include <ctime>
 #include <string>
 
+// The forwarder's own bound on destinations; the command line's is the same.
 constexpr unsigned kDsqMaxDestinations = 100;
+static_assert(kDsqMaxDestinations == kMaxDestinations,
+              "the command line and the forwarder must agree on the destination limit");
 
 struct TDestination {
     uint32_t interval = 0;            // downsampling interval in seconds, 0 = none
@@ -51,6 +54,7 @@ public:
     uint32_t destinationCount = 0;
     TDestination* destinations = nullptr;
 
+    // Throws std::invalid_argument when count exceeds kDsqMaxDestinations.
     Brinecast(TOutgoing** list, unsigned count, unsigned interval);
     ~Brinecast();
     Brinecast(const Brinecast&) = delete;

@@ -181,6 +181,15 @@ TEST_F(Forwarding, TypeMaskWithoutUndefinedShifts) {
     for (const auto& c : cases) EXPECT_EQ(AISBrinecast->typePasses(c.type, 0), c.passes) << c.type;
 }
 
+TEST_F(Forwarding, RefusesMoreDestinationsThanTheLimit) {
+    std::vector<TOutgoing> records(kMaxDestinations + 1, TOutgoing{"127.0.0.1", 9});
+    std::vector<TOutgoing*> list;
+    for (auto& r : records) list.push_back(&r);
+    EXPECT_THROW(Brinecast(list.data(), kMaxDestinations + 1, 0), std::invalid_argument);
+    Brinecast full(list.data(), kMaxDestinations, 0);
+    EXPECT_EQ(full.destinationCount, kMaxDestinations);
+}
+
 TEST_F(Forwarding, FiltersOfTheRecord) {
     Destinations(1);
     TDestination& d = AISBrinecast->destinations[0];
