@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -53,7 +54,10 @@ unsigned checkedCount(unsigned count) {
 }  // namespace
 
 Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
-    : destinationCount(checkedCount(count)), destinations(new TDestination[count]) {
+    : destinationCount(checkedCount(count)),
+      destinations(new TDestination[count]),
+      positionPool_(sizeof(TDSQueue) + count * sizeof(time_t)),
+      staticPool_(sizeof(TDSQueue) + count * sizeof(time_t)) {
     const time_t now = Now();
     for (unsigned i = 0; i < count; ++i) {
         TDestination& d = destinations[i];
@@ -133,12 +137,15 @@ void Brinecast::DispatchNoneVdmMessage(char* text) {
     for (unsigned i = 0; i < destinationCount; ++i) send(i, text, length);
 }
 
+time_t& Brinecast::lastSent(TDSQueue* entry, unsigned destination) {
+    return entry->stamps()[destination];
+}
+
 bool Brinecast::dsqDownsampling(TDSQueue* entry, unsigned destination) {
     const time_t now = Now();
-    if (static_cast<uint64_t>(now - entry->lastSent[destination]) <
-        destinations[destination].interval)
-        return false;
-    entry->lastSent[destination] = now;
+    time_t& stamp = lastSent(entry, destination);
+    if (static_cast<uint64_t>(now - stamp) < destinations[destination].interval) return false;
+    stamp = now;
     return true;
 }
 
@@ -182,9 +189,11 @@ TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y)
             pushHead(e);
         }
     } else {
-        e = pool_.New();
+        DsqPool& pool = poolOf(kind);
+        e = new (pool.New()) TDSQueue{};
         e->mmsi = mmsi;
         e->kind = kind;
+        std::fill_n(e->stamps(), (pool.BlockBytes() - sizeof(TDSQueue)) / sizeof(time_t), time_t(0));
         index_.Insert(mmsi, kind, e);
         pushHead(e);
     }
@@ -194,26 +203,58 @@ TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y)
     e->y = y;
 
     // The head is never removed, so the entry just stamped survives.
+    bool expired = false;
     while (dsqTail && dsqTail->prev &&
            static_cast<uint64_t>(now - dsqTail->lastSeen) > kExpirySeconds) {
         TDSQueue* old = dsqTail;
         unlink(old);
         index_.Erase(old->mmsi, old->kind);
-        pool_.Delete(old);
+        poolOf(old->kind).Delete(old);
+        expired = true;
+    }
+    if (expired) {
+        compactIfSparse();
+        e = dsqHead;  // moved when compacted
     }
     return e;
+}
+
+// After a flood of vessels has expired, the pools stand mostly empty: copy
+// the live entries, in queue order, into fresh pools and a fresh index, and
+// give the old ones back. Each entry moves once per halving of the queue.
+void Brinecast::compactIfSparse() {
+    if (!positionPool_.Sparse() && !staticPool_.Sparse()) return;
+    DsqPool positions(positionPool_.BlockBytes());
+    DsqPool statics(staticPool_.BlockBytes());
+    DsqIndex<TDSQueue> index(index_.Size());
+    TDSQueue* last = nullptr;
+    for (TDSQueue* e = dsqHead; e; e = e->next) {
+        DsqPool& pool = e->kind == 1 ? positions : statics;
+        auto* moved = static_cast<TDSQueue*>(pool.New());
+        std::memcpy(static_cast<void*>(moved), e, pool.BlockBytes());
+        moved->prev = last;
+        moved->next = nullptr;
+        (last ? last->next : dsqHead) = moved;
+        index.Insert(moved->mmsi, moved->kind, moved);
+        last = moved;
+    }
+    dsqTail = last;
+    positionPool_ = std::move(positions);
+    staticPool_ = std::move(statics);
+    index_ = std::move(index);
 }
 
 TDSQueue* Brinecast::dsqFindDynamic(unsigned long mmsi) { return index_.Find(mmsi, 1); }
 
 unsigned Brinecast::dsqCount() { return static_cast<unsigned>(index_.Size()); }
 
+size_t Brinecast::dsqMemory() const {
+    return positionPool_.Bytes() + staticPool_.Bytes() + index_.Bytes();
+}
+
 void Brinecast::dsqDispose() {
-    for (TDSQueue* e = dsqHead; e;) {
-        TDSQueue* next = e->next;
-        pool_.Delete(e);
-        e = next;
-    }
     dsqHead = dsqTail = nullptr;
+    positionPool_ = DsqPool(positionPool_.BlockBytes());
+    staticPool_ = DsqPool(staticPool_.BlockBytes());
     index_.Clear();
 }

@@ -36,16 +36,21 @@ struct TDestination {
     time_t resolvedAt = 0;
 };
 
+// One queue entry per (vessel, kind), in a block of its own; the block goes
+// on with the entry's downsampling stamps (Brinecast::lastSent), as many as
+// the destinations need, so an entry costs what the destinations use.
 struct TDSQueue {
     uint64_t mmsi;
     int32_t kind;                     // 1 = position reports, 5 = static reports
     time_t lastSeen;
     int64_t x;
     int64_t y;
-    time_t lastSent[kDsqMaxDestinations];
     TDSQueue* prev;                   // towards the head (most recently used)
     TDSQueue* next;                   // towards the tail
+
+    time_t* stamps() { return reinterpret_cast<time_t*>(this + 1); }
 };
+static_assert(sizeof(TDSQueue) % alignof(time_t) == 0, "stamps follow the entry");
 
 class Brinecast {
 public:
@@ -70,10 +75,15 @@ public:
     // stamped; entries unused for more than 300 s expire from the tail.
     TDSQueue* dsqFindInsert(unsigned long mmsi, int kind, long x, long y);
     bool dsqDownsampling(TDSQueue* entry, unsigned destination);
+    // When `destination` was last sent this entry's report; 0 = never.
+    time_t& lastSent(TDSQueue* entry, unsigned destination);
     bool dsqPolygon(long x, long y, unsigned destination);
     bool dsqSource(unsigned source, unsigned destination);
     TDSQueue* dsqFindDynamic(unsigned long mmsi);
     unsigned dsqCount();
+    // Bytes the queue and its index hold.
+    size_t dsqMemory() const;
+    // Frees every entry and gives the memory back.
     void dsqDispose();
 
     // Starts loading the queue index of a vessel about to be dispatched.
@@ -90,10 +100,13 @@ private:
     void refreshAddress(TDestination& d, time_t now);
     void unlink(TDSQueue* e);
     void pushHead(TDSQueue* e);
+    DsqPool& poolOf(int kind) { return kind == 1 ? positionPool_ : staticPool_; }
+    void compactIfSparse();
 
-    // Index over the queue, and the entries' storage.
+    // Index over the queue, and the entries' storage, one pool per entry size.
     DsqIndex<TDSQueue> index_;
-    DsqPool<TDSQueue> pool_;
+    DsqPool positionPool_;
+    DsqPool staticPool_;
 };
 
 extern Brinecast* AISBrinecast;

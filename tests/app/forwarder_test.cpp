@@ -154,6 +154,38 @@ TEST_F(Forwarding, QueueEntriesExpireAfter300Seconds) {
     EXPECT_EQ(At(0).Drain(50).size(), 1u);
 }
 
+// A flood of vessels that then falls silent: once it has expired the queue
+// gives its memory back, and the vessels still heard keep their order and
+// their downsampling state.
+TEST_F(Forwarding, QueueGivesMemoryBackAfterAFloodExpires) {
+    Destinations(1, 30);
+    const time_t start = FakeNow();
+    const size_t idle = AISBrinecast->dsqMemory();
+    FakeNow() = start + 1;
+    for (uint32_t m = 0; m < 200000; ++m) AISBrinecast->dsqFindInsert(300000000 + m, m % 4 ? 1 : 5, 0, 0);
+    const size_t flooded = AISBrinecast->dsqMemory();
+    EXPECT_GT(flooded, idle + (8u << 20));
+
+    FakeNow() = start + 290;
+    Feed(Msg(1, 211000002, 1));
+    FakeNow() = start + 291;
+    Feed(Msg(1, 211000001, 2));
+    EXPECT_EQ(At(0).Drain(30).size(), 2u);
+    FakeNow() = start + 302;  // the flood expires at this look-up
+    Feed(Msg(1, 211000002, 3));
+    EXPECT_TRUE(At(0).Drain(30).empty()) << "12 s after the last report: held back";
+    EXPECT_EQ(AISBrinecast->dsqCount(), 2u);
+    EXPECT_LT(AISBrinecast->dsqMemory(), idle + (4u << 20));
+    ASSERT_EQ(AISBrinecast->dsqHead->mmsi, 211000002u);
+    ASSERT_EQ(AISBrinecast->dsqTail->mmsi, 211000001u);
+    EXPECT_EQ(AISBrinecast->dsqHead->next, AISBrinecast->dsqTail);
+    EXPECT_EQ(AISBrinecast->dsqTail->prev, AISBrinecast->dsqHead);
+    EXPECT_EQ(AISBrinecast->dsqFindDynamic(211000001), AISBrinecast->dsqTail);
+    FakeNow() = start + 321;
+    Feed(Msg(1, 211000001, 4));
+    EXPECT_EQ(At(0).Drain(30).size(), 1u) << "30 s after the last report: sent";
+}
+
 TEST_F(Forwarding, QueueStaysInMostRecentlyUsedOrder) {
     Destinations(1);
     const uint32_t order[] = {3, 1, 2, 1, 3};
