@@ -1,6 +1,8 @@
 #include "app/brinecast.h"
 
+#include "ais/ais_parser.h"
 #include "app/clock.h"
+#include "app/pipeline.h"
 #include "net/Exception.h"
 #include "net/SocketHandler.h"
 #include "net/UdpSocket.h"
@@ -57,7 +59,7 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
     : destinationCount(checkedCount(count)),
       destinations(new TDestination[count]),
       positionPool_(sizeof(TDSQueue) + count * sizeof(time_t)),
-      staticPool_(sizeof(TDSQueue) + count * sizeof(time_t)) {
+      staticPool_(sizeof(TDSQueue) + count * kStaticSlots * sizeof(time_t)) {
     const time_t now = Now();
     for (unsigned i = 0; i < count; ++i) {
         TDestination& d = destinations[i];
@@ -114,17 +116,25 @@ void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, ch
     const bool positionReport =
         (type >= 1 && type <= 4) || type == 18 || type == 19;
     TDSQueue* entry = nullptr;
-    if (staticReport) entry = dsqFindInsert(mmsi, 5, x, y);
+    unsigned slot = 0;
+    if (staticReport) {
+        entry = dsqFindInsert(mmsi, 5, x, y);
+        slot = type == 5 ? kSlotType5
+               : (Parser && Parser->message24.partNumber != 0) ? kSlotPartB
+                                                                : kSlotPartA;
+    }
     if (positionReport) entry = dsqFindInsert(mmsi, 1, x, y);
 
     for (unsigned i = 0; i < destinationCount; ++i) {
         if (!typePasses(type, i)) continue;
         if (entry) {
-            if (!dsqDownsampling(entry, i)) {
+            if (!dsqDownsampling(entry, i, slot)) {
                 if (params.debug) std::fputs("Downsampled\n", stderr);
                 continue;
             }
             if (positionReport && !dsqPolygon(x, y, i)) continue;
+            // The part B that completes this part A is never held back.
+            if (staticReport && slot == kSlotPartA) lastSent(entry, i, kSlotPartB) = 0;
         } else if (type == 9 && !dsqPolygon(x, y, i)) {
             continue;
         }
@@ -137,13 +147,13 @@ void Brinecast::DispatchNoneVdmMessage(char* text) {
     for (unsigned i = 0; i < destinationCount; ++i) send(i, text, length);
 }
 
-time_t& Brinecast::lastSent(TDSQueue* entry, unsigned destination) {
-    return entry->stamps()[destination];
+time_t& Brinecast::lastSent(TDSQueue* entry, unsigned destination, unsigned slot) {
+    return entry->stamps()[entry->kind == 1 ? destination : destination * kStaticSlots + slot];
 }
 
-bool Brinecast::dsqDownsampling(TDSQueue* entry, unsigned destination) {
+bool Brinecast::dsqDownsampling(TDSQueue* entry, unsigned destination, unsigned slot) {
     const time_t now = Now();
-    time_t& stamp = lastSent(entry, destination);
+    time_t& stamp = lastSent(entry, destination, slot);
     if (static_cast<uint64_t>(now - stamp) < destinations[destination].interval) return false;
     stamp = now;
     return true;

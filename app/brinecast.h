@@ -13,6 +13,9 @@
 
 // The forwarder's own bound on destinations; the command line's is the same.
 constexpr unsigned kDsqMaxDestinations = 100;
+
+// Downsampling slots of a static entry, per destination.
+enum StaticSlot : unsigned { kSlotType5 = 0, kSlotPartA = 1, kSlotPartB = 2, kStaticSlots = 3 };
 static_assert(kDsqMaxDestinations == kMaxDestinations,
               "the command line and the forwarder must agree on the destination limit");
 
@@ -38,7 +41,10 @@ struct TDestination {
 
 // One queue entry per (vessel, kind), in a block of its own; the block goes
 // on with the entry's downsampling stamps (Brinecast::lastSent), as many as
-// the destinations need, so an entry costs what the destinations use.
+// the destinations need, so an entry costs what the destinations use. A
+// position entry has one slot per destination; a static entry three (type 5,
+// type 24 part A, type 24 part B), since a class B unit sends its two parts
+// seconds apart and one shared slot would hold part B back every cycle.
 struct TDSQueue {
     uint64_t mmsi;
     int32_t kind;                     // 1 = position reports, 5 = static reports
@@ -66,7 +72,11 @@ public:
     Brinecast& operator=(const Brinecast&) = delete;
 
     // One AIS message text (all its sentences with "\r\n"); x, y the position
-    // in 1/10000 minute for position reports, 0 otherwise.
+    // in 1/10000 minute for position reports, 0 otherwise. For type 24 the
+    // part is read from the parser's type 24 record (`Parser`), which the
+    // pipeline has just decoded; part numbers other than 0 count as part B.
+    // Sending a part A to a destination lets that vessel's next part B
+    // through to it.
     void DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text);
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
@@ -74,9 +84,10 @@ public:
     // The entry of (mmsi, kind), created when missing, moved to the head and
     // stamped; entries unused for more than 300 s expire from the tail.
     TDSQueue* dsqFindInsert(unsigned long mmsi, int kind, long x, long y);
-    bool dsqDownsampling(TDSQueue* entry, unsigned destination);
-    // When `destination` was last sent this entry's report; 0 = never.
-    time_t& lastSent(TDSQueue* entry, unsigned destination);
+    // `slot` is 0 for a position entry, a StaticSlot for a static one.
+    bool dsqDownsampling(TDSQueue* entry, unsigned destination, unsigned slot = 0);
+    // When `destination` was last sent this entry's report of `slot`; 0 = never.
+    time_t& lastSent(TDSQueue* entry, unsigned destination, unsigned slot = 0);
     bool dsqPolygon(long x, long y, unsigned destination);
     bool dsqSource(unsigned source, unsigned destination);
     TDSQueue* dsqFindDynamic(unsigned long mmsi);

@@ -83,9 +83,12 @@ TEST_F(Forwarding, DuplicateWindowCountsFromFirstSighting) {
     }
 }
 
+// A type 24 part B in a table of types.
+constexpr unsigned kPartB = 124;
+
 struct DsStep {
     int at;              // seconds from the start
-    unsigned type;
+    unsigned type;       // kPartB: type 24 part B
     uint32_t mmsi;
     bool sent;
 };
@@ -102,7 +105,15 @@ TEST_F(Forwarding, DownsamplingPerVesselKindAndDestination) {
         {"interval 0 never holds", 0, {{0, 1, 1, true}, {0, 1, 1, true}, {1, 3, 1, true}}},
         {"kinds 1 and 5 apart", 30, {{0, 1, 1, true}, {5, 5, 1, true}, {6, 5, 1, false}}},
         {"type 18 shares kind 1", 30, {{0, 1, 1, true}, {5, 18, 1, false}, {6, 19, 1, false}}},
-        {"type 24 shares kind 5", 30, {{0, 5, 1, true}, {5, 24, 1, false}}},
+        // 24 is part A below, kPartB part B.
+        {"type 5 and both parts of 24 apart", 30,
+         {{0, 5, 1, true}, {1, 24, 1, true}, {2, kPartB, 1, true}, {3, 5, 1, false}, {4, 24, 1, false},
+          {5, kPartB, 1, false}, {31, 24, 1, true}, {32, kPartB, 1, true}}},
+        {"part B follows every part A sent", 30,
+         {{0, kPartB, 1, true}, {1, 24, 1, true}, {2, kPartB, 1, true}, {3, kPartB, 1, false},
+          {20, 24, 1, false}, {21, kPartB, 1, false}, {40, 24, 1, true}, {41, kPartB, 1, true}}},
+        {"part B of another vessel owes nothing", 30,
+         {{0, kPartB, 2, true}, {1, 24, 1, true}, {2, kPartB, 2, false}}},
         {"vessels apart", 30, {{0, 1, 1, true}, {1, 1, 2, true}, {2, 1, 1, false}}},
         {"types 9, 21, 27 never held", 30,
          {{0, 9, 1, true}, {1, 9, 1, true}, {2, 21, 1, true}, {3, 21, 1, true}, {4, 27, 1, true},
@@ -117,8 +128,10 @@ TEST_F(Forwarding, DownsamplingPerVesselKindAndDestination) {
         for (const auto& s : c.steps) {
             FakeNow() = start + s.at;
             const size_t bits = s.type == 5 ? 424 : s.type == 19 ? 312 : s.type == 21 ? 272 : s.type == 27 ? 96 : 168;
+            // The part number is the top two bits of the salt field.
+            const uint64_t part = s.type == kPartB ? 1ull << 30 : 0;
             testing::internal::CaptureStderr();
-            Feed(Msg(s.type, s.mmsi, ++salt, bits));
+            Feed(Msg(s.type == kPartB ? 24 : s.type, s.mmsi, ++salt | part, bits));
             const std::string err = testing::internal::GetCapturedStderr();
             for (size_t d = 0; d < 2; ++d)
                 EXPECT_EQ(At(d).Drain(30).size(), s.sent ? 1u : 0u)
@@ -126,7 +139,8 @@ TEST_F(Forwarding, DownsamplingPerVesselKindAndDestination) {
             // "Downsampled" once per destination held back.
             size_t held = 0;
             for (size_t p = 0; (p = err.find("Downsampled\n", p)) != std::string::npos; ++p) ++held;
-            const bool downsampledType = s.type <= 5 || s.type == 18 || s.type == 19 || s.type == 24;
+            const bool downsampledType =
+                s.type <= 5 || s.type == 18 || s.type == 19 || s.type == 24 || s.type == kPartB;
             EXPECT_EQ(held, (!s.sent && downsampledType && s.type != 0) ? 2u : 0u)
                 << c.name << ", at " << s.at;
         }
