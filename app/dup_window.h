@@ -5,8 +5,10 @@
 // low 16 bits of the second); entries that have aged out are skipped by
 // look-ups and dropped when the table is rebuilt, so every message costs one
 // probe sequence whatever the number of messages in the window. The table
-// is rebuilt at least every 30000 s of clock time, so a 16-bit stamp is never
-// ambiguous.
+// is rebuilt at least every 30000 s of clock time and emptied on a larger
+// jump ahead, so every stamp is less than 2^16 s older than the latest time
+// seen and its full second follows from that time; a clock set back by any
+// amount is judged on full seconds.
 
 #include "app/huge_page_allocator.h"
 
@@ -41,7 +43,8 @@ public:
         size_t i = Home(k);
         for (; Used(slots_[i]); i = (i + 1) & Mask()) {
             if (KeyOf(slots_[i]) != k) continue;
-            if (Age(slots_[i], now) <= seconds_) return false;  // latest_ is now here
+            // latest_ is now here and no stamp is after it: the 16-bit age is exact.
+            if (Age(slots_[i], now) <= seconds_) return false;
             slots_[i] = Make(k, now);  // aged out: a new first sighting
             return true;
         }
@@ -65,6 +68,7 @@ public:
     void Clear() {
         slots_.assign(kInitialSlots, 0);
         occupied_ = 0;
+        latest_ = rebuiltAt_ = 0;
     }
 
 private:
@@ -84,12 +88,15 @@ private:
     static uint64_t Make(uint64_t k, time_t now) { return (k << 16) | static_cast<uint16_t>(now); }
     static uint64_t KeyOf(uint64_t slot) { return slot >> 16; }
     static bool Used(uint64_t slot) { return slot != 0; }
+    // The full second of a stamp, from the latest time seen.
+    time_t StampOf(uint64_t slot) const { return latest_ - Age(slot, latest_); }
     // Inside the window at `now`, and not expired at the latest time seen
-    // (which only differs from `now` while the clock is set back). Stamps are
-    // never more than kMaxStampAge old, so a larger 16-bit age is one in the
-    // future.
+    // (which only differs from `now` while the clock is set back); a stamp
+    // after `now` is old.
     bool Fresh(uint64_t slot, time_t now) const {
-        return Age(slot, now) <= seconds_ && Age(slot, latest_) <= seconds_;
+        const time_t stamp = StampOf(slot);
+        return stamp <= now && static_cast<uint64_t>(now - stamp) <= seconds_ &&
+               static_cast<uint64_t>(latest_ - stamp) <= seconds_;
     }
     static uint16_t Age(uint64_t slot, time_t at) {
         return static_cast<uint16_t>(static_cast<uint16_t>(at) - static_cast<uint16_t>(slot));
