@@ -11,9 +11,12 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 Brinecast* AISBrinecast = nullptr;
 
@@ -33,18 +36,40 @@ bool systemResolve(const char* host, uint32_t& address) {
     return true;
 }
 
-DestinationResolver resolver = systemResolve;
-
-bool resolve(const char* host, uint32_t& address) {
-    uint32_t a = 0;
-    if (!resolver(host, a)) return false;
-    address = a;
-    return true;
-}
+std::atomic<DestinationResolver> resolver{systemResolve};
 
 }  // namespace
 
 void SetDestinationResolver(DestinationResolver r) { resolver = r ? r : systemResolve; }
+
+// The renewal thread sleeps on `wake` until the sending road finds a renewal
+// due or the forwarder is destroyed; it looks the names up with no lock held
+// and stores each good address atomically.
+struct Brinecast::Renewal {
+    DestinationResolver resolve;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool due = false;              // under mutex
+    std::atomic<bool> stop{false};
+    time_t wokenAt = 0;            // main thread only
+    std::thread thread;
+
+    void run(TDestination* destinations, unsigned count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return due || stop; });
+            if (stop) return;
+            due = false;
+            lock.unlock();
+            for (unsigned i = 0; i < count && !stop; ++i) {
+                TDestination& d = destinations[i];
+                uint32_t a = 0;
+                if (!d.numeric && resolve(d.host, a)) d.address.store(a, std::memory_order_relaxed);
+            }
+            lock.lock();
+        }
+    }
+};
 
 namespace {
 unsigned checkedCount(unsigned count) {
@@ -60,7 +85,8 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
       destinations(new TDestination[count]),
       positionPool_(sizeof(TDSQueue) + count * sizeof(time_t)),
       staticPool_(sizeof(TDSQueue) + count * kStaticSlots * sizeof(time_t)) {
-    const time_t now = Now();
+    const DestinationResolver resolve = resolver;
+    bool names = false;
     for (unsigned i = 0; i < count; ++i) {
         TDestination& d = destinations[i];
         std::snprintf(d.host, sizeof d.host, "%s", list[i]->host);
@@ -68,16 +94,31 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
         d.interval = interval;
         in_addr dotted;
         d.numeric = inet_pton(AF_INET, d.host, &dotted) == 1;
+        uint32_t a = 0;
         if (d.numeric) {
             d.address = dotted.s_addr;
-        } else {
-            resolve(d.host, d.address);
+        } else if (resolve(d.host, a)) {
+            d.address = a;
         }
-        d.resolvedAt = now;
+        names = names || !d.numeric;
+    }
+    if (names) {
+        renewal_.reset(new Renewal);
+        renewal_->resolve = resolve;
+        renewal_->wokenAt = Now();
+        renewal_->thread = std::thread(&Renewal::run, renewal_.get(), destinations, count);
     }
 }
 
 Brinecast::~Brinecast() {
+    if (renewal_) {
+        {
+            std::lock_guard<std::mutex> lock(renewal_->mutex);
+            renewal_->stop = true;
+        }
+        renewal_->wake.notify_one();
+        renewal_->thread.join();
+    }
     dsqDispose();
     delete[] destinations;
 }
@@ -90,18 +131,26 @@ bool Brinecast::typePasses(int type, unsigned destination) const {
     return (pattern & destinations[destination].typeMask) != 0;
 }
 
-void Brinecast::refreshAddress(TDestination& d, time_t now) {
-    if (d.numeric || now - d.resolvedAt < kResolveSeconds) return;
-    d.resolvedAt = now;
-    resolve(d.host, d.address);  // a failed look-up keeps the last good address
+void Brinecast::renewDueNames() {
+    if (!renewal_) return;
+    const time_t now = Now();
+    // Unsigned: a clock set back makes a renewal due at once.
+    if (static_cast<uint64_t>(now - renewal_->wokenAt) < kResolveSeconds) return;
+    renewal_->wokenAt = now;
+    {
+        // Held only against the thread's own short turns, never across a look-up.
+        std::lock_guard<std::mutex> lock(renewal_->mutex);
+        renewal_->due = true;
+    }
+    renewal_->wake.notify_one();
 }
 
 void Brinecast::send(unsigned destination, const char* text, size_t length) {
-    TDestination& d = destinations[destination];
-    refreshAddress(d, Now());
-    if (d.address == 0 && !d.numeric) return;  // never resolved yet
+    const TDestination& d = destinations[destination];
+    const uint32_t address = d.address.load(std::memory_order_relaxed);
+    if (address == 0 && !d.numeric) return;  // never resolved yet
     try {
-        DispatchUdp.SendToBuf(static_cast<unsigned long>(d.address), d.port, text,
+        DispatchUdp.SendToBuf(static_cast<unsigned long>(address), d.port, text,
                               static_cast<int>(length), 0);
     } catch (const Exception&) {
         // No socket to be had (out of descriptors): this datagram is lost, the
@@ -111,6 +160,7 @@ void Brinecast::send(unsigned destination, const char* text, size_t length) {
 
 void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {
     if (destinationCount == 0) return;
+    renewDueNames();
     const size_t length = std::strlen(text);
     const bool staticReport = type == 5 || type == 24;
     const bool positionReport =
@@ -143,6 +193,7 @@ void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, ch
 }
 
 void Brinecast::DispatchNoneVdmMessage(char* text) {
+    renewDueNames();
     const size_t length = std::strlen(text);
     for (unsigned i = 0; i < destinationCount; ++i) send(i, text, length);
 }

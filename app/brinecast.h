@@ -2,13 +2,16 @@
 // The forwarder: sends every message to every destination its rules let
 // through, one UDP datagram each, through one shared UDP socket. Position
 // and static reports are downsampled per vessel, report kind and
-// destination. Main thread only.
+// destination. Used from the main thread only; when a destination is given
+// by name, a thread of its own renews the addresses.
 
 #include "app/dsq_index.h"
 #include "app/options.h"
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 
 // The forwarder's own bound on destinations; the command line's is the same.
@@ -31,12 +34,13 @@ struct TDestination {
     char host[256] = {};
     uint16_t port = 0;
 
-    // Address the datagrams go to, resolved when the forwarder is built; a
-    // name (not a dotted address) is looked up again at most every 300 s and
-    // keeps its last good address when a look-up fails.
-    uint32_t address = 0;             // IPv4, network byte order; 0 = never resolved
+    // Address the datagrams go to, resolved when the forwarder is built. A
+    // name (not a dotted address) is looked up again every 300 s by the
+    // forwarder's renewal thread, which publishes each new address here; a
+    // failed look-up keeps the last good address. The sending road only
+    // reads it.
+    std::atomic<uint32_t> address{0};  // IPv4, network byte order; 0 = never resolved
     bool numeric = false;
-    time_t resolvedAt = 0;
 };
 
 // One queue entry per (vessel, kind), in a block of its own; the block goes
@@ -66,7 +70,10 @@ public:
     TDestination* destinations = nullptr;
 
     // Throws std::invalid_argument when count exceeds kDsqMaxDestinations.
+    // Looks each name up once (with the resolver installed at that moment)
+    // and, when there is a name, starts the renewal thread.
     Brinecast(TOutgoing** list, unsigned count, unsigned interval);
+    // Stops and joins the renewal thread (after a look-up in progress ends).
     ~Brinecast();
     Brinecast(const Brinecast&) = delete;
     Brinecast& operator=(const Brinecast&) = delete;
@@ -108,7 +115,8 @@ public:
 
 private:
     void send(unsigned destination, const char* text, size_t length);
-    void refreshAddress(TDestination& d, time_t now);
+    // Wakes the renewal thread when 300 s have passed since it was last woken.
+    void renewDueNames();
     void unlink(TDSQueue* e);
     void pushHead(TDSQueue* e);
     DsqPool& poolOf(int kind) { return kind == 1 ? positionPool_ : staticPool_; }
@@ -118,12 +126,16 @@ private:
     DsqIndex<TDSQueue> index_;
     DsqPool positionPool_;
     DsqPool staticPool_;
+
+    struct Renewal;
+    std::unique_ptr<Renewal> renewal_;  // null when every destination is dotted
 };
 
 extern Brinecast* AISBrinecast;
 
 // How destination names become IPv4 addresses (network byte order); false
-// when a name doesn't resolve. Tests install their own; nullptr restores the
-// system's look-up.
+// when a name doesn't resolve. Called from the renewal thread as well, so it
+// must be thread-safe. Tests install their own before building a forwarder;
+// nullptr restores the system's look-up.
 using DestinationResolver = bool (*)(const char* host, uint32_t& address);
 void SetDestinationResolver(DestinationResolver resolver);

@@ -1,7 +1,12 @@
 #include "app_fixture.h"
 #include "udp_receiver.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -262,13 +267,24 @@ TEST_F(Forwarding, RefusingDestinationDoesNotDisturbTheOthers) {
 
 namespace {
 
-int lookups = 0;
-bool nameServiceUp = true;
+// The name service of the tests: "receiver.test" and "other.test" are
+// 127.0.0.1 while it is up. Renewals run on the forwarder's own thread.
+std::atomic<int> lookups{0};
+std::atomic<bool> nameServiceUp{true};
 bool FakeResolve(const char* host, uint32_t& address) {
     ++lookups;
-    if (!nameServiceUp || std::string(host) != "receiver.test") return false;
+    const std::string h = host;
+    if (!nameServiceUp || (h != "receiver.test" && h != "other.test")) return false;
     address = htonl(INADDR_LOOPBACK);
     return true;
+}
+
+// Waits up to five seconds for `n` look-ups in all.
+bool LookupsReach(int n) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (lookups < n && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return lookups >= n;
 }
 
 class Resolving : public CoreTest {
@@ -280,9 +296,12 @@ protected:
         SetDestinationResolver(FakeResolve);
     }
     void TearDown() override {
+        CoreTest::TearDown();  // joins the renewal thread first
         SetDestinationResolver(nullptr);
-        CoreTest::TearDown();
     }
+    void SendOne() { Feed(Message(1, 244000100, 168, 60, "", ++salt_)); }
+
+    uint64_t salt_ = 0;
 };
 
 TEST_F(Resolving, NamesAreLookedUpOnceAndRenewedEvery300Seconds) {
@@ -290,22 +309,81 @@ TEST_F(Resolving, NamesAreLookedUpOnceAndRenewedEvery300Seconds) {
     UseDestinations({{"receiver.test", rx.port()}, {"127.0.0.1", rx.port()}});
     EXPECT_EQ(lookups, 1);  // when the forwarder is built; the dotted address never
     const time_t start = FakeNow();
-    uint64_t salt = 0;
-    auto sendOne = [&] { Feed(Message(1, 244000100, 168, 60, "", ++salt)); };
-    for (int i = 0; i < 20; ++i) sendOne();
-    EXPECT_EQ(lookups, 1);  // nothing per message
+    for (int i = 0; i < 20; ++i) SendOne();
     EXPECT_EQ(rx.Expect(40).size(), 40u);
+    EXPECT_EQ(lookups, 1);  // nothing per message
 
     FakeNow() = start + 299;
-    sendOne();
-    EXPECT_EQ(lookups, 1);
+    SendOne();
     FakeNow() = start + 300;
     nameServiceUp = false;  // the renewal fails: the last good address stays
-    sendOne();
-    EXPECT_EQ(lookups, 2);
-    sendOne();
-    EXPECT_EQ(lookups, 2);  // and is not retried per message either
+    SendOne();
+    EXPECT_TRUE(LookupsReach(2));
+    SendOne();
     EXPECT_EQ(rx.Expect(6).size(), 6u);
+    EXPECT_EQ(lookups, 2);  // not retried per message either
+}
+
+TEST_F(Resolving, ARenewalPublishesTheFirstGoodAddress) {
+    UdpReceiver rx;
+    nameServiceUp = false;
+    UseDestinations({{"receiver.test", rx.port()}});
+    SendOne();
+    EXPECT_TRUE(rx.Drain(50).empty());  // never resolved: nothing to send to
+    nameServiceUp = true;
+    FakeNow() += 300;
+    SendOne();  // wakes the renewal; this one may still find no address
+    ASSERT_TRUE(LookupsReach(2));
+    rx.Drain(50);
+    SendOne();
+    EXPECT_EQ(rx.Expect(1).size(), 1u);
+}
+
+// A renewal that hangs in the name service for seconds: every destination
+// keeps receiving every message meanwhile, and the forwarder is destroyed
+// cleanly once the look-up returns.
+std::mutex gateMutex;
+std::condition_variable gate;
+bool gateOpen = false;
+std::atomic<bool> hang{false};
+std::atomic<bool> blocked{false};
+bool BlockingResolve(const char* host, uint32_t& address) {
+    if (hang) {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        blocked = true;
+        gate.wait_for(lock, std::chrono::seconds(10), [] { return gateOpen; });
+        blocked = false;
+    }
+    return FakeResolve(host, address);
+}
+
+TEST_F(Resolving, ASlowNameServiceNeverHoldsTheForwardingBack) {
+    gateOpen = false;
+    hang = false;
+    SetDestinationResolver(BlockingResolve);
+    UdpReceiver named, dotted, other;
+    UseDestinations({{"receiver.test", named.port()}, {"127.0.0.1", dotted.port()},
+                     {"other.test", other.port()}});
+    hang = true;
+    FakeNow() += 300;
+    SendOne();  // wakes the renewal, which hangs
+    const auto hangs = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!blocked && std::chrono::steady_clock::now() < hangs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(blocked);
+
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) SendOne();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    for (UdpReceiver* rx : {&named, &dotted, &other}) EXPECT_EQ(rx->Expect(201).size(), 201u);
+    EXPECT_TRUE(blocked) << "the look-up hung throughout";
+    EXPECT_LT(took, std::chrono::seconds(1));
+    {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        gateOpen = true;
+    }
+    gate.notify_all();
+    EXPECT_TRUE(LookupsReach(4));  // both names renewed once the service answers
 }
 
 }  // namespace
