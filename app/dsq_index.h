@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+// Entry has the fields `mmsi` and `kind` of its key. A slot holds a 64-bit
+// mix of the key and the entry; the entry itself settles a match, and it is
+// read right after a look-up anyway.
 template <typename Entry>
 class DsqIndex {
 public:
@@ -18,28 +21,32 @@ public:
     explicit DsqIndex(size_t expected = 0) : slots_(SlotsFor(expected)) {}
 
     Entry* Find(uint64_t mmsi, int32_t kind) const {
-        for (size_t i = Home(mmsi, kind); slots_[i].entry; i = Next(i))
-            if (slots_[i].mmsi == mmsi && slots_[i].kind == kind) return slots_[i].entry;
+        const uint64_t k = Mix(mmsi, kind);
+        for (size_t i = Home(k); slots_[i].entry; i = Next(i))
+            if (Is(slots_[i], k, mmsi, kind)) return slots_[i].entry;
         return nullptr;
     }
 
-    // Adds a key that is not in the table.
+    // Adds the entry of a key that is not in the table.
     void Insert(uint64_t mmsi, int32_t kind, Entry* entry) {
         if ((size_ + 1) * 2 > slots_.size()) Grow();
-        size_t i = Home(mmsi, kind);
+        const uint64_t k = Mix(mmsi, kind);
+        size_t i = Home(k);
         while (slots_[i].entry) i = Next(i);
-        slots_[i] = Slot{mmsi, kind, entry};
+        slots_[i] = Slot{k, entry};
         ++size_;
     }
 
+    // Removes a key; its entry must still be readable.
     void Erase(uint64_t mmsi, int32_t kind) {
-        size_t i = Home(mmsi, kind);
+        const uint64_t k = Mix(mmsi, kind);
+        size_t i = Home(k);
         for (; slots_[i].entry; i = Next(i))
-            if (slots_[i].mmsi == mmsi && slots_[i].kind == kind) break;
+            if (Is(slots_[i], k, mmsi, kind)) break;
         if (!slots_[i].entry) return;
         // Shift later members of the probe run back so no look-up stops early.
         for (size_t j = Next(i); slots_[j].entry; j = Next(j)) {
-            const size_t home = Home(slots_[j].mmsi, slots_[j].kind);
+            const size_t home = Home(slots_[j].k);
             const bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
             if (!between) {
                 slots_[i] = slots_[j];
@@ -59,12 +66,11 @@ public:
         size_ = 0;
     }
 
-    void Prefetch(uint64_t mmsi, int32_t kind) const { __builtin_prefetch(&slots_[Home(mmsi, kind)]); }
+    void Prefetch(uint64_t mmsi, int32_t kind) const { __builtin_prefetch(&slots_[Home(Mix(mmsi, kind))]); }
 
 private:
     struct Slot {
-        uint64_t mmsi = 0;
-        int32_t kind = 0;
+        uint64_t k = 0;
         Entry* entry = nullptr;  // null: empty slot
     };
     static constexpr size_t kInitialSlots = 1024;
@@ -75,9 +81,12 @@ private:
         return n;
     }
 
+    static uint64_t Mix(uint64_t mmsi, int32_t kind) { return (mmsi * 8) ^ static_cast<uint32_t>(kind); }
+    static bool Is(const Slot& s, uint64_t k, uint64_t mmsi, int32_t kind) {
+        return s.k == k && s.entry->mmsi == mmsi && s.entry->kind == kind;
+    }
     size_t Next(size_t i) const { return (i + 1) & (slots_.size() - 1); }
-    size_t Home(uint64_t mmsi, int32_t kind) const {
-        const uint64_t k = (mmsi * 8) ^ static_cast<uint32_t>(kind);
+    size_t Home(uint64_t k) const {
         return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1);
     }
     void Grow() {
@@ -85,7 +94,7 @@ private:
         old.swap(slots_);
         for (const Slot& s : old) {
             if (!s.entry) continue;
-            size_t i = Home(s.mmsi, s.kind);
+            size_t i = Home(s.k);
             while (slots_[i].entry) i = Next(i);
             slots_[i] = s;
         }
