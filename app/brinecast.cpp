@@ -103,10 +103,15 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
         names = names || !d.numeric;
     }
     if (names) {
-        renewal_.reset(new Renewal);
-        renewal_->resolve = resolve;
-        renewal_->wokenAt = Now();
-        renewal_->thread = std::thread(&Renewal::run, renewal_.get(), destinations, count);
+        try {
+            renewal_.reset(new Renewal);
+            renewal_->resolve = resolve;
+            renewal_->wokenAt = Now();
+            renewal_->thread = std::thread(&Renewal::run, renewal_.get(), destinations, count);
+        } catch (...) {
+            delete[] destinations;  // no destructor runs for a constructor that throws
+            throw;
+        }
     }
 }
 
