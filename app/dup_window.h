@@ -6,11 +6,11 @@
 // and dropped when a table is rebuilt, so every message costs one probe
 // sequence whatever the number of messages in the window. The keys are
 // spread over 16 tables that grow one at a time, so growing costs a
-// sixteenth of the window in passing, not half of it again. The tables are
-// rebuilt at least every 30000 s of clock time and emptied on a larger jump
-// ahead, so every stamp is less than 2^16 s older than the latest time seen
-// and its full second follows from that time; a clock set back by any
-// amount is judged on full seconds.
+// sixteenth of the window in passing, not half of it again; every 300 s of
+// clock time all are rebuilt, which gives back what a burst made them grow.
+// A jump ahead of more than 30000 s empties them, so every stamp is less
+// than 2^16 s older than the latest time seen and its full second follows
+// from that time; a clock set back by any amount is judged on full seconds.
 
 #include "app/huge_page_allocator.h"
 
@@ -37,7 +37,7 @@ public:
             latest_ = rebuiltAt_ = now;
         } else {
             latest_ = now;
-            if (static_cast<uint64_t>(now - rebuiltAt_) > kMaxStampAge) RebuildAll(now);
+            if (static_cast<uint64_t>(now - rebuiltAt_) > kRebuildSeconds) RebuildAll(now);
         }
         const uint64_t k = Key(key);
         Shard& sh = ShardOf(k);
@@ -98,6 +98,7 @@ private:
     static constexpr unsigned kShardBits = 4;
     static constexpr size_t kInitialSlots = 2048;    // per table: 256 KiB in all
     static constexpr uint64_t kMaxStampAge = 30000;  // well inside 2^16 s
+    static constexpr uint64_t kRebuildSeconds = 300;
 
     // A slot: 48 bits of the mixed key | 16 bits of stamp; 0 is an empty
     // slot. The mix spreads every bit of the key over the 48 kept; the top

@@ -65,6 +65,20 @@ TEST(DupWindow, FirstSightingCountsAndFutureStampsAreOld) {
     EXPECT_TRUE(v.Admit(1, t + 65536 + 7));
 }
 
+// A burst grows the tables; once it has aged out they shrink again.
+TEST(DupWindow, GivesMemoryBackAfterABurst) {
+    DupWindow w(10);
+    const time_t t = 1700000000;
+    const size_t idle = w.Bytes();
+    for (uint64_t k = 0; k < 300000; ++k) ASSERT_TRUE(w.Admit(k, t));
+    EXPECT_GT(w.Bytes(), idle * 8);
+    EXPECT_FALSE(w.Admit(299999, t + 10));
+    EXPECT_TRUE(w.Admit(1, t + 301));  // the burst has aged out
+    EXPECT_FALSE(w.Admit(1, t + 302));
+    EXPECT_EQ(w.Bytes(), idle);
+    EXPECT_EQ(w.Live(t + 302), 1u);
+}
+
 // Clock steps of every size, forward and back, through the pipeline's window
 // on the injectable clock: a key first seen at one time is a duplicate only
 // within ten seconds after it, an entry stamped in the future counts as
