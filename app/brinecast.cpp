@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -27,7 +28,7 @@ static UdpSocket DispatchUdp(HandlerUdp, 16384, false, 0);
 namespace {
 
 constexpr uint64_t kExpirySeconds = 300;
-constexpr time_t kResolveSeconds = 300;
+constexpr int kResolveSeconds = 300;
 
 bool systemResolve(const char* host, uint32_t& address) {
     unsigned long a = 0;
@@ -42,23 +43,27 @@ std::atomic<DestinationResolver> resolver{systemResolve};
 
 void SetDestinationResolver(DestinationResolver r) { resolver = r ? r : systemResolve; }
 
-// The renewal thread sleeps on `wake` until the sending road finds a renewal
-// due or the forwarder is destroyed; it looks the names up with no lock held
-// and stores each good address atomically.
+// The renewal thread sleeps on `wake` for 300 s, or until the sending road
+// finds a renewal due by the forwarder's clock (set back, or a test's), or
+// the forwarder is destroyed; it looks the names up with no lock held and
+// stores each good address atomically.
 struct Brinecast::Renewal {
     DestinationResolver resolve;
     std::mutex mutex;
     std::condition_variable wake;
     bool due = false;              // under mutex
     std::atomic<bool> stop{false};
+    std::atomic<bool> renewedOnTime{false};  // by the timer, not yet seen by the sending road
     time_t wokenAt = 0;            // main thread only
     std::thread thread;
 
     void run(TDestination* destinations, unsigned count) {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            wake.wait(lock, [this] { return due || stop; });
+            const bool woken =
+                wake.wait_for(lock, std::chrono::seconds(kResolveSeconds), [this] { return due || stop; });
             if (stop) return;
+            if (!woken) renewedOnTime = true;
             due = false;
             lock.unlock();
             for (unsigned i = 0; i < count && !stop; ++i) {
@@ -139,8 +144,12 @@ bool Brinecast::typePasses(int type, unsigned destination) const {
 void Brinecast::renewDueNames() {
     if (!renewal_) return;
     const time_t now = Now();
+    if (renewal_->renewedOnTime.load(std::memory_order_relaxed) && renewal_->renewedOnTime.exchange(false)) {
+        renewal_->wokenAt = now;  // the timer came first
+        return;
+    }
     // Unsigned: a clock set back makes a renewal due at once.
-    if (static_cast<uint64_t>(now - renewal_->wokenAt) < kResolveSeconds) return;
+    if (static_cast<uint64_t>(now - renewal_->wokenAt) < static_cast<uint64_t>(kResolveSeconds)) return;
     renewal_->wokenAt = now;
     {
         // Held only against the thread's own short turns, never across a look-up.
