@@ -16,11 +16,11 @@
 
 // The forwarder's own bound on destinations; the command line's is the same.
 constexpr unsigned kDsqMaxDestinations = 100;
+static_assert(kDsqMaxDestinations == kMaxDestinations,
+              "the command line and the forwarder must agree on the destination limit");
 
 // Downsampling slots of a static entry, per destination.
 enum StaticSlot : unsigned { kSlotType5 = 0, kSlotPartA = 1, kSlotPartB = 2, kStaticSlots = 3 };
-static_assert(kDsqMaxDestinations == kMaxDestinations,
-              "the command line and the forwarder must agree on the destination limit");
 
 struct TDestination {
     uint32_t interval = 0;            // downsampling interval in seconds, 0 = none
