@@ -1,6 +1,8 @@
 #include "app/brinecast.h"
 
+#include "ais/ais_parser.h"
 #include "app/clock.h"
+#include "app/pipeline.h"
 #include "net/Exception.h"
 #include "net/SocketHandler.h"
 #include "net/UdpSocket.h"
@@ -8,8 +10,14 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
 
 Brinecast* AISBrinecast = nullptr;
 
@@ -20,7 +28,7 @@ static UdpSocket DispatchUdp(HandlerUdp, 16384, false, 0);
 namespace {
 
 constexpr uint64_t kExpirySeconds = 300;
-constexpr time_t kResolveSeconds = 300;
+constexpr int kResolveSeconds = 300;
 
 bool systemResolve(const char* host, uint32_t& address) {
     unsigned long a = 0;
@@ -29,22 +37,61 @@ bool systemResolve(const char* host, uint32_t& address) {
     return true;
 }
 
-DestinationResolver resolver = systemResolve;
-
-bool resolve(const char* host, uint32_t& address) {
-    uint32_t a = 0;
-    if (!resolver(host, a)) return false;
-    address = a;
-    return true;
-}
+std::atomic<DestinationResolver> resolver{systemResolve};
 
 }  // namespace
 
 void SetDestinationResolver(DestinationResolver r) { resolver = r ? r : systemResolve; }
 
+// The renewal thread sleeps on `wake` for 300 s, or until the sending road
+// finds a renewal due by the forwarder's clock (set back, or a test's), or
+// the forwarder is destroyed; it looks the names up with no lock held and
+// stores each good address atomically.
+struct Brinecast::Renewal {
+    DestinationResolver resolve;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool due = false;              // under mutex
+    std::atomic<bool> stop{false};
+    std::atomic<bool> renewedOnTime{false};  // by the timer, not yet seen by the sending road
+    time_t wokenAt = 0;            // main thread only
+    std::thread thread;
+
+    void run(TDestination* destinations, unsigned count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            const bool woken =
+                wake.wait_for(lock, std::chrono::seconds(kResolveSeconds), [this] { return due || stop; });
+            if (stop) return;
+            if (!woken) renewedOnTime = true;
+            due = false;
+            lock.unlock();
+            for (unsigned i = 0; i < count && !stop; ++i) {
+                TDestination& d = destinations[i];
+                uint32_t a = 0;
+                if (!d.numeric && resolve(d.host, a)) d.address.store(a, std::memory_order_relaxed);
+            }
+            lock.lock();
+        }
+    }
+};
+
+namespace {
+unsigned checkedCount(unsigned count) {
+    if (count > kDsqMaxDestinations)
+        throw std::invalid_argument("Brinecast: more than " + std::to_string(kDsqMaxDestinations) +
+                                    " destinations");
+    return count;
+}
+}  // namespace
+
 Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
-    : destinationCount(count), destinations(new TDestination[count]) {
-    const time_t now = Now();
+    : destinationCount(checkedCount(count)),
+      destinations(new TDestination[count]),
+      positionPool_(sizeof(TDSQueue) + count * sizeof(time_t)),
+      staticPool_(sizeof(TDSQueue) + count * kStaticSlots * sizeof(time_t)) {
+    const DestinationResolver resolve = resolver;
+    bool names = false;
     for (unsigned i = 0; i < count; ++i) {
         TDestination& d = destinations[i];
         std::snprintf(d.host, sizeof d.host, "%s", list[i]->host);
@@ -52,16 +99,36 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
         d.interval = interval;
         in_addr dotted;
         d.numeric = inet_pton(AF_INET, d.host, &dotted) == 1;
+        uint32_t a = 0;
         if (d.numeric) {
             d.address = dotted.s_addr;
-        } else {
-            resolve(d.host, d.address);
+        } else if (resolve(d.host, a)) {
+            d.address = a;
         }
-        d.resolvedAt = now;
+        names = names || !d.numeric;
+    }
+    if (names) {
+        try {
+            renewal_.reset(new Renewal);
+            renewal_->resolve = resolve;
+            renewal_->wokenAt = Now();
+            renewal_->thread = std::thread(&Renewal::run, renewal_.get(), destinations, count);
+        } catch (...) {
+            delete[] destinations;  // no destructor runs for a constructor that throws
+            throw;
+        }
     }
 }
 
 Brinecast::~Brinecast() {
+    if (renewal_) {
+        {
+            std::lock_guard<std::mutex> lock(renewal_->mutex);
+            renewal_->stop = true;
+        }
+        renewal_->wake.notify_one();
+        renewal_->thread.join();
+    }
     dsqDispose();
     delete[] destinations;
 }
@@ -74,18 +141,30 @@ bool Brinecast::typePasses(int type, unsigned destination) const {
     return (pattern & destinations[destination].typeMask) != 0;
 }
 
-void Brinecast::refreshAddress(TDestination& d, time_t now) {
-    if (d.numeric || now - d.resolvedAt < kResolveSeconds) return;
-    d.resolvedAt = now;
-    resolve(d.host, d.address);  // a failed look-up keeps the last good address
+void Brinecast::renewDueNames() {
+    if (!renewal_) return;
+    const time_t now = Now();
+    if (renewal_->renewedOnTime.load(std::memory_order_relaxed) && renewal_->renewedOnTime.exchange(false)) {
+        renewal_->wokenAt = now;  // the timer came first
+        return;
+    }
+    // Unsigned: a clock set back makes a renewal due at once.
+    if (static_cast<uint64_t>(now - renewal_->wokenAt) < static_cast<uint64_t>(kResolveSeconds)) return;
+    renewal_->wokenAt = now;
+    {
+        // Held only against the thread's own short turns, never across a look-up.
+        std::lock_guard<std::mutex> lock(renewal_->mutex);
+        renewal_->due = true;
+    }
+    renewal_->wake.notify_one();
 }
 
 void Brinecast::send(unsigned destination, const char* text, size_t length) {
-    TDestination& d = destinations[destination];
-    refreshAddress(d, Now());
-    if (d.address == 0 && !d.numeric) return;  // never resolved yet
+    const TDestination& d = destinations[destination];
+    const uint32_t address = d.address.load(std::memory_order_relaxed);
+    if (address == 0 && !d.numeric) return;  // never resolved yet
     try {
-        DispatchUdp.SendToBuf(static_cast<unsigned long>(d.address), d.port, text,
+        DispatchUdp.SendToBuf(static_cast<unsigned long>(address), d.port, text,
                               static_cast<int>(length), 0);
     } catch (const Exception&) {
         // No socket to be had (out of descriptors): this datagram is lost, the
@@ -95,22 +174,31 @@ void Brinecast::send(unsigned destination, const char* text, size_t length) {
 
 void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {
     if (destinationCount == 0) return;
+    renewDueNames();
     const size_t length = std::strlen(text);
     const bool staticReport = type == 5 || type == 24;
     const bool positionReport =
         (type >= 1 && type <= 4) || type == 18 || type == 19;
     TDSQueue* entry = nullptr;
-    if (staticReport) entry = dsqFindInsert(mmsi, 5, x, y);
+    unsigned slot = 0;
+    if (staticReport) {
+        entry = dsqFindInsert(mmsi, 5, x, y);
+        slot = type == 5 ? kSlotType5
+               : (Parser && Parser->message24.partNumber != 0) ? kSlotPartB
+                                                                : kSlotPartA;
+    }
     if (positionReport) entry = dsqFindInsert(mmsi, 1, x, y);
 
     for (unsigned i = 0; i < destinationCount; ++i) {
         if (!typePasses(type, i)) continue;
         if (entry) {
-            if (!dsqDownsampling(entry, i)) {
+            if (!dsqDownsampling(entry, i, slot)) {
                 if (params.debug) std::fputs("Downsampled\n", stderr);
                 continue;
             }
             if (positionReport && !dsqPolygon(x, y, i)) continue;
+            // The part B that completes this part A is never held back.
+            if (staticReport && slot == kSlotPartA) lastSent(entry, i, kSlotPartB) = 0;
         } else if (type == 9 && !dsqPolygon(x, y, i)) {
             continue;
         }
@@ -119,16 +207,20 @@ void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, ch
 }
 
 void Brinecast::DispatchNoneVdmMessage(char* text) {
+    renewDueNames();
     const size_t length = std::strlen(text);
     for (unsigned i = 0; i < destinationCount; ++i) send(i, text, length);
 }
 
-bool Brinecast::dsqDownsampling(TDSQueue* entry, unsigned destination) {
+time_t& Brinecast::lastSent(TDSQueue* entry, unsigned destination, unsigned slot) {
+    return entry->stamps()[entry->kind == 1 ? destination : destination * kStaticSlots + slot];
+}
+
+bool Brinecast::dsqDownsampling(TDSQueue* entry, unsigned destination, unsigned slot) {
     const time_t now = Now();
-    if (static_cast<uint64_t>(now - entry->lastSent[destination]) <
-        destinations[destination].interval)
-        return false;
-    entry->lastSent[destination] = now;
+    time_t& stamp = lastSent(entry, destination, slot);
+    if (static_cast<uint64_t>(now - stamp) < destinations[destination].interval) return false;
+    stamp = now;
     return true;
 }
 
@@ -172,9 +264,11 @@ TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y)
             pushHead(e);
         }
     } else {
-        e = pool_.New();
+        DsqPool& pool = poolOf(kind);
+        e = new (pool.New()) TDSQueue{};
         e->mmsi = mmsi;
         e->kind = kind;
+        std::fill_n(e->stamps(), (pool.BlockBytes() - sizeof(TDSQueue)) / sizeof(time_t), time_t(0));
         index_.Insert(mmsi, kind, e);
         pushHead(e);
     }
@@ -184,26 +278,58 @@ TDSQueue* Brinecast::dsqFindInsert(unsigned long mmsi, int kind, long x, long y)
     e->y = y;
 
     // The head is never removed, so the entry just stamped survives.
+    bool expired = false;
     while (dsqTail && dsqTail->prev &&
            static_cast<uint64_t>(now - dsqTail->lastSeen) > kExpirySeconds) {
         TDSQueue* old = dsqTail;
         unlink(old);
         index_.Erase(old->mmsi, old->kind);
-        pool_.Delete(old);
+        poolOf(old->kind).Delete(old);
+        expired = true;
+    }
+    if (expired) {
+        compactIfSparse();
+        e = dsqHead;  // moved when compacted
     }
     return e;
+}
+
+// After a flood of vessels has expired, the pools stand mostly empty: copy
+// the live entries, in queue order, into fresh pools and a fresh index, and
+// give the old ones back. Each entry moves once per halving of the queue.
+void Brinecast::compactIfSparse() {
+    if (!positionPool_.Sparse() && !staticPool_.Sparse()) return;
+    DsqPool positions(positionPool_.BlockBytes());
+    DsqPool statics(staticPool_.BlockBytes());
+    DsqIndex<TDSQueue> index(index_.Size());
+    TDSQueue* last = nullptr;
+    for (TDSQueue* e = dsqHead; e; e = e->next) {
+        DsqPool& pool = e->kind == 1 ? positions : statics;
+        auto* moved = static_cast<TDSQueue*>(pool.New());
+        std::memcpy(static_cast<void*>(moved), e, pool.BlockBytes());
+        moved->prev = last;
+        moved->next = nullptr;
+        (last ? last->next : dsqHead) = moved;
+        index.Insert(moved->mmsi, moved->kind, moved);
+        last = moved;
+    }
+    dsqTail = last;
+    positionPool_ = std::move(positions);
+    staticPool_ = std::move(statics);
+    index_ = std::move(index);
 }
 
 TDSQueue* Brinecast::dsqFindDynamic(unsigned long mmsi) { return index_.Find(mmsi, 1); }
 
 unsigned Brinecast::dsqCount() { return static_cast<unsigned>(index_.Size()); }
 
+size_t Brinecast::dsqMemory() const {
+    return positionPool_.Bytes() + staticPool_.Bytes() + index_.Bytes();
+}
+
 void Brinecast::dsqDispose() {
-    for (TDSQueue* e = dsqHead; e;) {
-        TDSQueue* next = e->next;
-        pool_.Delete(e);
-        e = next;
-    }
     dsqHead = dsqTail = nullptr;
+    positionPool_ = DsqPool(positionPool_.BlockBytes());
+    staticPool_ = DsqPool(staticPool_.BlockBytes());
     index_.Clear();
 }

@@ -2,16 +2,25 @@
 // The forwarder: sends every message to every destination its rules let
 // through, one UDP datagram each, through one shared UDP socket. Position
 // and static reports are downsampled per vessel, report kind and
-// destination. Main thread only.
+// destination. Used from the main thread only; when a destination is given
+// by name, a thread of its own renews the addresses.
 
 #include "app/dsq_index.h"
 #include "app/options.h"
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 
+// The forwarder's own bound on destinations; the command line's is the same.
 constexpr unsigned kDsqMaxDestinations = 100;
+static_assert(kDsqMaxDestinations == kMaxDestinations,
+              "the command line and the forwarder must agree on the destination limit");
+
+// Downsampling slots of a static entry, per destination.
+enum StaticSlot : unsigned { kSlotType5 = 0, kSlotPartA = 1, kSlotPartB = 2, kStaticSlots = 3 };
 
 struct TDestination {
     uint32_t interval = 0;            // downsampling interval in seconds, 0 = none
@@ -25,24 +34,33 @@ struct TDestination {
     char host[256] = {};
     uint16_t port = 0;
 
-    // Address the datagrams go to, resolved when the forwarder is built; a
-    // name (not a dotted address) is looked up again at most every 300 s and
-    // keeps its last good address when a look-up fails.
-    uint32_t address = 0;             // IPv4, network byte order; 0 = never resolved
+    // Address the datagrams go to, resolved when the forwarder is built. A
+    // name (not a dotted address) is looked up again every 300 s by the
+    // forwarder's renewal thread, which publishes each new address here; a
+    // failed look-up keeps the last good address. The sending road only
+    // reads it.
+    std::atomic<uint32_t> address{0};  // IPv4, network byte order; 0 = never resolved
     bool numeric = false;
-    time_t resolvedAt = 0;
 };
 
+// One queue entry per (vessel, kind), in a block of its own; the block goes
+// on with the entry's downsampling stamps (Brinecast::lastSent), as many as
+// the destinations need, so an entry costs what the destinations use. A
+// position entry has one slot per destination; a static entry three (type 5,
+// type 24 part A, type 24 part B), since a class B unit sends its two parts
+// seconds apart and one shared slot would hold part B back every cycle.
 struct TDSQueue {
     uint64_t mmsi;
     int32_t kind;                     // 1 = position reports, 5 = static reports
     time_t lastSeen;
     int64_t x;
     int64_t y;
-    time_t lastSent[kDsqMaxDestinations];
     TDSQueue* prev;                   // towards the head (most recently used)
     TDSQueue* next;                   // towards the tail
+
+    time_t* stamps() { return reinterpret_cast<time_t*>(this + 1); }
 };
+static_assert(sizeof(TDSQueue) % alignof(time_t) == 0, "stamps follow the entry");
 
 class Brinecast {
 public:
@@ -51,13 +69,21 @@ public:
     uint32_t destinationCount = 0;
     TDestination* destinations = nullptr;
 
+    // Throws std::invalid_argument when count exceeds kDsqMaxDestinations.
+    // Looks each name up once (with the resolver installed at that moment)
+    // and, when there is a name, starts the renewal thread.
     Brinecast(TOutgoing** list, unsigned count, unsigned interval);
+    // Stops and joins the renewal thread (after a look-up in progress ends).
     ~Brinecast();
     Brinecast(const Brinecast&) = delete;
     Brinecast& operator=(const Brinecast&) = delete;
 
     // One AIS message text (all its sentences with "\r\n"); x, y the position
-    // in 1/10000 minute for position reports, 0 otherwise.
+    // in 1/10000 minute for position reports, 0 otherwise. For type 24 the
+    // part is read from the parser's type 24 record (`Parser`), which the
+    // pipeline has just decoded; part numbers other than 0 count as part B.
+    // Sending a part A to a destination lets that vessel's next part B
+    // through to it.
     void DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text);
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
@@ -65,11 +91,17 @@ public:
     // The entry of (mmsi, kind), created when missing, moved to the head and
     // stamped; entries unused for more than 300 s expire from the tail.
     TDSQueue* dsqFindInsert(unsigned long mmsi, int kind, long x, long y);
-    bool dsqDownsampling(TDSQueue* entry, unsigned destination);
+    // `slot` is 0 for a position entry, a StaticSlot for a static one.
+    bool dsqDownsampling(TDSQueue* entry, unsigned destination, unsigned slot = 0);
+    // When `destination` was last sent this entry's report of `slot`; 0 = never.
+    time_t& lastSent(TDSQueue* entry, unsigned destination, unsigned slot = 0);
     bool dsqPolygon(long x, long y, unsigned destination);
     bool dsqSource(unsigned source, unsigned destination);
     TDSQueue* dsqFindDynamic(unsigned long mmsi);
     unsigned dsqCount();
+    // Bytes the queue and its index hold.
+    size_t dsqMemory() const;
+    // Frees every entry and gives the memory back.
     void dsqDispose();
 
     // Starts loading the queue index of a vessel about to be dispatched.
@@ -83,19 +115,27 @@ public:
 
 private:
     void send(unsigned destination, const char* text, size_t length);
-    void refreshAddress(TDestination& d, time_t now);
+    // Wakes the renewal thread when 300 s have passed since it was last woken.
+    void renewDueNames();
     void unlink(TDSQueue* e);
     void pushHead(TDSQueue* e);
+    DsqPool& poolOf(int kind) { return kind == 1 ? positionPool_ : staticPool_; }
+    void compactIfSparse();
 
-    // Index over the queue, and the entries' storage.
+    // Index over the queue, and the entries' storage, one pool per entry size.
     DsqIndex<TDSQueue> index_;
-    DsqPool<TDSQueue> pool_;
+    DsqPool positionPool_;
+    DsqPool staticPool_;
+
+    struct Renewal;
+    std::unique_ptr<Renewal> renewal_;  // null when every destination is dotted
 };
 
 extern Brinecast* AISBrinecast;
 
 // How destination names become IPv4 addresses (network byte order); false
-// when a name doesn't resolve. Tests install their own; nullptr restores the
-// system's look-up.
+// when a name doesn't resolve. Called from the renewal thread as well, so it
+// must be thread-safe. Tests install their own before building a forwarder;
+// nullptr restores the system's look-up.
 using DestinationResolver = bool (*)(const char* host, uint32_t& address);
 void SetDestinationResolver(DestinationResolver resolver);
