@@ -329,21 +329,14 @@ void SocketHandler::AddIncoming() {
         Socket* s = m_add.front();
         const unsigned long uid = s->UniqueIdentifier();
         const int fd = s->GetSocket();
-        auto refuse = [&]() {
-            m_add.pop_front();
-            if (std::find(m_delete.begin(), m_delete.end(), s) == m_delete.end()) m_delete.push_back(s);
-        };
-        // Still the same socket at the front of the queue, after a callback?
-        auto current = [&]() { return !m_add.empty() && m_add.front() == s && s->UniqueIdentifier() == uid; };
-
         if (fd == -1) {
             LogError(s, "Add", -1, "Invalid socket", loglevel_warning);
-            refuse();
+            RefuseFront(s);
             continue;
         }
         if (fd < 0 || fd >= FD_SETSIZE) {
             LogError(s, "Add", fd, "descriptor too large for select()", loglevel_error);
-            refuse();
+            RefuseFront(s);
             s->Close();
             continue;
         }
@@ -355,7 +348,7 @@ void SocketHandler::AddIncoming() {
                 if (s == o)
                     m_add.pop_front();
                 else
-                    refuse();
+                    RefuseFront(s);
                 continue;
             }
             if (o->UniqueIdentifier() > uid) {
@@ -363,7 +356,7 @@ void SocketHandler::AddIncoming() {
                 // The number is o's: s, refused, must not close it when it is
                 // deleted, which its owner may do at any time.
                 if (o->GetSocket() == fd) s->Attach(-1);
-                refuse();
+                RefuseFront(s);
                 continue;
             }
             LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
@@ -371,7 +364,7 @@ void SocketHandler::AddIncoming() {
             // delete an application socket at once.
             if (o->GetSocket() == fd) o->Attach(-1);
             DeleteSocket(o);
-            if (!current()) continue;
+            if (!StillFront(s, uid)) continue;
         }
         if (s->CloseAndDelete()) {
             LogError(s, "Add", fd, "Added socket with SetCloseAndDelete() true", loglevel_warning);
@@ -399,6 +392,15 @@ void SocketHandler::AddIncoming() {
         if (fd > m_maxsock) m_maxsock = fd;
         m_add.pop_front();
     }
+}
+
+void SocketHandler::RefuseFront(Socket* s) {
+    m_add.pop_front();
+    if (std::find(m_delete.begin(), m_delete.end(), s) == m_delete.end()) m_delete.push_back(s);
+}
+
+bool SocketHandler::StillFront(const Socket* s, unsigned long uid) const {
+    return !m_add.empty() && m_add.front() == s && s->UniqueIdentifier() == uid;
 }
 
 void SocketHandler::RebuildFdset() {

@@ -145,6 +145,10 @@ private:
     // Open of the retry and reconnect checks; a failure to make the
     // descriptor is logged under `label` and closes the socket.
     void Reopen(TcpSocket* tcp, SocketAddress& address, const char* label);
+    // AddIncoming: the front socket goes to the delete queue.
+    void RefuseFront(Socket* s);
+    // AddIncoming: `s` is still at the front of the queue after a callback.
+    bool StillFront(const Socket* s, unsigned long uid) const;
     void Free(Socket* p);
     void PurgeQueues(Socket* p);
     void ClearBits(int fd);
