@@ -508,7 +508,11 @@ void SocketHandler::CheckRetry() {
         if (Find(e) == nullptr) continue;
         std::unique_ptr<SocketAddress> address = p->GetClientRemoteAddress();
         if (address) {
-            if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) Reopen(tcp, *address, "RetryClientConnect");
+            TcpSocket* tcp = dynamic_cast<TcpSocket*>(p);
+            if (tcp != nullptr && !Reopen(tcp, *address, "RetryClientConnect")) {
+                DeleteSocket(p);
+                continue;
+            }
         } else {
             LogError(p, "RetryClientConnect", 0, "no address", loglevel_error);
         }
@@ -562,10 +566,14 @@ void SocketHandler::CheckClose() {
             tcp->OnDisconnect();
             if (Find(e) == nullptr) continue;
             std::unique_ptr<SocketAddress> address = tcp->GetClientRemoteAddress();
-            if (address)
-                Reopen(tcp, *address, "Reconnect");
-            else
+            if (address) {
+                if (!Reopen(tcp, *address, "Reconnect")) {
+                    DeleteSocket(p);
+                    continue;
+                }
+            } else {
                 LogError(p, "Reconnect", 0, "no address", loglevel_error);
+            }
             tcp->ResetConnectionRetries();
             Add(p);
             m_fds_erase.push_back({e.uid, nullptr, false});
@@ -578,7 +586,7 @@ void SocketHandler::CheckClose() {
     }
 }
 
-void SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* label) {
+bool SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* label) {
     try {
         tcp->Open(address, false);
     } catch (const Exception&) {
@@ -587,6 +595,8 @@ void SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* l
         LogError(tcp, label, err, strerror(err), loglevel_error);
         tcp->SetCloseAndDelete(true);
     }
+    // Every failing Open leaves the socket without a descriptor.
+    return tcp->GetSocket() != -1;
 }
 
 void SocketHandler::ForgetSharedDescriptor(Socket* p) {

@@ -143,8 +143,9 @@ private:
     // go of it, so that freeing it closes nothing.
     void ForgetSharedDescriptor(Socket* p);
     // Open of the retry and reconnect checks; a failure to make the
-    // descriptor is logged under `label` and closes the socket.
-    void Reopen(TcpSocket* tcp, SocketAddress& address, const char* label);
+    // descriptor is logged under `label`. False when no new connect started:
+    // the socket is then dropped where it is mapped, not queued again.
+    bool Reopen(TcpSocket* tcp, SocketAddress& address, const char* label);
     // AddIncoming: the front socket goes to the delete queue.
     void RefuseFront(Socket* s);
     // AddIncoming: `s` is still at the front of the queue after a callback.
