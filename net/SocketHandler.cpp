@@ -343,28 +343,33 @@ void SocketHandler::AddIncoming() {
         auto it = m_sockets.find(fd);
         if (it != m_sockets.end()) {
             Socket* o = it->second;
-            if (o->UniqueIdentifier() == uid) {
+            if (o->GetSocket() != fd) {
+                // o closed the number and s got it anew: the entry is stale,
+                // whatever the uids say.
+                DeleteSocket(o);
+                if (!StillFront(s, uid)) continue;
+            } else if (o->UniqueIdentifier() == uid) {
                 LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (same uid)", loglevel_error);
                 if (s == o)
                     m_add.pop_front();
                 else
                     RefuseFront(s);
                 continue;
-            }
-            if (o->UniqueIdentifier() > uid) {
+            } else if (o->UniqueIdentifier() > uid) {
                 LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (older uid)", loglevel_fatal);
                 // The number is o's: s, refused, must not close it when it is
                 // deleted, which its owner may do at any time.
-                if (o->GetSocket() == fd) s->Attach(-1);
+                s->Attach(-1);
                 RefuseFront(s);
                 continue;
+            } else {
+                LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
+                // The number is s's now. Let go of it before OnDelete, which
+                // may delete an application socket at once.
+                o->Attach(-1);
+                DeleteSocket(o);
+                if (!StillFront(s, uid)) continue;
             }
-            LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
-            // The number is s's now. Let go of it before OnDelete, which may
-            // delete an application socket at once.
-            if (o->GetSocket() == fd) o->Attach(-1);
-            DeleteSocket(o);
-            if (!StillFront(s, uid)) continue;
         }
         if (s->CloseAndDelete()) {
             LogError(s, "Add", fd, "Added socket with SetCloseAndDelete() true", loglevel_warning);

@@ -1,5 +1,6 @@
 // Loop contracts around retried connects: OnDelete is the last event and
-// comes once.
+// comes once, and a retried socket keeps its place when the descriptor
+// number it gets was left behind by a closed socket.
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,47 @@ TEST_F(SocketContract, FailedRetryOfAnApplicationSocketEndsOnce) {
         crowd.clear();
         EXPECT_EQ(1, Count(trace, "delete"));
     }
+}
+
+// The newer socket mapped under the number the retry reopens on has closed
+// its descriptor: the number is free, so the retried (older) socket takes
+// the entry instead of being refused for good, and goes on retrying.
+TEST_F(SocketContract, RetryReusingANumberAClosedSocketLeftKeepsRetrying) {
+    FakeClock clock(2000000);
+    tcptest::RefusingPort refusing;
+    int low = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // keeps a low number for later
+    Client* c = NewClient();
+    c->SetReconnect();
+    c->SetConnectionRetry(-1);
+    ASSERT_TRUE(c->Open(Loopback(), refusing.port));
+    ASSERT_LT(low, c->GetSocket());
+    handler.Add(c);
+    close(low);
+    // Newer uid, lower number.
+    nettest::TraceSocket* newer =
+        new nettest::TraceSocket(handler, trace, "newer", socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (newer->GetSocket() != low) {
+        delete newer;
+        GTEST_SKIP() << "the lowest free number went elsewhere";
+    }
+    newer->SetDeleteByHandler();
+    handler.Add(newer);
+    Turns(3);
+    ASSERT_TRUE(handler.Valid(newer));
+    newer->Close();  // stays mapped under `low`, which is free again
+    for (int i = 1; i <= 3; ++i) {
+        FakeClock::now += 6;
+        Turns(3);
+        ASSERT_EQ(i, Count(trace, "retry")) << log.Dump();
+        ASSERT_EQ(0, Count(trace, "delete")) << log.Dump();
+        ASSERT_TRUE(handler.Valid(c));
+        ASSERT_TRUE(c->Connecting());
+    }
+    EXPECT_EQ(nullptr, log.Find("Attempt to add socket already in controlled queue (older uid)"));
+    EXPECT_EQ(1, Count(trace, "freed newer"));  // dropped once its number went to the retry
+    c->SetCloseAndDelete();
+    ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "freed"); }));
+    EXPECT_EQ(1, Count(trace, "delete"));
 }
 
 }  // namespace
