@@ -10,6 +10,7 @@
 #include "net/Exception.h"
 #include "net/IMutex.h"
 #include "net/Socket.h"
+#include "net/SocketHandlerThread.h"
 #include "net/StreamSocket.h"
 #include "net/TcpSocket.h"
 #include "net/UdpSocket.h"
@@ -36,8 +37,10 @@ SocketHandler::SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log)
 }
 
 SocketHandler::~SocketHandler() {
-    // The pool and the resolver are never started yet (see SocketHandlerPool.cpp
-    // and Resolver.cpp), so there is nothing to stop here.
+    // Threads first: none of them may still reach this handler's sockets.
+    // Each is woken, so that this takes one loop turn, not a time-out.
+    for (auto& t : m_threads) t->Stop();
+    m_threads.clear();
     while (!m_sockets.empty()) {
         auto it = m_sockets.begin();
         Socket* p = it->second;
@@ -45,18 +48,18 @@ SocketHandler::~SocketHandler() {
         if (p == nullptr) continue;
         ForgetSharedDescriptor(p);
         if (p->GetSocket() != -1) p->Close();
-        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+        if (Owns(p)) Free(p);
     }
     // Sockets the handler owns but never mapped, or dropped and not yet erased.
     while (!m_add.empty()) {
         Socket* p = m_add.front();
         m_add.pop_front();
-        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+        if (Owns(p)) Free(p);
     }
     while (!m_delete.empty()) {
         Socket* p = m_delete.front();
         m_delete.pop_front();
-        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+        if (Owns(p)) Free(p);
     }
     while (!m_fds_erase.empty()) {
         Erase e = m_fds_erase.front();
@@ -106,7 +109,11 @@ void SocketHandler::Add(Socket* p) { m_add.push_back(p); }
 
 void SocketHandler::Remove(Socket* p) {
     m_resolve_q.erase(p->UniqueIdentifier());
-    if (p == m_release) m_release = nullptr;
+    if (p == m_release) {
+        m_release = nullptr;
+        m_release_fd = -1;
+        m_release_port = 0;
+    }
     // Sockets the handler frees itself leave quietly; anything else still
     // known is an application socket deleted while in use.
     bool quiet = p->ErasedByHandler();
@@ -241,7 +248,7 @@ int SocketHandler::Select(timeval* tv) {
     while (!m_delete.empty()) {
         Socket* p = m_delete.front();
         m_delete.pop_front();
-        bool owned = p->DeleteByHandler() && p->IsDetached() == m_slave;
+        bool owned = Owns(p);
         if (owned) p->SetErasedByHandler();
         p->OnDelete();  // an application socket may be gone after this
         if (owned) {
@@ -615,6 +622,10 @@ void SocketHandler::ForgetSharedDescriptor(Socket* p) {
     if (other) p->Attach(-1);
 }
 
+bool SocketHandler::Owns(const Socket* p) const {
+    return p->DeleteByHandler() && (p->IsDetached() == m_slave || p == m_release);
+}
+
 void SocketHandler::Free(Socket* p) {
     p->SetErasedByHandler();
     PurgeQueues(p);
@@ -640,7 +651,7 @@ void SocketHandler::CheckErasedSockets() {
         if (p == nullptr) continue;
         // Only a socket being freed lets go of a shared number: one that
         // stays (retried, reconnected) already holds its new descriptor.
-        if (p->ErasedByHandler() && p->IsDetached() == m_slave) {
+        if (p->ErasedByHandler() && (p->IsDetached() == m_slave || p == m_release)) {
             ForgetSharedDescriptor(p);
             Free(p);
         }

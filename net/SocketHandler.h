@@ -12,13 +12,21 @@
 // Ownership: sockets with SetDeleteByHandler(true) belong to the handler once
 // added (also while still queued); other sockets belong to the application
 // and must not outlive the handler.
+//
+// Threads: a handler is driven by one thread. One built with a mutex holds
+// it except while it waits in select(); another thread calls into such a
+// handler only while holding GetMutex(). Release() alone may be called from
+// any thread. The handler owns the threads of its pool and stops and joins
+// them when it is destroyed.
 
 #include <sys/select.h>
 
+#include <atomic>
 #include <cstddef>
 #include <ctime>
 #include <list>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "net/ISocketHandler.h"
@@ -36,7 +44,8 @@ public:
     // waits in select().
     SocketHandler(IMutex& mutex, StdLog* log);
     SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log);
-    // Closes the mapped sockets and frees those the handler owns.
+    // Stops and joins the threads it owns, closes the mapped sockets and
+    // frees those the handler owns.
     ~SocketHandler() override;
     SocketHandler(const SocketHandler&) = delete;
     SocketHandler& operator=(const SocketHandler&) = delete;
@@ -47,10 +56,12 @@ public:
     ISocketHandler& ParentHandler() override;  // throws Exception without a parent
     ISocketHandler& GetRandomHandler() override;
     ISocketHandler& GetEffectiveHandler() override;
+    // Builds the pool once, with 2 to 255 threads; returns when each pool
+    // handler exists.
     void SetNumberOfThreads(size_t n) override;
     bool IsThreaded() override;
     // A loopback datagram socket whose datagram (Release) ends a wait in
-    // select() early.
+    // select() early. Release may be called from any thread.
     void EnableRelease() override;
     void Release() override;
 
@@ -151,6 +162,9 @@ private:
     // AddIncoming: `s` is still at the front of the queue after a callback.
     bool StillFront(const Socket* s, unsigned long uid) const;
     void Free(Socket* p);
+    // The handler frees `p` when it drops it: its own, not a detached one's
+    // (a slave's wake-up socket is its own too).
+    bool Owns(const Socket* p) const;
     void PurgeQueues(Socket* p);
     void ClearBits(int fd);
 
@@ -162,8 +176,11 @@ private:
     bool m_b_use_mutex = false;
     ISocketHandler* m_parent = nullptr;
     bool m_b_parent_is_valid = false;
-    std::list<SocketHandlerThread*> m_threads;
+    std::list<std::unique_ptr<SocketHandlerThread>> m_threads;
     UdpSocket* m_release = nullptr;
+    // What Release() needs, readable from any thread.
+    std::atomic<int> m_release_fd{-1};
+    std::atomic<unsigned short> m_release_port{0};
     int m_maxsock = 0;
     fd_set m_rfds;
     fd_set m_wfds;
