@@ -11,6 +11,7 @@
 #include "net/IMutex.h"
 #include "net/Socket.h"
 #include "net/SocketHandlerThread.h"
+#include "net/SocketThread.h"
 #include "net/StreamSocket.h"
 #include "net/TcpSocket.h"
 #include "net/UdpSocket.h"
@@ -41,6 +42,8 @@ SocketHandler::~SocketHandler() {
     // Each is woken, so that this takes one loop turn, not a time-out.
     for (auto& t : m_threads) t->Stop();
     m_threads.clear();
+    for (auto& t : m_socket_threads) t->Stop();
+    m_socket_threads.clear();
     while (!m_sockets.empty()) {
         auto it = m_sockets.begin();
         Socket* p = it->second;
@@ -256,6 +259,7 @@ int SocketHandler::Select(timeval* tv) {
             Free(p);
         }
     }
+    if (!m_socket_threads.empty()) ReapSocketThreads();
     return n;
 }
 

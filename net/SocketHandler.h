@@ -16,8 +16,9 @@
 // Threads: a handler is driven by one thread. One built with a mutex holds
 // it except while it waits in select(); another thread calls into such a
 // handler only while holding GetMutex(). Release() alone may be called from
-// any thread. The handler owns the threads of its pool and stops and joins
-// them when it is destroyed.
+// any thread. The handler owns the threads it starts (its pool, the
+// threads of the sockets it detached) and stops and joins them when it is
+// destroyed.
 
 #include <sys/select.h>
 
@@ -34,6 +35,7 @@
 class ResolvServer;
 class SocketAddress;
 class SocketHandlerThread;
+class SocketThread;
 class TcpSocket;
 class UdpSocket;
 
@@ -119,6 +121,8 @@ protected:
     void CheckRetry();
     void CheckClose();
     void CheckErasedSockets();
+    // Joins and frees the threads of detached sockets that have ended.
+    void ReapSocketThreads();
     void RebuildFdset();
     // Drops `p` from the loop: OnDelete now, erased at the end of the turn.
     void DeleteSocket(Socket* p);
@@ -196,5 +200,6 @@ private:
     ResolvServer* m_resolver = nullptr;
     unsigned short m_resolver_port = 0;
     std::map<unsigned long, bool> m_resolve_q;
+    std::list<std::unique_ptr<SocketThread>> m_socket_threads;
     bool m_slave = false;
 };

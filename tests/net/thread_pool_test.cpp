@@ -1,5 +1,5 @@
 // Threads of the socket library: the thread object's life, the handler pool
-// and its least-loaded choice, and the wake-up datagram.
+// and its least-loaded choice, the wake-up datagram, and detached sockets.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -206,6 +206,97 @@ TEST(Release, WakesAHandlerWaitingWithoutTimeOut) {
     waker.join();
     EXPECT_EQ(1, n);
     EXPECT_LT(SecondsSince(start), 5.0);
+}
+
+// --- Detached sockets ---
+
+std::atomic<int> g_detached{0};
+std::atomic<int> g_freed{0};
+
+// Answers its first line from a thread of its own after a blocking pause.
+class SlowEcho : public TcpSocket {
+public:
+    explicit SlowEcho(ISocketHandler& h) : TcpSocket(h) { SetLineProtocol(true); }
+    ~SlowEcho() override { ++g_freed; }
+    void OnLine(const std::string& line) override {
+        if (IsDetached()) return;
+        m_line = line;
+        EXPECT_TRUE(Detach());
+        Detach();  // a second request changes nothing
+    }
+    void OnDetached() override {
+        ++g_detached;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // blocks this socket's thread only
+        Send("done " + m_line + "\n");
+        SetCloseAndDelete();
+    }
+
+private:
+    std::string m_line;
+};
+
+std::string ReadUntilClosed(int fd, double seconds) {
+    std::string out;
+    const auto start = Clock::now();
+    char buf[256];
+    while (SecondsSince(start) < seconds) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) != 1) continue;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+TEST(Detach, DetachedSocketsFinishTheirWorkAndEnd) {
+    g_detached = 0;
+    g_freed = 0;
+    const int kClients = 5;
+    {
+        SocketHandler h;
+        ListenSocket<SlowEcho> listener(h);
+        ASSERT_EQ(0, listener.Bind("127.0.0.1", 0));
+        h.Add(&listener);
+        h.Select(0, 0);
+        std::vector<int> fds;
+        for (int i = 0; i < kClients; ++i) {
+            fds.push_back(ConnectTo(listener.GetPort()));
+            std::string line = "q" + std::to_string(i) + "\n";
+            ASSERT_EQ(ssize_t(line.size()), write(fds.back(), line.data(), line.size()));
+        }
+        // The master loop keeps turning while the sockets' threads work.
+        const auto start = Clock::now();
+        while (g_freed < kClients && SecondsSince(start) < 10) h.Select(0, 10000);
+        EXPECT_EQ(kClients, g_detached);
+        EXPECT_EQ(kClients, g_freed);
+        for (int i = 0; i < kClients; ++i) {
+            EXPECT_EQ("done q" + std::to_string(i) + "\n", ReadUntilClosed(fds[i], 5));
+            close(fds[i]);
+        }
+    }
+}
+
+// A detached socket still working when its master handler goes is stopped
+// with it: the socket is freed, nothing is left running.
+TEST(Detach, MasterDestroyedWhileADetachedSocketWorks) {
+    g_detached = 0;
+    g_freed = 0;
+    int fd = -1;
+    {
+        SocketHandler h;
+        ListenSocket<SlowEcho> listener(h);
+        ASSERT_EQ(0, listener.Bind("127.0.0.1", 0));
+        h.Add(&listener);
+        h.Select(0, 0);
+        fd = ConnectTo(listener.GetPort());
+        ASSERT_EQ(2, write(fd, "x\n", 2));
+        const auto start = Clock::now();
+        while (g_detached == 0 && SecondsSince(start) < 5) h.Select(0, 10000);
+        ASSERT_EQ(1, g_detached);
+    }
+    EXPECT_EQ(1, g_freed);
+    close(fd);
 }
 
 }  // namespace
