@@ -9,6 +9,7 @@
 
 #include "net/Exception.h"
 #include "net/IMutex.h"
+#include "net/ResolvServer.h"
 #include "net/Socket.h"
 #include "net/SocketHandlerThread.h"
 #include "net/SocketThread.h"
@@ -42,6 +43,10 @@ SocketHandler::~SocketHandler() {
     // Each is woken, so that this takes one loop turn, not a time-out.
     for (auto& t : m_threads) t->Stop();
     m_threads.clear();
+    if (m_resolver) {
+        m_resolver->Quit();
+        m_resolver.reset();
+    }
     for (auto& t : m_socket_threads) t->Stop();
     m_socket_threads.clear();
     while (!m_sockets.empty()) {
@@ -68,6 +73,11 @@ SocketHandler::~SocketHandler() {
         Erase e = m_fds_erase.front();
         m_fds_erase.pop_front();
         if (e.owned != nullptr && e.owned->IsDetached() == m_slave) Free(e.owned);
+    }
+    while (!m_resolving.empty()) {
+        Socket* p = m_resolving.front();
+        m_resolving.pop_front();
+        if (Owns(p)) Free(p);
     }
     if (m_b_use_mutex) m_mutex->Unlock();
 }
@@ -138,6 +148,14 @@ void SocketHandler::Remove(Socket* p) {
             ++it;
         }
     }
+    for (auto it = m_resolving.begin(); it != m_resolving.end();) {
+        if (*it == p) {
+            if (code == 0) code = -2;
+            it = m_resolving.erase(it);
+        } else {
+            ++it;
+        }
+    }
     for (auto it = m_delete.begin(); it != m_delete.end();) {
         if (*it == p) {
             if (code == 0) code = -3;
@@ -154,6 +172,7 @@ void SocketHandler::Remove(Socket* p) {
 void SocketHandler::PurgeQueues(Socket* p) {
     unsigned long uid = p->UniqueIdentifier();
     m_add.remove(p);
+    m_resolving.remove(p);
     m_delete.remove(p);
     m_fds_erase.remove_if([&](const Erase& e) { return e.uid == uid || e.owned == p; });
 }
@@ -340,6 +359,12 @@ void SocketHandler::AddIncoming() {
         Socket* s = m_add.front();
         const unsigned long uid = s->UniqueIdentifier();
         const int fd = s->GetSocket();
+        if (fd == -1 && ResolvePending(uid)) {
+            // Opens once its look-up answers; waits aside until then.
+            m_add.pop_front();
+            if (std::find(m_resolving.begin(), m_resolving.end(), s) == m_resolving.end()) m_resolving.push_back(s);
+            continue;
+        }
         if (fd == -1) {
             LogError(s, "Add", -1, "Invalid socket", loglevel_warning);
             RefuseFront(s);
@@ -673,7 +698,7 @@ bool SocketHandler::Valid(unsigned long uid) {
     return false;
 }
 
-size_t SocketHandler::GetCount() { return m_add.size() + m_sockets.size() + m_delete.size(); }
+size_t SocketHandler::GetCount() { return m_add.size() + m_resolving.size() + m_sockets.size() + m_delete.size(); }
 size_t SocketHandler::MaxCount() { return 1024; }
 bool SocketHandler::OkToAccept(Socket*) { return true; }
 const socket_m& SocketHandler::AllSockets() { return m_sockets; }

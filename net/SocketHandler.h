@@ -16,9 +16,9 @@
 // Threads: a handler is driven by one thread. One built with a mutex holds
 // it except while it waits in select(); another thread calls into such a
 // handler only while holding GetMutex(). Release() alone may be called from
-// any thread. The handler owns the threads it starts (its pool, the
-// threads of the sockets it detached) and stops and joins them when it is
-// destroyed.
+// any thread. The handler owns the threads it starts (its pool, its
+// resolver server, the threads of the sockets it detached) and stops and
+// joins them when it is destroyed.
 
 #include <sys/select.h>
 
@@ -112,6 +112,15 @@ public:
     void SetSlave(bool x) override;
     bool IsSlave() override;
 
+    // For the resolver's client sockets: the requesting socket of `uid`
+    // still waits for its answer (it is alive and its look-up not ended);
+    // and its look-up has ended, so a socket handed over meanwhile joins the
+    // loop (or is refused there) after all.
+    bool ResolvePending(unsigned long uid) const;
+    // The socket of `uid` asked for a look-up and is still alive.
+    bool Resolving(unsigned long uid) const;
+    void ResolveEnded(unsigned long uid);
+
 protected:
     // The steps of one turn, in their order.
     void AddIncoming();
@@ -197,9 +206,11 @@ private:
     bool m_b_check_retry = false;
     bool m_b_check_close = false;
     int m_resolv_id = 0;
-    ResolvServer* m_resolver = nullptr;
+    std::unique_ptr<ResolvServer> m_resolver;
     unsigned short m_resolver_port = 0;
-    std::map<unsigned long, bool> m_resolve_q;
+    std::map<unsigned long, bool> m_resolve_q;  // true: the look-up has not ended
+    // Sockets added while their look-up is pending; they rejoin m_add when it ends.
+    std::list<Socket*> m_resolving;
     std::list<std::unique_ptr<SocketThread>> m_socket_threads;
     bool m_slave = false;
 };
