@@ -1,8 +1,9 @@
 #pragma once
 // A listening TCP socket that makes an X (a Socket built from an
 // ISocketHandler&) for each accepted connection. When its handler has a
-// thread pool, each connection goes to the least-loaded pool handler, added
-// there under that handler's mutex.
+// thread pool, each connection goes to the least-loaded pool handler: handed
+// over to it (its OnAccept then runs in that loop's thread), or, for a pool
+// handler of another kind, added under that handler's mutex.
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -17,6 +18,7 @@
 #include "net/Ipv4Address.h"
 #include "net/Lock.h"
 #include "net/Socket.h"
+#include "net/SocketHandler.h"
 #include "net/Utility.h"
 
 template <class X>
@@ -96,7 +98,11 @@ public:
                 continue;
             }
             ISocketHandler& h = Handler().GetRandomHandler();
-            {
+            if (SocketHandler* sh = dynamic_cast<SocketHandler*>(&h)) {
+                // Handed over without waiting for the pool loop's turn to
+                // end; its OnAccept runs in that loop's thread.
+                sh->HandOver(Make(h, a, sa, len), true);
+            } else {
                 // The pool handler's own thread waits in select() meanwhile.
                 Lock lock(h.GetMutex());
                 X* tmp = Make(h, a, sa, len);

@@ -74,6 +74,10 @@ SocketHandler::~SocketHandler() {
         m_fds_erase.pop_front();
         if (e.owned != nullptr && e.owned->IsDetached() == m_slave) Free(e.owned);
     }
+    for (auto& t : m_handover) {
+        if (Owns(t.first)) Free(t.first);
+    }
+    m_handover.clear();
     while (!m_resolving.empty()) {
         Socket* p = m_resolving.front();
         m_resolving.pop_front();
@@ -118,7 +122,30 @@ void SocketHandler::LogError(Socket* p, const std::string& label, int code, cons
 
 // --- Registration ---
 
-void SocketHandler::Add(Socket* p) { m_add.push_back(p); }
+void SocketHandler::Add(Socket* p) {
+    m_add.push_back(p);
+    ++m_load;
+}
+
+void SocketHandler::HandOver(Socket* p, bool accepted) {
+    std::lock_guard<std::mutex> guard(m_handover_lock);
+    m_handover.emplace_back(p, accepted);
+    ++m_load;
+}
+
+void SocketHandler::TakeHandOver() {
+    std::vector<std::pair<Socket*, bool>> taken;
+    {
+        std::lock_guard<std::mutex> guard(m_handover_lock);
+        taken.swap(m_handover);
+    }
+    for (auto& t : taken) {
+        m_add.push_back(t.first);
+        if (t.second) t.first->OnAccept();
+    }
+}
+
+size_t SocketHandler::Load() const { return m_load; }
 
 void SocketHandler::Remove(Socket* p) {
     m_resolve_q.erase(p->UniqueIdentifier());
@@ -253,6 +280,7 @@ int SocketHandler::Select() {
 }
 
 int SocketHandler::Select(timeval* tv) {
+    TakeHandOver();
     if (!m_add.empty()) AddIncoming();
     int n = ISocketHandler_Select(tv);
     if (m_b_check_callonconnect) CheckCallOnConnect();
@@ -279,6 +307,12 @@ int SocketHandler::Select(timeval* tv) {
         }
     }
     if (!m_socket_threads.empty()) ReapSocketThreads();
+    size_t pending;
+    {
+        std::lock_guard<std::mutex> guard(m_handover_lock);
+        pending = m_handover.size();
+    }
+    m_load = GetCount() + pending;
     return n;
 }
 

@@ -28,7 +28,9 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/ISocketHandler.h"
 
@@ -112,6 +114,15 @@ public:
     void SetSlave(bool x) override;
     bool IsSlave() override;
 
+    // From another thread, without waiting for this loop's turn to end:
+    // `p` (built for this handler) joins the add queue at the start of the
+    // next turn, where `accepted` has its OnAccept called first. The caller
+    // then wakes the loop with Release().
+    void HandOver(Socket* p, bool accepted);
+    // Sockets held and queued, as of the last turn and the additions since;
+    // readable from any thread (the pool's least-loaded choice).
+    size_t Load() const;
+
     // For the resolver's client sockets: the requesting socket of `uid`
     // still waits for its answer (it is alive and its look-up not ended);
     // and its look-up has ended, so a socket handed over meanwhile joins the
@@ -130,6 +141,8 @@ protected:
     void CheckRetry();
     void CheckClose();
     void CheckErasedSockets();
+    // Moves the sockets handed over by other threads into the add queue.
+    void TakeHandOver();
     // Joins and frees the threads of detached sockets that have ended.
     void ReapSocketThreads();
     void RebuildFdset();
@@ -183,6 +196,9 @@ private:
 
     socket_m m_sockets;
     std::list<Socket*> m_add;
+    std::mutex m_handover_lock;
+    std::vector<std::pair<Socket*, bool>> m_handover;  // guarded by m_handover_lock
+    std::atomic<size_t> m_load{0};
     std::list<Socket*> m_delete;
     StdLog* m_stdlog;
     IMutex* m_mutex = nullptr;

@@ -28,7 +28,10 @@ ISocketHandler& SocketHandler::GetRandomHandler() {
         ISocketHandler* h = t->Handler();
         if (h == nullptr) continue;
         size_t count;
-        {
+        if (SocketHandler* sh = dynamic_cast<SocketHandler*>(h)) {
+            // No wait for a busy loop's turn to end just to read its size.
+            count = sh->Load();
+        } else {
             Lock lock(h->GetMutex());  // one pool handler's mutex at a time
             count = h->GetCount();
         }
