@@ -130,14 +130,17 @@ void SocketHandler::Add(Socket* p) {
 void SocketHandler::HandOver(Socket* p, bool accepted) {
     std::lock_guard<std::mutex> guard(m_handover_lock);
     m_handover.emplace_back(p, accepted);
+    m_handover_size = m_handover.size();
     ++m_load;
 }
 
 void SocketHandler::TakeHandOver() {
+    if (m_handover_size == 0) return;
     std::vector<std::pair<Socket*, bool>> taken;
     {
         std::lock_guard<std::mutex> guard(m_handover_lock);
         taken.swap(m_handover);
+        m_handover_size = 0;
     }
     for (auto& t : taken) {
         m_add.push_back(t.first);
@@ -307,12 +310,7 @@ int SocketHandler::Select(timeval* tv) {
         }
     }
     if (!m_socket_threads.empty()) ReapSocketThreads();
-    size_t pending;
-    {
-        std::lock_guard<std::mutex> guard(m_handover_lock);
-        pending = m_handover.size();
-    }
-    m_load = GetCount() + pending;
+    m_load = GetCount() + m_handover_size;
     return n;
 }
 

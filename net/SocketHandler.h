@@ -198,6 +198,7 @@ private:
     std::list<Socket*> m_add;
     std::mutex m_handover_lock;
     std::vector<std::pair<Socket*, bool>> m_handover;  // guarded by m_handover_lock
+    std::atomic<size_t> m_handover_size{0};           // so that a turn locks only when needed
     std::atomic<size_t> m_load{0};
     std::list<Socket*> m_delete;
     StdLog* m_stdlog;
