@@ -145,6 +145,8 @@ TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
     }
     // A name far longer than any host name is not looked up.
     EXPECT_EQ("Failed\n\n", Ask("gethostbyname " + std::string(300, 'a') + "\n"));
+    // A line over the line limit closes the connection unanswered.
+    EXPECT_EQ("", Ask("gethostbyname " + std::string(9000, 'a') + "\n"));
     // One query per connection: a second line changes nothing.
     EXPECT_EQ("Unknown\n\n", Ask("what\ngethostbyname localhost\n"));
     // The server is still there.
