@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, builds, runs every test, then
 # builds again with AddressSanitizer and UndefinedBehaviorSanitizer and runs
-# the whole suite once more, then runs the fuzz targets for a fixed number of
-# runs. Exits non-zero on any failure.
+# the whole suite once more, runs the socket library's tests under
+# ThreadSanitizer, then runs the fuzz targets for a fixed number of runs.
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -41,6 +42,19 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build_and_test "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DAISB_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="$SAN" -DCMAKE_C_FLAGS="$SAN" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+
+# The socket library's threads (pool, detached sockets, resolver) under
+# ThreadSanitizer: its tests only; any report fails the run.
+TSAN="-fsanitize=thread -fno-omit-frame-pointer -O1"
+echo "== configure $ROOT/build-tsan"
+cmake -S "$ROOT" -B "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DAISB_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS="$TSAN" -DCMAKE_C_FLAGS="$TSAN" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
+echo "== build $ROOT/build-tsan (net_tests)"
+cmake --build "$ROOT/build-tsan" -j "$JOBS" --target net_tests
+echo "== test $ROOT/build-tsan (net)"
+(cd "$ROOT/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --output-on-failure -R '^net_' -j "$JOBS" --timeout 600)
 
 if [ -f "$ROOT/fuzz/CMakeLists.txt" ]; then
     echo "== fuzz"

@@ -126,8 +126,14 @@ public:
     FILE* GetTrafficMonitor() const;
 
     // --- Detaching into a thread of its own ---
+    // Asks the handler to move the socket into a thread and loop of its
+    // own; false (nothing changes) for a socket its handler doesn't free,
+    // or one detached or asked for already.
     bool Detach();
+    // Marks the socket detached and builds its thread, not yet started:
+    // the detaching handler owns and starts it (DetachThread).
     void DetachSocket();
+    SocketThread* DetachThread() const;
 
     // --- Asynchronous resolving; the answer arrives through OnResolved...
     int Resolve(const std::string& host, unsigned short port);

@@ -9,7 +9,10 @@
 
 #include "net/Exception.h"
 #include "net/IMutex.h"
+#include "net/ResolvServer.h"
 #include "net/Socket.h"
+#include "net/SocketHandlerThread.h"
+#include "net/SocketThread.h"
 #include "net/StreamSocket.h"
 #include "net/TcpSocket.h"
 #include "net/UdpSocket.h"
@@ -36,8 +39,16 @@ SocketHandler::SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log)
 }
 
 SocketHandler::~SocketHandler() {
-    // The pool and the resolver are never started yet (see SocketHandlerPool.cpp
-    // and Resolver.cpp), so there is nothing to stop here.
+    // Threads first: none of them may still reach this handler's sockets.
+    // Each is woken, so that this takes one loop turn, not a time-out.
+    for (auto& t : m_threads) t->Stop();
+    m_threads.clear();
+    if (m_resolver) {
+        m_resolver->Quit();
+        m_resolver.reset();
+    }
+    for (auto& t : m_socket_threads) t->Stop();
+    m_socket_threads.clear();
     while (!m_sockets.empty()) {
         auto it = m_sockets.begin();
         Socket* p = it->second;
@@ -45,23 +56,32 @@ SocketHandler::~SocketHandler() {
         if (p == nullptr) continue;
         ForgetSharedDescriptor(p);
         if (p->GetSocket() != -1) p->Close();
-        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+        if (Owns(p)) Free(p);
     }
     // Sockets the handler owns but never mapped, or dropped and not yet erased.
     while (!m_add.empty()) {
         Socket* p = m_add.front();
         m_add.pop_front();
-        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+        if (Owns(p)) Free(p);
     }
     while (!m_delete.empty()) {
         Socket* p = m_delete.front();
         m_delete.pop_front();
-        if (p->DeleteByHandler() && p->IsDetached() == m_slave) Free(p);
+        if (Owns(p)) Free(p);
     }
     while (!m_fds_erase.empty()) {
         Erase e = m_fds_erase.front();
         m_fds_erase.pop_front();
         if (e.owned != nullptr && e.owned->IsDetached() == m_slave) Free(e.owned);
+    }
+    for (auto& t : m_handover) {
+        if (Owns(t.first)) Free(t.first);
+    }
+    m_handover.clear();
+    while (!m_resolving.empty()) {
+        Socket* p = m_resolving.front();
+        m_resolving.pop_front();
+        if (Owns(p)) Free(p);
     }
     if (m_b_use_mutex) m_mutex->Unlock();
 }
@@ -102,11 +122,41 @@ void SocketHandler::LogError(Socket* p, const std::string& label, int code, cons
 
 // --- Registration ---
 
-void SocketHandler::Add(Socket* p) { m_add.push_back(p); }
+void SocketHandler::Add(Socket* p) {
+    m_add.push_back(p);
+    ++m_load;
+}
+
+void SocketHandler::HandOver(Socket* p, bool accepted) {
+    std::lock_guard<std::mutex> guard(m_handover_lock);
+    m_handover.emplace_back(p, accepted);
+    m_handover_size = m_handover.size();
+    ++m_load;
+}
+
+void SocketHandler::TakeHandOver() {
+    if (m_handover_size == 0) return;
+    std::vector<std::pair<Socket*, bool>> taken;
+    {
+        std::lock_guard<std::mutex> guard(m_handover_lock);
+        taken.swap(m_handover);
+        m_handover_size = 0;
+    }
+    for (auto& t : taken) {
+        m_add.push_back(t.first);
+        if (t.second) t.first->OnAccept();
+    }
+}
+
+size_t SocketHandler::Load() const { return m_load; }
 
 void SocketHandler::Remove(Socket* p) {
     m_resolve_q.erase(p->UniqueIdentifier());
-    if (p == m_release) m_release = nullptr;
+    if (p == m_release) {
+        m_release = nullptr;
+        m_release_fd = -1;
+        m_release_port = 0;
+    }
     // Sockets the handler frees itself leave quietly; anything else still
     // known is an application socket deleted while in use.
     bool quiet = p->ErasedByHandler();
@@ -128,6 +178,14 @@ void SocketHandler::Remove(Socket* p) {
             ++it;
         }
     }
+    for (auto it = m_resolving.begin(); it != m_resolving.end();) {
+        if (*it == p) {
+            if (code == 0) code = -2;
+            it = m_resolving.erase(it);
+        } else {
+            ++it;
+        }
+    }
     for (auto it = m_delete.begin(); it != m_delete.end();) {
         if (*it == p) {
             if (code == 0) code = -3;
@@ -144,6 +202,7 @@ void SocketHandler::Remove(Socket* p) {
 void SocketHandler::PurgeQueues(Socket* p) {
     unsigned long uid = p->UniqueIdentifier();
     m_add.remove(p);
+    m_resolving.remove(p);
     m_delete.remove(p);
     m_fds_erase.remove_if([&](const Erase& e) { return e.uid == uid || e.owned == p; });
 }
@@ -224,6 +283,7 @@ int SocketHandler::Select() {
 }
 
 int SocketHandler::Select(timeval* tv) {
+    TakeHandOver();
     if (!m_add.empty()) AddIncoming();
     int n = ISocketHandler_Select(tv);
     if (m_b_check_callonconnect) CheckCallOnConnect();
@@ -241,7 +301,7 @@ int SocketHandler::Select(timeval* tv) {
     while (!m_delete.empty()) {
         Socket* p = m_delete.front();
         m_delete.pop_front();
-        bool owned = p->DeleteByHandler() && p->IsDetached() == m_slave;
+        bool owned = Owns(p);
         if (owned) p->SetErasedByHandler();
         p->OnDelete();  // an application socket may be gone after this
         if (owned) {
@@ -249,6 +309,8 @@ int SocketHandler::Select(timeval* tv) {
             Free(p);
         }
     }
+    if (!m_socket_threads.empty()) ReapSocketThreads();
+    m_load = GetCount() + m_handover_size;
     return n;
 }
 
@@ -329,49 +391,53 @@ void SocketHandler::AddIncoming() {
         Socket* s = m_add.front();
         const unsigned long uid = s->UniqueIdentifier();
         const int fd = s->GetSocket();
-        auto refuse = [&]() {
+        if (fd == -1 && ResolvePending(uid)) {
+            // Opens once its look-up answers; waits aside until then.
             m_add.pop_front();
-            if (std::find(m_delete.begin(), m_delete.end(), s) == m_delete.end()) m_delete.push_back(s);
-        };
-        // Still the same socket at the front of the queue, after a callback?
-        auto current = [&]() { return !m_add.empty() && m_add.front() == s && s->UniqueIdentifier() == uid; };
-
+            if (std::find(m_resolving.begin(), m_resolving.end(), s) == m_resolving.end()) m_resolving.push_back(s);
+            continue;
+        }
         if (fd == -1) {
             LogError(s, "Add", -1, "Invalid socket", loglevel_warning);
-            refuse();
+            RefuseFront(s);
             continue;
         }
         if (fd < 0 || fd >= FD_SETSIZE) {
             LogError(s, "Add", fd, "descriptor too large for select()", loglevel_error);
-            refuse();
+            RefuseFront(s);
             s->Close();
             continue;
         }
         auto it = m_sockets.find(fd);
         if (it != m_sockets.end()) {
             Socket* o = it->second;
-            if (o->UniqueIdentifier() == uid) {
+            if (o->GetSocket() != fd) {
+                // o closed the number and s got it anew: the entry is stale,
+                // whatever the uids say.
+                DeleteSocket(o);
+                if (!StillFront(s, uid)) continue;
+            } else if (o->UniqueIdentifier() == uid) {
                 LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (same uid)", loglevel_error);
                 if (s == o)
                     m_add.pop_front();
                 else
-                    refuse();
+                    RefuseFront(s);
                 continue;
-            }
-            if (o->UniqueIdentifier() > uid) {
+            } else if (o->UniqueIdentifier() > uid) {
                 LogError(s, "Add", fd, "Attempt to add socket already in controlled queue (older uid)", loglevel_fatal);
                 // The number is o's: s, refused, must not close it when it is
                 // deleted, which its owner may do at any time.
-                if (o->GetSocket() == fd) s->Attach(-1);
-                refuse();
+                s->Attach(-1);
+                RefuseFront(s);
                 continue;
+            } else {
+                LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
+                // The number is s's now. Let go of it before OnDelete, which
+                // may delete an application socket at once.
+                o->Attach(-1);
+                DeleteSocket(o);
+                if (!StillFront(s, uid)) continue;
             }
-            LogError(s, "Add", fd, "Replacing socket already in controlled queue (newer uid)", loglevel_warning);
-            // The number is s's now. Let go of it before OnDelete, which may
-            // delete an application socket at once.
-            if (o->GetSocket() == fd) o->Attach(-1);
-            DeleteSocket(o);
-            if (!current()) continue;
         }
         if (s->CloseAndDelete()) {
             LogError(s, "Add", fd, "Added socket with SetCloseAndDelete() true", loglevel_warning);
@@ -399,6 +465,15 @@ void SocketHandler::AddIncoming() {
         if (fd > m_maxsock) m_maxsock = fd;
         m_add.pop_front();
     }
+}
+
+void SocketHandler::RefuseFront(Socket* s) {
+    m_add.pop_front();
+    if (std::find(m_delete.begin(), m_delete.end(), s) == m_delete.end()) m_delete.push_back(s);
+}
+
+bool SocketHandler::StillFront(const Socket* s, unsigned long uid) const {
+    return !m_add.empty() && m_add.front() == s && s->UniqueIdentifier() == uid;
 }
 
 void SocketHandler::RebuildFdset() {
@@ -506,7 +581,11 @@ void SocketHandler::CheckRetry() {
         if (Find(e) == nullptr) continue;
         std::unique_ptr<SocketAddress> address = p->GetClientRemoteAddress();
         if (address) {
-            if (TcpSocket* tcp = dynamic_cast<TcpSocket*>(p)) Reopen(tcp, *address, "RetryClientConnect");
+            TcpSocket* tcp = dynamic_cast<TcpSocket*>(p);
+            if (tcp != nullptr && !Reopen(tcp, *address, "RetryClientConnect")) {
+                DeleteSocket(p);
+                continue;
+            }
         } else {
             LogError(p, "RetryClientConnect", 0, "no address", loglevel_error);
         }
@@ -560,10 +639,14 @@ void SocketHandler::CheckClose() {
             tcp->OnDisconnect();
             if (Find(e) == nullptr) continue;
             std::unique_ptr<SocketAddress> address = tcp->GetClientRemoteAddress();
-            if (address)
-                Reopen(tcp, *address, "Reconnect");
-            else
+            if (address) {
+                if (!Reopen(tcp, *address, "Reconnect")) {
+                    DeleteSocket(p);
+                    continue;
+                }
+            } else {
                 LogError(p, "Reconnect", 0, "no address", loglevel_error);
+            }
             tcp->ResetConnectionRetries();
             Add(p);
             m_fds_erase.push_back({e.uid, nullptr, false});
@@ -576,7 +659,7 @@ void SocketHandler::CheckClose() {
     }
 }
 
-void SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* label) {
+bool SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* label) {
     try {
         tcp->Open(address, false);
     } catch (const Exception&) {
@@ -585,6 +668,8 @@ void SocketHandler::Reopen(TcpSocket* tcp, SocketAddress& address, const char* l
         LogError(tcp, label, err, strerror(err), loglevel_error);
         tcp->SetCloseAndDelete(true);
     }
+    // Every failing Open leaves the socket without a descriptor.
+    return tcp->GetSocket() != -1;
 }
 
 void SocketHandler::ForgetSharedDescriptor(Socket* p) {
@@ -596,6 +681,10 @@ void SocketHandler::ForgetSharedDescriptor(Socket* p) {
     for (Socket* q : m_add)
         if (q != p && q->GetSocket() == fd) other = true;
     if (other) p->Attach(-1);
+}
+
+bool SocketHandler::Owns(const Socket* p) const {
+    return p->DeleteByHandler() && (p->IsDetached() == m_slave || p == m_release);
 }
 
 void SocketHandler::Free(Socket* p) {
@@ -623,7 +712,7 @@ void SocketHandler::CheckErasedSockets() {
         if (p == nullptr) continue;
         // Only a socket being freed lets go of a shared number: one that
         // stays (retried, reconnected) already holds its new descriptor.
-        if (p->ErasedByHandler() && p->IsDetached() == m_slave) {
+        if (p->ErasedByHandler() && (p->IsDetached() == m_slave || p == m_release)) {
             ForgetSharedDescriptor(p);
             Free(p);
         }
@@ -641,7 +730,7 @@ bool SocketHandler::Valid(unsigned long uid) {
     return false;
 }
 
-size_t SocketHandler::GetCount() { return m_add.size() + m_sockets.size() + m_delete.size(); }
+size_t SocketHandler::GetCount() { return m_add.size() + m_resolving.size() + m_sockets.size() + m_delete.size(); }
 size_t SocketHandler::MaxCount() { return 1024; }
 bool SocketHandler::OkToAccept(Socket*) { return true; }
 const socket_m& SocketHandler::AllSockets() { return m_sockets; }

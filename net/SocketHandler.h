@@ -12,20 +12,32 @@
 // Ownership: sockets with SetDeleteByHandler(true) belong to the handler once
 // added (also while still queued); other sockets belong to the application
 // and must not outlive the handler.
+//
+// Threads: a handler is driven by one thread. One built with a mutex holds
+// it except while it waits in select(); another thread calls into such a
+// handler only while holding GetMutex(). Release() alone may be called from
+// any thread. The handler owns the threads it starts (its pool, its
+// resolver server, the threads of the sockets it detached) and stops and
+// joins them when it is destroyed.
 
 #include <sys/select.h>
 
+#include <atomic>
 #include <cstddef>
 #include <ctime>
 #include <list>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/ISocketHandler.h"
 
 class ResolvServer;
 class SocketAddress;
 class SocketHandlerThread;
+class SocketThread;
 class TcpSocket;
 class UdpSocket;
 
@@ -36,7 +48,8 @@ public:
     // waits in select().
     SocketHandler(IMutex& mutex, StdLog* log);
     SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log);
-    // Closes the mapped sockets and frees those the handler owns.
+    // Stops and joins the threads it owns, closes the mapped sockets and
+    // frees those the handler owns.
     ~SocketHandler() override;
     SocketHandler(const SocketHandler&) = delete;
     SocketHandler& operator=(const SocketHandler&) = delete;
@@ -47,10 +60,12 @@ public:
     ISocketHandler& ParentHandler() override;  // throws Exception without a parent
     ISocketHandler& GetRandomHandler() override;
     ISocketHandler& GetEffectiveHandler() override;
+    // Builds the pool once, with 2 to 255 threads; returns when each pool
+    // handler exists.
     void SetNumberOfThreads(size_t n) override;
     bool IsThreaded() override;
     // A loopback datagram socket whose datagram (Release) ends a wait in
-    // select() early.
+    // select() early. Release may be called from any thread.
     void EnableRelease() override;
     void Release() override;
 
@@ -99,6 +114,24 @@ public:
     void SetSlave(bool x) override;
     bool IsSlave() override;
 
+    // From another thread, without waiting for this loop's turn to end:
+    // `p` (built for this handler) joins the add queue at the start of the
+    // next turn, where `accepted` has its OnAccept called first. The caller
+    // then wakes the loop with Release().
+    void HandOver(Socket* p, bool accepted);
+    // Sockets held and queued, as of the last turn and the additions since;
+    // readable from any thread (the pool's least-loaded choice).
+    size_t Load() const;
+
+    // For the resolver's client sockets: the requesting socket of `uid`
+    // still waits for its answer (it is alive and its look-up not ended);
+    // and its look-up has ended, so a socket handed over meanwhile joins the
+    // loop (or is refused there) after all.
+    bool ResolvePending(unsigned long uid) const;
+    // The socket of `uid` asked for a look-up and is still alive.
+    bool Resolving(unsigned long uid) const;
+    void ResolveEnded(unsigned long uid);
+
 protected:
     // The steps of one turn, in their order.
     void AddIncoming();
@@ -108,6 +141,10 @@ protected:
     void CheckRetry();
     void CheckClose();
     void CheckErasedSockets();
+    // Moves the sockets handed over by other threads into the add queue.
+    void TakeHandOver();
+    // Joins and frees the threads of detached sockets that have ended.
+    void ReapSocketThreads();
     void RebuildFdset();
     // Drops `p` from the loop: OnDelete now, erased at the end of the turn.
     void DeleteSocket(Socket* p);
@@ -143,22 +180,37 @@ private:
     // go of it, so that freeing it closes nothing.
     void ForgetSharedDescriptor(Socket* p);
     // Open of the retry and reconnect checks; a failure to make the
-    // descriptor is logged under `label` and closes the socket.
-    void Reopen(TcpSocket* tcp, SocketAddress& address, const char* label);
+    // descriptor is logged under `label`. False when no new connect started:
+    // the socket is then dropped where it is mapped, not queued again.
+    bool Reopen(TcpSocket* tcp, SocketAddress& address, const char* label);
+    // AddIncoming: the front socket goes to the delete queue.
+    void RefuseFront(Socket* s);
+    // AddIncoming: `s` is still at the front of the queue after a callback.
+    bool StillFront(const Socket* s, unsigned long uid) const;
     void Free(Socket* p);
+    // The handler frees `p` when it drops it: its own, not a detached one's
+    // (a slave's wake-up socket is its own too).
+    bool Owns(const Socket* p) const;
     void PurgeQueues(Socket* p);
     void ClearBits(int fd);
 
     socket_m m_sockets;
     std::list<Socket*> m_add;
+    std::mutex m_handover_lock;
+    std::vector<std::pair<Socket*, bool>> m_handover;  // guarded by m_handover_lock
+    std::atomic<size_t> m_handover_size{0};           // so that a turn locks only when needed
+    std::atomic<size_t> m_load{0};
     std::list<Socket*> m_delete;
     StdLog* m_stdlog;
     IMutex* m_mutex = nullptr;
     bool m_b_use_mutex = false;
     ISocketHandler* m_parent = nullptr;
     bool m_b_parent_is_valid = false;
-    std::list<SocketHandlerThread*> m_threads;
+    std::list<std::unique_ptr<SocketHandlerThread>> m_threads;
     UdpSocket* m_release = nullptr;
+    // What Release() needs, readable from any thread.
+    std::atomic<int> m_release_fd{-1};
+    std::atomic<unsigned short> m_release_port{0};
     int m_maxsock = 0;
     fd_set m_rfds;
     fd_set m_wfds;
@@ -171,8 +223,11 @@ private:
     bool m_b_check_retry = false;
     bool m_b_check_close = false;
     int m_resolv_id = 0;
-    ResolvServer* m_resolver = nullptr;
+    std::unique_ptr<ResolvServer> m_resolver;
     unsigned short m_resolver_port = 0;
-    std::map<unsigned long, bool> m_resolve_q;
+    std::map<unsigned long, bool> m_resolve_q;  // true: the look-up has not ended
+    // Sockets added while their look-up is pending; they rejoin m_add when it ends.
+    std::list<Socket*> m_resolving;
+    std::list<std::unique_ptr<SocketThread>> m_socket_threads;
     bool m_slave = false;
 };

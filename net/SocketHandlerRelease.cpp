@@ -1,6 +1,9 @@
 // The wake-up datagram: a loopback UDP socket of the handler whose one-byte
 // datagram makes a waiting select() return.
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "net/SocketHandler.h"
 #include "net/UdpSocket.h"
 
@@ -17,9 +20,20 @@ void SocketHandler::EnableRelease() {
         throw;
     }
     m_release = release;
+    m_release_port = release->GetPort();
+    m_release_fd = release->GetSocket();
     Add(m_release);
 }
 
 void SocketHandler::Release() {
-    if (m_release != nullptr) m_release->SendTo("127.0.0.1", m_release->GetPort(), "\n", 0);
+    // Called from other threads: a plain sendto on the socket's own
+    // descriptor touches no state of the loop's sockets.
+    const int fd = m_release_fd;
+    const unsigned short port = m_release_port;
+    if (fd == -1 || port == 0) return;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    (void)!sendto(fd, "\n", 1, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
 }

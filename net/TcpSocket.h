@@ -5,8 +5,8 @@
 // MaxTcpLineSize() - 1 bytes) or as raw blocks kept in an input ring.
 //
 // A line that would reach MaxTcpLineSize() is never delivered, not even in
-// part: the connection is closed and input up to the next line end is
-// dropped. A receive that would block or was interrupted is not a lost
+// part: the connection is closed and nothing received after it, in the same
+// read or later ones, becomes a line. A receive that would block or was interrupted is not a lost
 // connection. The output queue has no bound of its own: a sender that may
 // outpace its peer watches GetOutputLength() or sets a transfer limit.
 
@@ -158,7 +158,7 @@ private:
     char m_c = 0;           // that line-end byte
     std::vector<char> m_line;
     size_t m_line_ptr = 0;
-    bool m_line_overflow = false;  // dropping an over-long line up to its end
+    bool m_line_overflow = false;  // the line limit closed this connection
     std::unique_ptr<char[]> m_buf;  // TCP_BUFSIZE_READ + 1
     std::list<std::unique_ptr<OUTPUT>> m_obuf;
     OUTPUT* m_obuf_top = nullptr;  // newest block of the queue

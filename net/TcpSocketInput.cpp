@@ -46,7 +46,6 @@ void TcpSocket::ResetLine() {
 }
 
 bool TcpSocket::AppendToLine(const char* p, size_t n) {
-    if (m_line_overflow) return false;  // still inside a line that was too long
     if (m_line_ptr + n < m_line.size()) {
         if (n > 0) memcpy(m_line.data() + m_line_ptr, p, n);
         m_line_ptr += n;
@@ -55,8 +54,8 @@ bool TcpSocket::AppendToLine(const char* p, size_t n) {
     Handler().LogError(this, "TcpSocket::OnRead", static_cast<int>(m_line_ptr + n),
                        "maximum tcp_line_size exceeded, connection closed", loglevel_fatal);
     SetCloseAndDelete();
-    // Never delivered, not even cut: what came of it is dropped, and so is
-    // the rest of it up to its line end.
+    // Never delivered, not even cut; and the connection is over for its
+    // reader: nothing after it becomes a line either.
     m_line_ptr = 0;
     m_line_overflow = true;
     return false;
@@ -68,6 +67,7 @@ void TcpSocket::OnRead(char* buf, size_t n) {
         OnRawData(buf, n);
         return;
     }
+    if (m_line_overflow) return;  // closed by the line limit
     buf[n] = '\0';
     size_t i = 0;
     if (m_skip_c) {
@@ -85,14 +85,9 @@ void TcpSocket::OnRead(char* buf, size_t n) {
             ++i;
             continue;
         }
-        AppendToLine(buf + start, strnlen(buf + start, i - start));
-        if (m_line_overflow) {
-            m_line_overflow = false;  // the over-long line ends here, undelivered
-            m_line_ptr = 0;
-        } else {
-            OnLine(std::string(m_line.data(), m_line_ptr));
-            m_line_ptr = 0;
-        }
+        if (!AppendToLine(buf + start, strnlen(buf + start, i - start))) return;
+        OnLine(std::string(m_line.data(), m_line_ptr));
+        m_line_ptr = 0;
         m_c = c;
         if (i + 1 < n && isLineEnd(buf[i + 1]) && buf[i + 1] != c)
             ++i;  // CR LF or LF CR: one line end

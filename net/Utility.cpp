@@ -126,9 +126,10 @@ bool Utility::reverse(sockaddr* sa, socklen_t, std::string& hostname, std::strin
         hostname = buf;
         return true;
     }
-    hostent* he = gethostbyaddr(&in->sin_addr, sizeof in->sin_addr, AF_INET);
-    if (he == nullptr || he->h_name == nullptr) return false;
-    hostname = he->h_name;
+    // getnameinfo keeps no static state: look-ups may run in several threads.
+    char host[NI_MAXHOST];
+    if (getnameinfo(sa, sizeof(sockaddr_in), host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0) return false;
+    hostname = host;
     return true;
 }
 

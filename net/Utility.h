@@ -35,7 +35,7 @@ public:
     static bool u2ip(const std::string& host, unsigned long& address);
 
     // Host name of an IPv4 address: dotted with NI_NUMERICHOST in `flags`,
-    // else by gethostbyaddr. False, with empty texts, for other families or
+    // else by getnameinfo (thread-safe). False, with empty texts, for other families or
     // a failed look-up. `service` is always left empty.
     static bool reverse(sockaddr* sa, socklen_t len, std::string& hostname, std::string& service, int flags);
     static bool reverse(sockaddr* sa, socklen_t len, std::string& hostname, int flags);

@@ -214,15 +214,14 @@ TEST_F(SocketBase, FlagSettersRaiseTheHandlersChecks) {
     EXPECT_TRUE(s.RetryClientConnect());
 }
 
-TEST_F(SocketBase, DetachIsRefusedForNowAndResolverIsOff) {
+TEST_F(SocketBase, DetachOnlyForAHandlerOwnedSocket) {
     PlainSocket s(handler);
     EXPECT_FALSE(s.Detach());  // not handler-owned
-    s.SetDeleteByHandler();
-    EXPECT_FALSE(s.Detach());  // no socket threads yet
     EXPECT_FALSE(s.IsDetach());
+    s.SetDeleteByHandler();
+    EXPECT_TRUE(s.Detach());
+    EXPECT_TRUE(s.IsDetach());
     EXPECT_FALSE(handler.ResolverEnabled());
-    EXPECT_EQ(-1, s.Resolve("localhost", 80));
-    EXPECT_FALSE(handler.Resolving(&s));
 }
 
 }  // namespace

@@ -1,0 +1,58 @@
+#pragma once
+// A POSIX thread behind an object. Nothing runs until Start(), which is
+// called once the object is fully built; the new thread then waits for its
+// release (SetRelease(true), or the constructor's argument) before Run().
+// A thread is ended by Stop(): the running flag goes down, Wake() tells Run
+// to look at it, and the thread is joined. A derived class calls Stop() in
+// its own destructor, before its members go, so that the object outlives
+// every access its thread makes to it; ~Thread stops a thread that is still
+// joinable as a last resort. Threads are never detached.
+
+#include <pthread.h>
+
+#include <atomic>
+
+#include "net/Semaphore.h"
+
+class Thread {
+public:
+    explicit Thread(bool release = true);
+    virtual ~Thread();
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Creates the thread; false (with "Thread: create failed: <reason>" on
+    // standard error, running false) when it cannot be made or was started.
+    bool Start();
+    // Lowers the running flag, wakes the thread and joins it. From the
+    // thread itself only the flag goes down. Safe to call more than once.
+    void Stop();
+
+    bool IsRunning() const;
+    void SetRunning(bool x);
+    bool IsReleased() const;
+    // True lets a started thread enter Run.
+    void SetRelease(bool x);
+    bool IsDestructor() const;
+    // Run has returned (or will never be called).
+    bool Ended() const;
+
+protected:
+    virtual void Run() = 0;
+    // Makes a Run that waits for events look at IsRunning() soon; called
+    // by Stop() from another thread.
+    virtual void Wake();
+
+private:
+    static void* StartThread(void* object);
+    void Join();
+
+    pthread_t m_thread{};
+    Semaphore m_sem;
+    std::atomic<bool> m_running{true};
+    std::atomic<bool> m_release{false};
+    std::atomic<bool> m_b_destructor{false};
+    std::atomic<bool> m_ended{false};
+    bool m_started = false;  // touched only by the owner's thread
+    bool m_joined = false;
+};
