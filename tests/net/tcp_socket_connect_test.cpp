@@ -96,6 +96,13 @@ TEST_F(TcpConnect, ConnectFailingAtOnce) {
     int first = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     setsockopt(first, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Bound before it connects: a port that connect() picks itself is not
+    // always seen by a later bind to it, and the duplicate connect below
+    // then succeeds now and then instead of failing with EADDRNOTAVAIL.
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(first, reinterpret_cast<sockaddr*>(&any), sizeof any));
     Ipv4Address remote(Loopback(), listener.port);
     ASSERT_EQ(0, connect(first, remote, remote));
     int accepted = listener.Accept();
