@@ -17,8 +17,9 @@ void sendMessage(char* line);
 // Empties the gathering state (start of a test, or a new input).
 void ResetGathering();
 
-// Reads `in` line by line until the end of the input, trims each line and
-// hands it to processLine. Lines longer than kMaxInputLine are dropped whole.
+// Reads descriptor `fd` up to each line feed until a read returns the end or
+// fails, trims each line and hands it to processLine; a last line without a
+// line feed counts too. Lines longer than kMaxInputLine are dropped whole.
 void ReadStandardInput(int fd);
 
 constexpr size_t kMaxInputLine = 65536;

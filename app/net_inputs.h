@@ -48,8 +48,8 @@ private:
 
 constexpr size_t kUdpMaxPartialLine = 5000;
 
-// Loop timings; the defaults come from the command line. Tests stop the
-// loops with `stop`.
+// How a test ends a network loop: the loop returns once `stop` is set. The
+// timings (reconnect wait, data time-out) come from the command line.
 struct NetLoopControl {
     const std::atomic<bool>* stop = nullptr;
 };
