@@ -125,6 +125,9 @@ void ReadStandardInput(int fd) {
         line.clear();
         overlong = false;
     };
+    // A CR LF or LF CR pair is one line end: after the first half, the
+    // other half (maybe in the next read) is skipped once.
+    char pairHalf = 0;
     for (;;) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
@@ -132,8 +135,16 @@ void ReadStandardInput(int fd) {
         const char* p = buf.data();
         const char* end = p + got;
         while (p < end) {
+            if (pairHalf != 0) {
+                const bool skip = *p == pairHalf;
+                pairHalf = 0;
+                if (skip && ++p == end) break;
+            }
+            // Lines end at CR as well as LF, so that every sentence meets
+            // the checksum test on its own.
             const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
             const char* stop = nl ? nl : end;
+            if (const void* cr = std::memchr(p, '\r', stop - p)) stop = static_cast<const char*>(cr);
             if (!overlong) {
                 if (line.size() + (stop - p) > kMaxInputLine) {
                     overlong = true;
@@ -142,9 +153,10 @@ void ReadStandardInput(int fd) {
                     line.append(p, stop);
                 }
             }
-            if (!nl) break;
+            if (stop == end) break;
+            pairHalf = *stop == '\r' ? '\n' : '\r';
             finish();
-            p = nl + 1;
+            p = stop + 1;
         }
     }
     if (!line.empty() || overlong) finish();
