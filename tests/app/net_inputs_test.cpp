@@ -8,6 +8,8 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 
 namespace {
 
@@ -164,6 +166,33 @@ TEST(UdpInput, DatagramsAreCutIntoSentences) {
     EXPECT_NE(r.err.find("CRC failed yyy\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("xxxxx"), std::string::npos) << r.err;
     EXPECT_EQ(rx.Drain(), (std::vector<std::string>{kS1 + "\r\n", kS2 + "\r\n", kS3 + "\r\n", kS2 + "\r\n"}));
+}
+
+TEST(UdpInput, ForwardingOutlivesItsDiagnosticsReader) {
+    // The reader of -G (standard error) or -g (standard output) goes away
+    // while datagrams keep arriving: every one is still forwarded.
+    for (const char* option : {"-G", "-g"}) {
+        UdpReceiver rx;
+        const int port = ClosedUdpPort();
+        std::atomic<size_t> sent{0};
+        std::thread sender([&] {
+            if (!WaitUntilUdpPortTaken(port)) return;
+            const UdpSender tx(port);
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+            while (std::chrono::steady_clock::now() < end) {
+                if (tx.Send(kS2 + "\r\n")) ++sent;
+                usleep(10000);
+            }
+        });
+        ProgramOptions o = RunFor(3.0);
+        o.closeOutputsAfterSeconds = 0.5;
+        const ProgramResult r =
+            RunProgram({"-u", "-h", "127.0.0.1", "-p", std::to_string(port), "-H", rx.address(), option}, o);
+        sender.join();
+        EXPECT_TRUE(r.timedOut) << option << ": the program ended, status " << r.status;
+        EXPECT_GT(sent.load(), 50u) << option;
+        EXPECT_EQ(rx.Drain().size(), sent.load()) << option;
+    }
 }
 
 TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {
