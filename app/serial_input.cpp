@@ -55,7 +55,9 @@ int openDevice(const char* device, unsigned speed, const SerialTiming& t) {
             std::memset(&tio, 0, sizeof tio);
             tio.c_cflag = speed | CS8 | CLOCAL | CREAD | PARODD;
             tio.c_cc[VEOF] = 4;
-            tio.c_cc[VMIN] = 10;
+            // A read returns as soon as one byte is there: the loop waits
+            // for readiness, and a sentence's last bytes never wait for more.
+            tio.c_cc[VMIN] = 1;
             tio.c_cc[VTIME] = 0;
             cfsetispeed(&tio, speed);
             cfsetospeed(&tio, speed);

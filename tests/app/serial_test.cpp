@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 
 #include <thread>
 
@@ -101,6 +102,45 @@ bool WaitUntilOpened(pid_t pid, const std::string& device, int maxMs = 8000) {
         usleep(20000);
     }
     return false;
+}
+
+TEST(SerialProgram, SentenceIsForwardedAtItsLineEnd) {
+    // A UART hands bytes on one by one: at 4800 baud one every 2.08 ms. The
+    // last sentence before a silence must not wait for the next one.
+    UdpReceiver rx;
+    Pty pty;
+    ASSERT_FALSE(pty.name.empty());
+    const std::vector<std::string> sentences = {"!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74",
+                                                "$GPZDA,092751.00,10,12,2026,00,00*6A"};
+    std::vector<double> delays;  // line end to datagram, in ms
+    std::vector<std::string> got;
+    std::thread feeder;
+    ProgramOptions o;
+    o.keepStdinOpen = true;
+    o.timeoutSeconds = 15;
+    o.started = [&](pid_t pid) {
+        feeder = std::thread([&, pid] {
+            if (WaitUntilOpened(pid, pty.name)) {
+                for (const auto& s : sentences) {
+                    for (char ch : s + "\r\n") {
+                        pty.Write(std::string(1, ch));
+                        usleep(2083);
+                    }
+                    const auto lineEnd = std::chrono::steady_clock::now();
+                    const auto one = rx.Expect(1, 2000);
+                    delays.push_back(std::chrono::duration<double, std::milli>(
+                                         std::chrono::steady_clock::now() - lineEnd).count());
+                    got.insert(got.end(), one.begin(), one.end());
+                    usleep(300000);  // silence before the next sentence
+                }
+            }
+            kill(pid, SIGTERM);
+        });
+    };
+    RunProgram({"-r", "-d", pty.name, "-s", "4800", "-H", rx.address()}, o);
+    feeder.join();
+    EXPECT_EQ(got, (std::vector<std::string>{sentences[0] + "\r\n", sentences[1] + "\r\n"}));
+    for (double d : delays) EXPECT_LT(d, 100.0) << "ms from the line end to the datagram";
 }
 
 TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {
