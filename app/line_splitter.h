@@ -31,7 +31,7 @@ public:
         if (buffer_.empty()) return;
         std::string last;
         last.swap(buffer_);
-        onLine(static_cast<const char*>(last.c_str()));
+        onLine(last.c_str());
     }
 
     size_t Pending() const { return buffer_.size(); }

@@ -44,7 +44,8 @@ namespace {
 
 bool stopped(const SerialTiming& t) { return t.stop && t.stop->load(); }
 
-// Sleeps `seconds`, waking early when the loop is asked to stop.
+// Sleeps `seconds`, waking early when the loop is asked to stop; a test's
+// own wait stands in for the sleep.
 void pause(unsigned seconds, const SerialTiming& t) {
     if (t.wait) {
         t.wait(seconds);

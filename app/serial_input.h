@@ -9,7 +9,8 @@
 #include <functional>
 
 struct SerialTiming {
-    unsigned reopenWaitSeconds = 60;     // after a failed open, or a device lost without data
+    unsigned reopenWaitSeconds = 60;     // after a failed open, a device lost without data, or
+                                         // a path that is not a character device
     unsigned lostAfterReads = 10;        // consecutive empty or failed reads
     const std::atomic<bool>* stop = nullptr;  // tests end the loop with it
     std::function<void(unsigned)> wait;  // tests: called instead of sleeping that many seconds
