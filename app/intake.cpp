@@ -10,19 +10,24 @@
 #include <cstring>
 #include <vector>
 
-// Gathering state, main thread only.
-std::string UdpData;
-int UPNumOld = 0;
-int UPCountOld = 1;
-static std::string UPIdOld;  // sequential message identifier of the pending message
-
 namespace {
 
+// The intake's state, main thread only; nothing outside this file reaches it.
+struct IntakeState {
+    std::string UdpData;  // the gathered text of the message in progress
+    int UPNumOld = 0;     // last fragment number accepted; 0 = nothing pending
+    int UPCountOld = 1;   // fragment count of the pending message
+    std::string UPIdOld;  // sequential message identifier of the pending message
+    std::string single;   // a one-sentence message's text, reused
+    std::string work;     // the line being routed, reused: no allocation per line
+};
+IntakeState state;
+
 void reset() {
-    UdpData.clear();
-    UPNumOld = 0;
-    UPCountOld = 1;
-    UPIdOld.clear();
+    state.UdpData.clear();
+    state.UPNumOld = 0;
+    state.UPCountOld = 1;
+    state.UPIdOld.clear();
 }
 
 // The sequential message identifier: the field after the fragment number.
@@ -46,38 +51,37 @@ void sendMessage(char* line) {
 
     if (c == 1) {
         // A whole message in one sentence; a pending one is left untouched.
-        static std::string text;
-        text.assign(line).append("\r\n");
-        ProcessMessage(&text[0]);
+        state.single.assign(line).append("\r\n");
+        ProcessMessage(&state.single[0]);
         return;
     }
 
     const std::string id = sequenceId(line);
     if (n == 1) {
         // A fragment 1 always starts a new message.
-        UdpData = std::string(line) + "\r\n";
-        UPNumOld = 1;
-        UPCountOld = c;
-        UPIdOld = id;
+        state.UdpData.assign(line).append("\r\n");
+        state.UPNumOld = 1;
+        state.UPCountOld = c;
+        state.UPIdOld = id;
         return;
     }
 
     // n > 1 belongs only to the pending message of the same count and id;
     // a sentence of another message is dropped alone.
-    if (UPNumOld == 0 || c != UPCountOld || id != UPIdOld) return;
-    if (n != UPNumOld + 1) {
+    if (state.UPNumOld == 0 || c != state.UPCountOld || id != state.UPIdOld) return;
+    if (n != state.UPNumOld + 1) {
         reset();  // a gap or a repeat: the pending message is lost
         return;
     }
-    UdpData += line;
-    UdpData += "\r\n";
+    state.UdpData += line;
+    state.UdpData += "\r\n";
     if (n == c) {
         std::string text;
-        text.swap(UdpData);
+        text.swap(state.UdpData);
         reset();
         ProcessMessage(&text[0]);
     } else {
-        UPNumOld = n;
+        state.UPNumOld = n;
     }
 }
 
@@ -86,7 +90,7 @@ void processLine(const char* line) {
         if (params.debug) std::fprintf(stderr, "%-10s %s\n", "CRC failed", line);
         return;
     }
-    static std::string work;  // reused: no allocation per line
+    std::string& work = state.work;
     if (checkVDM(line)) {
         work.assign(line);
         sendMessage(&work[0]);
@@ -121,6 +125,9 @@ void ReadStandardInput(int fd) {
         line.clear();
         overlong = false;
     };
+    // A CR LF or LF CR pair is one line end: after the first half, the
+    // other half (maybe in the next read) is skipped once.
+    char pairHalf = 0;
     for (;;) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
@@ -128,8 +135,16 @@ void ReadStandardInput(int fd) {
         const char* p = buf.data();
         const char* end = p + got;
         while (p < end) {
+            if (pairHalf != 0) {
+                const bool skip = *p == pairHalf;
+                pairHalf = 0;
+                if (skip && ++p == end) break;
+            }
+            // Lines end at CR as well as LF, so that every sentence meets
+            // the checksum test on its own.
             const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
             const char* stop = nl ? nl : end;
+            if (const void* cr = std::memchr(p, '\r', stop - p)) stop = static_cast<const char*>(cr);
             if (!overlong) {
                 if (line.size() + (stop - p) > kMaxInputLine) {
                     overlong = true;
@@ -138,9 +153,10 @@ void ReadStandardInput(int fd) {
                     line.append(p, stop);
                 }
             }
-            if (!nl) break;
+            if (stop == end) break;
+            pairHalf = *stop == '\r' ? '\n' : '\r';
             finish();
-            p = nl + 1;
+            p = stop + 1;
         }
     }
     if (!line.empty() || overlong) finish();

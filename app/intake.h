@@ -17,8 +17,10 @@ void sendMessage(char* line);
 // Empties the gathering state (start of a test, or a new input).
 void ResetGathering();
 
-// Reads `in` line by line until the end of the input, trims each line and
-// hands it to processLine. Lines longer than kMaxInputLine are dropped whole.
+// Reads descriptor `fd` until a read returns the end or fails, cuts it into
+// lines at CR and at LF (a CR LF or LF CR pair is one line end), trims each
+// line and hands it to processLine; a last line without a line end counts
+// too. Lines longer than kMaxInputLine are dropped whole.
 void ReadStandardInput(int fd);
 
 constexpr size_t kMaxInputLine = 65536;

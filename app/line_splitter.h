@@ -25,6 +25,15 @@ public:
         buffer_.erase(0, static_cast<size_t>(start - begin));
     }
 
+    // Hands on the characters still waiting as one line, if there are any.
+    template <typename F>
+    void Finish(F&& onLine) {
+        if (buffer_.empty()) return;
+        std::string last;
+        last.swap(buffer_);
+        onLine(last.c_str());
+    }
+
     size_t Pending() const { return buffer_.size(); }
     void Clear() { buffer_.clear(); }
 

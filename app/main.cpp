@@ -14,6 +14,7 @@
 
 #include <pthread.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -23,6 +24,9 @@ namespace {
 void reportToStderr(const char* text) { std::fputs(text, stderr); }
 
 int run(int argc, char** argv) {
+    // A diagnostics reader that goes away (a restarted logger, "| head") must
+    // not end forwarding: its writes fail with EPIPE and are lost instead.
+    std::signal(SIGPIPE, SIG_IGN);
     if (ProcessParameters(argc, argv)) return 255;
 
     const std::string self = argv[0] ? argv[0] : "";

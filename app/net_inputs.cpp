@@ -50,7 +50,7 @@ void tcpSock::OnLine(const std::string& line) {
     processLine(line.c_str());
 }
 
-udpSock::udpSock(ISocketHandler& handler) : UdpSocket(handler, 16384, false, 0) {}
+udpSock::udpSock(ISocketHandler& handler) : UdpSocket(handler, 16384, false, kUdpReadsPerTurn - 1) {}
 
 udpSock::~udpSock() = default;
 
@@ -133,9 +133,9 @@ void RunUdpListener(const NetLoopControl& control) {
         std::puts(e.ToString().c_str());
         FatalExit();
     }
+    // Beyond the system's cap when the process may (as root), else up to it.
+    if (!socket.SetSoRcvbufforce(kUdpReceiveBuffer)) socket.SetSoRcvbuf(kUdpReceiveBuffer);
     handler.Add(&socket);
-    while (!stopped(control)) {
-        handler.Select(1, 0);
-        usleep(100);
-    }
+    // No sleep between turns: a turn waits only while nothing is queued.
+    while (!stopped(control)) handler.Select(1, 0);
 }

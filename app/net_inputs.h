@@ -47,9 +47,17 @@ private:
 };
 
 constexpr size_t kUdpMaxPartialLine = 5000;
+// Datagrams one read event may take before the loop turns again: enough to
+// keep up with a full queue, few enough to keep the loop fair.
+constexpr int kUdpReadsPerTurn = 256;
+// The receive buffer asked of the kernel: at the ~830 bytes it charges per
+// small datagram, twice this holds ~160,000 datagrams, so a local flood of
+// 100,000 waits whole while the loop drains it. The kernel may give less (an
+// unprivileged process gets at most net.core.rmem_max), which is no error.
+constexpr int kUdpReceiveBuffer = 64 << 20;
 
-// Loop timings; the defaults come from the command line. Tests stop the
-// loops with `stop`.
+// How a test ends a network loop: the loop returns once `stop` is set. The
+// timings (reconnect wait, data time-out) come from the command line.
 struct NetLoopControl {
     const std::atomic<bool>* stop = nullptr;
 };

@@ -13,14 +13,15 @@
 
 AISParser* Parser = nullptr;
 
-std::string tempBuffer;
-std::string toSend;
-std::string toDump;
+namespace {
+
+// The pipeline's state, main thread only; nothing outside this file reaches it.
+std::string tempBuffer;  // the gathered text while it is cut into sentences
+std::string toSend;      // the message's sentences with "\r\n": the datagram
+std::string toDump;      // the same with "\n", kept under -g/-G only
 
 // Messages first seen in the last ten seconds.
-static DupWindow DupBuffer(10);
-
-namespace {
+DupWindow DupBuffer(10);
 
 void dispatch(int type) {
     const AISParser& p = *Parser;

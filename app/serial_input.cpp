@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,37 +36,85 @@ void SerialAccumulator::Feed(const char* block, size_t length) {
     if (lines_.Pending() > kSerialBlock) lines_.Clear();
 }
 
+void SerialAccumulator::Finish() {
+    lines_.Finish([](const char* line) { processLine(line); });
+}
+
 namespace {
 
 bool stopped(const SerialTiming& t) { return t.stop && t.stop->load(); }
 
-// Sleeps `seconds`, waking early when the loop is asked to stop.
+// Sleeps `seconds`, waking early when the loop is asked to stop; a test's
+// own wait stands in for the sleep.
 void pause(unsigned seconds, const SerialTiming& t) {
+    if (t.wait) {
+        t.wait(seconds);
+        return;
+    }
     for (unsigned i = 0; i < seconds * 10 && !stopped(t); ++i) usleep(100000);
 }
 
-// Opens the device raw; retries every reopenWaitSeconds until it opens.
-int openDevice(const char* device, unsigned speed, const SerialTiming& t) {
+struct OpenedDevice {
+    int fd = -1;                 // -1: asked to stop
+    bool characterDevice = false;
+};
+
+// Opens the device; a character device is set up raw. Retries every
+// reopenWaitSeconds until it opens, and while `characterOnly` also while
+// what opens is not a character device.
+OpenedDevice openDevice(const char* device, unsigned speed, bool characterOnly, const SerialTiming& t) {
     for (;;) {
-        if (stopped(t)) return -1;
+        if (stopped(t)) return OpenedDevice();
         const int fd = open(device, O_RDWR | O_NOCTTY);
         if (fd >= 0) {
-            termios tio;
-            tcgetattr(fd, &tio);
-            std::memset(&tio, 0, sizeof tio);
-            tio.c_cflag = speed | CS8 | CLOCAL | CREAD | PARODD;
-            tio.c_cc[VEOF] = 4;
-            tio.c_cc[VMIN] = 10;
-            tio.c_cc[VTIME] = 0;
-            cfsetispeed(&tio, speed);
-            cfsetospeed(&tio, speed);
-            tcflush(fd, TCIFLUSH);
-            tcsetattr(fd, TCSANOW, &tio);
-            return fd;
+            struct stat st;
+            const bool character = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+            if (!character && !characterOnly) return OpenedDevice{fd, false};
+            if (character) {
+                termios tio;
+                tcgetattr(fd, &tio);
+                std::memset(&tio, 0, sizeof tio);
+                tio.c_cflag = speed | CS8 | CLOCAL | CREAD | PARODD;
+                tio.c_cc[VEOF] = 4;
+                // A read returns as soon as one byte is there: the loop waits
+                // for readiness, and a sentence's last bytes never wait for more.
+                tio.c_cc[VMIN] = 1;
+                tio.c_cc[VTIME] = 0;
+                cfsetispeed(&tio, speed);
+                cfsetospeed(&tio, speed);
+                tcflush(fd, TCIFLUSH);
+                tcsetattr(fd, TCSANOW, &tio);
+                return OpenedDevice{fd, true};
+            }
+            close(fd);  // read once already: no message, no second reading
+        } else {
+            std::perror(device);
         }
-        std::perror(device);
         pause(t.reopenWaitSeconds, t);
     }
+}
+
+// Waits (bounded, so that a stop request is seen) until `fd` is readable.
+// 1 readable, 0 not yet, -1 failed.
+int waitReadable(int fd) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, 1000);
+    if (ready < 0 && errno == EINTR) return 0;
+    return ready;
+}
+
+// A path that is not a character device: everything in it, once.
+void readToEnd(int fd, SerialAccumulator& acc, char* block, const SerialTiming& t) {
+    while (!stopped(t)) {
+        const int ready = waitReadable(fd);
+        if (ready == 0) continue;
+        if (ready < 0) break;
+        const ssize_t got = read(fd, block, kSerialBlock);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got <= 0) break;
+        acc.Feed(block, static_cast<size_t>(got));
+    }
+    if (!stopped(t)) acc.Finish();
 }
 
 }  // namespace
@@ -78,18 +127,28 @@ void doSerial(const char* device, unsigned baud, const SerialTiming& timing) {
     }
     SerialAccumulator acc;
     char block[kSerialBlock + 1];
+    bool readOnce = false;  // a path that is not a character device was read
     while (!stopped(timing)) {
-        const int fd = openDevice(device, speed, timing);
-        if (fd < 0) return;
+        const OpenedDevice dev = openDevice(device, speed, readOnce, timing);
+        if (dev.fd < 0) return;
+        if (!dev.characterDevice) {
+            // Reopening it would replay it: read it once, then wait as for
+            // a device that cannot be opened until a real one stands there.
+            readToEnd(dev.fd, acc, block, timing);
+            close(dev.fd);
+            readOnce = true;
+            if (stopped(timing)) return;
+            std::fprintf(stderr, "Serial device %s is not a character device, read once\n", device);
+            pause(timing.reopenWaitSeconds, timing);
+            continue;
+        }
+        const int fd = dev.fd;
         unsigned emptyReads = 0;
         bool delivered = false;  // this opening gave at least one byte
         while (!stopped(timing)) {
-            // Wait with a bound so that a stop request is seen.
-            pollfd pfd{fd, POLLIN, 0};
-            const int ready = poll(&pfd, 1, 1000);
+            const int ready = waitReadable(fd);
             if (ready == 0) continue;  // quiet line: not a lost device
             if (ready < 0) {
-                if (errno == EINTR) continue;
                 ++emptyReads;
             } else {
                 const ssize_t got = read(fd, block, kSerialBlock);

@@ -6,18 +6,24 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 
 struct SerialTiming {
-    unsigned reopenWaitSeconds = 60;     // after a failed open, or a device lost without data
+    unsigned reopenWaitSeconds = 60;     // after a failed open, a device lost without data, or
+                                         // a path that is not a character device
     unsigned lostAfterReads = 10;        // consecutive empty or failed reads
     const std::atomic<bool>* stop = nullptr;  // tests end the loop with it
+    std::function<void(unsigned)> wait;  // tests: called instead of sleeping that many seconds
 };
 
 // Maps a baud rate to its terminal speed; false for a rate the port can't take.
 bool BaudToSpeed(unsigned baud, unsigned& speed);
 
 // The serial loop. Returns only when `timing.stop` is set; ends the process
-// with status 255 on an invalid baud rate.
+// with status 255 on an invalid baud rate. A path that opens but is not a
+// character device (a regular file, say) is read to its end once, reported
+// once, and from then on counts as a device that cannot be opened until a
+// character device stands under that path.
 void doSerial(const char* device, unsigned baud, const SerialTiming& timing = SerialTiming());
 
 constexpr size_t kSerialBlock = 2000;
@@ -29,6 +35,8 @@ constexpr size_t kSerialBlock = 2000;
 class SerialAccumulator {
 public:
     void Feed(const char* block, size_t length);
+    // The input ended: a partial line still waiting is its last line.
+    void Finish();
     size_t Pending() const { return lines_.Pending(); }
 private:
     LineSplitter lines_;

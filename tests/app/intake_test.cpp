@@ -1,5 +1,8 @@
 #include "app_fixture.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -92,6 +95,48 @@ TEST_F(Gathering, PerLinePrints) {
         processLine(c.line.c_str());
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.line;
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.line;
+    }
+}
+
+class StandardInput : public CoreTest {};
+
+TEST_F(StandardInput, LinesEndAtCarriageReturnAndLineFeed) {
+    const std::string vdm = "!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74";
+    const std::string other = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const std::string bad = "!AIVDM,1,1,,B,178D3T@02o0o4lNGDI@GQV1D0@I5,0*00";
+    const std::string ok = OkLine(1, {vdm});
+    const std::string nonVdm = "non VDM OK " + other + "\n";
+    const std::string empty = "CRC failed \n";
+    const struct {
+        const char* name;
+        std::vector<std::string> reads;  // what each read of the input returns
+        std::string err;
+    } cases[] = {
+        {"a sentence after a CR is checked on its own", {vdm + "\r" + bad + "\n"}, ok + "CRC failed " + bad + "\n"},
+        {"CR LF is one line end", {other + "\r\n" + vdm + "\r\n"}, nonVdm + ok},
+        {"CR LF split over two reads", {other + "\r", "\n" + vdm + "\r\n"}, nonVdm + ok},
+        {"LF CR is one line end", {other + "\n\r" + vdm}, nonVdm + ok},
+        {"lone CRs", {other + "\r" + vdm + "\r"}, nonVdm + ok},
+        {"a blank line stays one empty line", {other + "\r\n\r\n" + vdm}, nonVdm + empty + ok},
+        {"two CRs are two line ends", {other + "\r\r" + vdm}, nonVdm + empty + ok},
+        {"a pair takes one half only", {other + "\r\n\n", vdm}, nonVdm + empty + ok},
+        {"blanks around a line are trimmed", {" \t" + other + " \f\r\n"}, nonVdm},
+    };
+    params.debug = true;
+    for (const auto& c : cases) {
+        ResetGathering();
+        ResetPipeline();
+        FakeNow() += 100;
+        // A packet socket: every read returns exactly one of the writes.
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+        for (const auto& r : c.reads)
+            ASSERT_EQ(write(fds[1], r.data(), r.size()), static_cast<ssize_t>(r.size()));
+        close(fds[1]);
+        testing::internal::CaptureStderr();
+        ReadStandardInput(fds[0]);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.name;
+        close(fds[0]);
     }
 }
 

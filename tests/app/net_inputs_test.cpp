@@ -1,4 +1,6 @@
 // The TCP client and UDP listener inputs of the real binary.
+#include "ais/ais_builder.h"
+#include "app/net_inputs.h"
 #include "program.h"
 #include "tcp_server.h"
 #include "udp_receiver.h"
@@ -8,6 +10,8 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 
 namespace {
 
@@ -164,6 +168,83 @@ TEST(UdpInput, DatagramsAreCutIntoSentences) {
     EXPECT_NE(r.err.find("CRC failed yyy\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("xxxxx"), std::string::npos) << r.err;
     EXPECT_EQ(rx.Drain(), (std::vector<std::string>{kS1 + "\r\n", kS2 + "\r\n", kS3 + "\r\n", kS2 + "\r\n"}));
+}
+
+TEST(UdpInput, FloodIsForwardedWhole) {
+    // 100,000 unique one-sentence messages, one per datagram, sent as fast as
+    // the sender can: the program reads every queued datagram at each wake-up
+    // and asks for a receive buffer that holds what it has not read yet.
+    constexpr size_t kCount = 100000;
+    {
+        // The flood waits in the kernel; without the privilege to pass the
+        // system's cap the buffer may be too small to hold it.
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        const int want = kUdpReceiveBuffer;
+        if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &want, sizeof want) != 0)
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &want, sizeof want);
+        int granted = 0;
+        socklen_t len = sizeof granted;
+        getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len);
+        close(fd);
+        if (granted < 2 * want)
+            GTEST_SKIP() << "the kernel grants a receive buffer of " << granted << " bytes only";
+    }
+    std::vector<std::string> sent;
+    for (uint32_t i = 0; i < kCount; ++i) {
+        ais_builder::BitWriter w;
+        w.u(1, 6).u(0, 2).u(200000000 + i, 30).u(i, 32);
+        w.resize(168);
+        sent.push_back(ais_builder::sentences(w)[0] + "\r\n");
+    }
+    UdpReceiver rx;
+    const int port = ClosedUdpPort();
+    std::vector<std::string> got;
+    std::thread sender;
+    ProgramOptions o = RunFor(60);
+    o.started = [&](pid_t pid) {
+        sender = std::thread([&, pid] {
+            if (WaitUntilUdpPortTaken(port)) {
+                std::thread receiver([&] { got = rx.Drain(2000, 30000); });
+                const UdpSender tx(port);
+                for (const auto& d : sent) tx.Send(d);
+                receiver.join();
+            }
+            kill(pid, SIGTERM);
+        });
+    };
+    RunProgram({"-u", "-h", "127.0.0.1", "-p", std::to_string(port), "-H", rx.address()}, o);
+    sender.join();
+    EXPECT_EQ(got.size(), kCount);
+    std::sort(got.begin(), got.end());
+    std::sort(sent.begin(), sent.end());
+    EXPECT_TRUE(got == sent) << "datagrams lost or changed";
+}
+
+TEST(UdpInput, ForwardingOutlivesItsDiagnosticsReader) {
+    // The reader of -G (standard error) or -g (standard output) goes away
+    // while datagrams keep arriving: every one is still forwarded.
+    for (const char* option : {"-G", "-g"}) {
+        UdpReceiver rx;
+        const int port = ClosedUdpPort();
+        std::atomic<size_t> sent{0};
+        std::thread sender([&] {
+            if (!WaitUntilUdpPortTaken(port)) return;
+            const UdpSender tx(port);
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+            while (std::chrono::steady_clock::now() < end) {
+                if (tx.Send(kS2 + "\r\n")) ++sent;
+                usleep(10000);
+            }
+        });
+        ProgramOptions o = RunFor(3.0);
+        o.closeOutputsAfterSeconds = 0.5;
+        const ProgramResult r =
+            RunProgram({"-u", "-h", "127.0.0.1", "-p", std::to_string(port), "-H", rx.address(), option}, o);
+        sender.join();
+        EXPECT_TRUE(r.timedOut) << option << ": the program ended, status " << r.status;
+        EXPECT_GT(sent.load(), 50u) << option;
+        EXPECT_EQ(rx.Drain().size(), sent.load()) << option;
+    }
 }
 
 TEST(UdpInput, TakesTheNextFreePortAndFailsWhenNoneIs) {

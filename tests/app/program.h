@@ -36,6 +36,7 @@ struct ProgramOptions {
     std::string argv0;             // empty: the binary's path
     bool keepStdinOpen = false;    // stdin stays open until `closeAfterSeconds`
     double closeAfterSeconds = 0;
+    double closeOutputsAfterSeconds = 0;  // > 0: the readers of stdout and stderr go away then
     std::vector<std::pair<std::string, std::string>> env;  // set in the child
     std::function<void(pid_t)> started;                     // called with the child's pid
 };
@@ -49,6 +50,7 @@ inline ProgramResult RunProgram(const std::vector<std::string>& args, const Prog
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
+        signal(SIGPIPE, SIG_DFL);  // as from a shell: the test process ignores it
         for (int fd = 3; fd < 1024; ++fd) close(fd);  // nothing of the test leaks in
         if (!opt.workDir.empty() && chdir(opt.workDir.c_str()) != 0) _exit(127);
         for (const auto& e : opt.env) setenv(e.first.c_str(), e.second.c_str(), 1);
@@ -85,6 +87,10 @@ inline ProgramResult RunProgram(const std::vector<std::string>& args, const Prog
             r.timedOut = true;
             break;
         }
+        if (opt.closeOutputsAfterSeconds > 0 && elapsed() >= opt.closeOutputsAfterSeconds) {
+            outOpen = errOpen = false;
+            break;
+        }
         if (inFd >= 0 && written == opt.input.size() &&
             (!opt.keepStdinOpen || elapsed() >= opt.closeAfterSeconds)) {
             close(inFd);
@@ -113,11 +119,24 @@ inline ProgramResult RunProgram(const std::vector<std::string>& args, const Prog
             }
         }
     }
-    if (inFd >= 0) close(inFd);
     close(out[0]);
     close(err[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    // Readers gone early: the program runs on until it ends or the bound.
+    while (!r.timedOut && waitpid(pid, &status, WNOHANG) == 0) {
+        if (inFd >= 0 && (!opt.keepStdinOpen || elapsed() >= opt.closeAfterSeconds)) {
+            close(inFd);
+            inFd = -1;
+        }
+        if (elapsed() > opt.timeoutSeconds) {
+            kill(pid, SIGKILL);
+            r.timedOut = true;
+            break;
+        }
+        usleep(10000);
+    }
+    if (inFd >= 0) close(inFd);
+    if (r.timedOut) waitpid(pid, &status, 0);
     if (!r.timedOut && WIFEXITED(status)) r.status = WEXITSTATUS(status);
     return r;
 }

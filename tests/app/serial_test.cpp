@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <chrono>
 
 #include <thread>
 
@@ -50,6 +54,61 @@ TEST_F(SerialAccumulatorTest, CutsBlocksIntoLines) {
             expected += (l == a || l == b ? "non VDM OK " : "CRC failed ") + l + "\n";
         EXPECT_EQ(err, expected) << c.name;
         EXPECT_EQ(acc.Pending(), c.pending) << c.name;
+    }
+}
+
+class SerialLoop : public CoreTest {};
+
+TEST_F(SerialLoop, PathThatIsNotACharacterDeviceIsReadOnce) {
+    const std::string a = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const std::string vdm = "!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74";
+    const std::string b = "$HEHDT,123.4,T*2B";
+    const std::string once = "non VDM OK " + a + "\n" + OkLine(1, {vdm}) + "non VDM OK " + b + "\n";
+    TempDir dir;
+    const std::string file = dir.File("recording.nmea");
+    {
+        std::ofstream f(file, std::ios::binary);
+        f << a << "\r\n" << vdm << "\r\n" << b;  // the last line has no line end
+    }
+    const std::string link = dir.File("ttyAIS");
+    const std::string readOnce = "Serial device " + link + " is not a character device, read once\n";
+    const std::string gone = link + ": " + std::strerror(ENOENT) + "\n";  // each failed open
+    const struct {
+        const char* name;
+        std::function<void(size_t)> atWait;  // called at the n-th wait, from 1
+        size_t stopAtWait;
+        std::string err;
+    } cases[] = {
+        {"the file stays", [](size_t) {}, 3, once + readOnce},
+        {"a device appears under the name",
+         [&](size_t n) {
+             if (n != 1) return;
+             unlink(link.c_str());
+             if (symlink("/dev/null", link.c_str()) != 0) ADD_FAILURE();
+         },
+         2, once + readOnce + "Serial device " + link + " lost, reopening\n"},
+        {"the file goes away", [&](size_t n) { if (n == 1) unlink(link.c_str()); }, 3,
+         once + readOnce + gone + gone},
+    };
+    params.debug = true;
+    for (const auto& c : cases) {
+        ResetPipeline();
+        FakeNow() += 100;
+        unlink(link.c_str());
+        ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+        std::atomic<bool> stop{false};
+        std::vector<unsigned> waits;
+        SerialTiming timing;
+        timing.stop = &stop;
+        timing.wait = [&](unsigned seconds) {
+            waits.push_back(seconds);
+            c.atWait(waits.size());
+            if (waits.size() == c.stopAtWait) stop = true;
+        };
+        testing::internal::CaptureStderr();
+        doSerial(link.c_str(), 4800, timing);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.name;
+        EXPECT_EQ(waits, std::vector<unsigned>(c.stopAtWait, 60)) << c.name;
     }
 }
 
@@ -101,6 +160,45 @@ bool WaitUntilOpened(pid_t pid, const std::string& device, int maxMs = 8000) {
         usleep(20000);
     }
     return false;
+}
+
+TEST(SerialProgram, SentenceIsForwardedAtItsLineEnd) {
+    // A UART hands bytes on one by one: at 4800 baud one every 2.08 ms. The
+    // last sentence before a silence must not wait for the next one.
+    UdpReceiver rx;
+    Pty pty;
+    ASSERT_FALSE(pty.name.empty());
+    const std::vector<std::string> sentences = {"!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74",
+                                                "$GPZDA,092751.00,10,12,2026,00,00*6A"};
+    std::vector<double> delays;  // line end to datagram, in ms
+    std::vector<std::string> got;
+    std::thread feeder;
+    ProgramOptions o;
+    o.keepStdinOpen = true;
+    o.timeoutSeconds = 15;
+    o.started = [&](pid_t pid) {
+        feeder = std::thread([&, pid] {
+            if (WaitUntilOpened(pid, pty.name)) {
+                for (const auto& s : sentences) {
+                    for (char ch : s + "\r\n") {
+                        pty.Write(std::string(1, ch));
+                        usleep(2083);
+                    }
+                    const auto lineEnd = std::chrono::steady_clock::now();
+                    const auto one = rx.Expect(1, 2000);
+                    delays.push_back(std::chrono::duration<double, std::milli>(
+                                         std::chrono::steady_clock::now() - lineEnd).count());
+                    got.insert(got.end(), one.begin(), one.end());
+                    usleep(300000);  // silence before the next sentence
+                }
+            }
+            kill(pid, SIGTERM);
+        });
+    };
+    RunProgram({"-r", "-d", pty.name, "-s", "4800", "-H", rx.address()}, o);
+    feeder.join();
+    EXPECT_EQ(got, (std::vector<std::string>{sentences[0] + "\r\n", sentences[1] + "\r\n"}));
+    for (double d : delays) EXPECT_LT(d, 100.0) << "ms from the line end to the datagram";
 }
 
 TEST(SerialProgram, ReadsTheDeviceAndReopensItWhenItComesBack) {

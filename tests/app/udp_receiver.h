@@ -62,6 +62,29 @@ private:
     int port_ = 0;
 };
 
+// Sends datagrams to 127.0.0.1:port.
+class UdpSender {
+public:
+    explicit UdpSender(int port) {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    ~UdpSender() { close(fd_); }
+    UdpSender(const UdpSender&) = delete;
+    UdpSender& operator=(const UdpSender&) = delete;
+
+    bool Send(const std::string& datagram) const {
+        return send(fd_, datagram.data(), datagram.size(), 0) == static_cast<ssize_t>(datagram.size());
+    }
+
+private:
+    int fd_ = -1;
+};
+
 // A port on 127.0.0.1 that nothing listens on (bound, read, released).
 inline int ClosedUdpPort() {
     UdpReceiver r;
