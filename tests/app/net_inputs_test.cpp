@@ -1,5 +1,5 @@
 // The TCP client and UDP listener inputs of the real binary.
-#include "ais/ais_builder.h"
+#include "ais_builder.h"
 #include "app/net_inputs.h"
 #include "program.h"
 #include "tcp_server.h"

@@ -67,7 +67,11 @@ TEST(StdinProgram, FinalExportAtTheEndOfInput) {
     EXPECT_EQ(r.err, "");
     const std::string kml = ReadFile(dir.File("out/aisBrinecastSnapshot.kml"));
     EXPECT_EQ(CountOf(kml, "<Placemark>"), 2u);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("out/aisBrinecastSnapshot.kml.tmp")));
+    // Nothing but the export file is left: no temporary of any name.
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("out")))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"aisBrinecastSnapshot.kml"});
 }
 
 TEST(StdinProgram, KmzByDefaultWhateverTheLocale) {
