@@ -19,13 +19,38 @@ CDeflateCompressor::CDeflateCompressor(CZipStorage* storage) : CBaseLibCompresso
     std::memset(&m_stream, 0, sizeof m_stream);
 }
 
-CDeflateCompressor::~CDeflateCompressor() {
-    // An entry left open: end the stream unless its blocks are recorded
-    // (the base class frees those).
-    if (m_streamState != streamNone && !m_options.m_bDetectLibMemoryLeaks) {
-        if (m_streamState == streamDeflate) deflateEnd(&m_stream);
-        else inflateEnd(&m_stream);
+CDeflateCompressor::~CDeflateCompressor() { EndStream(true); }
+
+void CDeflateCompressor::EndStream(bool zlibEnd) {
+    if (m_streamState != streamNone) {
+        // Blocks recorded in the list are freed below; others only by
+        // zlib's end call. The stream's own opaque tells which it is: the
+        // options may have changed since it was made.
+        if (zlibEnd || !m_stream.opaque) {
+            if (m_streamState == streamDeflate) deflateEnd(&m_stream);
+            else inflateEnd(&m_stream);
+        }
+        m_streamState = streamNone;
     }
+    EmptyPtrList();
+}
+
+void CDeflateCompressor::OpenDeflate(int level) {
+    void* opaque = SetOpaque(m_options);
+    if (m_streamState == streamDeflate) {
+        // deflateReset gives the same bytes as a new stream of the same
+        // parameters, without its half megabyte of allocations per entry.
+        const bool alike = m_iDeflateLevel == level && m_stream.opaque == opaque;
+        if (alike && deflateReset(&m_stream) == Z_OK) return;
+        EndStream(!alike);
+    }
+    std::memset(&m_stream, 0, sizeof m_stream);
+    m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
+    m_stream.zfree = _zipfree;
+    m_stream.opaque = opaque;
+    CheckForError(deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY));
+    m_streamState = streamDeflate;
+    m_iDeflateLevel = level;
 }
 
 void CDeflateCompressor::UpdateOptions(const CZipCompressor::COptions* options) {
@@ -48,20 +73,16 @@ int CDeflateCompressor::ConvertInternalError(int code) const {
 
 void CDeflateCompressor::InitCompression(int level, CZipFileHeader* file, CZipCryptograph* cryptograph) {
     CZipCompressor::InitCompression(level, file, cryptograph);
-    std::memset(&m_stream, 0, sizeof m_stream);
+    if (m_streamState == streamInflate) EndStream(true);
+    if (m_pFile->m_uMethod == methodDeflate) OpenDeflate(level);
+    // A stored entry leaves a kept deflate stream to the next deflated one.
+    else if (m_streamState == streamNone) std::memset(&m_stream, 0, sizeof m_stream);
+    m_stream.next_in = nullptr;
     m_stream.avail_in = 0;
     m_stream.next_out = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
     m_stream.avail_out = m_pBuffer.GetSize();
     m_stream.total_in = 0;
     m_stream.total_out = 0;
-    if (m_pFile->m_uMethod == methodDeflate) {
-        m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
-        m_stream.zfree = _zipfree;
-        m_stream.opaque = SetOpaque(m_options);
-        int err = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-        CheckForError(err);
-        m_streamState = streamDeflate;
-    }
 }
 
 void CDeflateCompressor::Compress(const void* buffer, unsigned size) {
@@ -112,26 +133,22 @@ void CDeflateCompressor::FinishCompression(bool afterException) {
             } while (err == Z_OK);
             if (err != Z_STREAM_END) CheckForError(err);
             FlushWriteBuffer();
-            m_streamState = streamNone;
-            CheckForError(deflateEnd(&m_stream));
         }
         unsigned long long compressed = (unsigned long long)m_pFile->m_uComprSize + m_stream.total_out;
         if (compressed > kMaxEntrySize || m_stream.total_in > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
         m_pFile->m_uComprSize = unsigned(compressed);
         m_pFile->m_uUncomprSize = unsigned(m_stream.total_in);
-    } else if (m_streamState == streamDeflate) {
-        // zlib's blocks are freed below when they are recorded; otherwise
-        // the stream must be ended to release them.
-        if (!m_options.m_bDetectLibMemoryLeaks) deflateEnd(&m_stream);
-        m_streamState = streamNone;
+        // The stream (at its end) and the buffer stay for the next entry.
+        return;
     }
-    EmptyPtrList();
+    EndStream(false);
     ReleaseBuffer();
 }
 
 void CDeflateCompressor::InitDecompression(CZipFileHeader* file, CZipCryptograph* cryptograph) {
     CZipCompressor::InitDecompression(file, cryptograph);
     m_bDecompressionDone = false;
+    EndStream(true);
     std::memset(&m_stream, 0, sizeof m_stream);
     if (m_pFile->m_uMethod == methodDeflate) {
         m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
@@ -198,9 +215,8 @@ unsigned CDeflateCompressor::Decompress(void* buffer, unsigned size) {
 }
 
 void CDeflateCompressor::FinishDecompression(bool afterException) {
-    if (m_streamState == streamInflate && (!afterException || !m_options.m_bDetectLibMemoryLeaks)) inflateEnd(&m_stream);
-    m_streamState = streamNone;
-    EmptyPtrList();
+    // A deflate stream kept from an earlier add is not this read's.
+    if (m_streamState == streamInflate) EndStream(!afterException);
     ReleaseBuffer();
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 // Stored (0) and deflated (8) entries through zlib's raw deflate stream.
+// The deflate stream and the work buffer outlive an entry: the next entry
+// of the same level resets the stream instead of building a new one; both
+// go when the compressor is deleted or an exception ends an entry.
 #include <zlib.h>
 
 #include "BaseLibCompressor.h"
@@ -37,7 +40,16 @@ protected:
     z_stream m_stream;
 
 private:
+    // Ends the open stream and frees its recorded blocks; zlibEnd false
+    // skips zlib's end call (after an exception its state is not trusted).
+    void EndStream(bool zlibEnd);
+    // A deflate stream for the level, clean: the kept one reset when it
+    // was made alike, else a new one.
+    void OpenDeflate(int level);
+
     // Which zlib stream is open, so that it is ended exactly once.
     enum { streamNone, streamDeflate, streamInflate } m_streamState = streamNone;
+    // The level the open deflate stream was made with.
+    int m_iDeflateLevel = 0;
 };
 }  // namespace ZipLib

@@ -259,6 +259,9 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
         }
     }
     m_centralDir.Close();
+    // The compressor's zlib state and buffers serve the entries of one archive.
+    ClearCompressor();
+    m_addBuffer.Release();
     CZipString path = m_storage.Close(written, afterException != afAfterException);
     if (updateTimeStamp && !path.IsEmpty()) ZipPlatform::SetFileTimes(path, &newest);
     return path;

@@ -298,6 +298,8 @@ protected:
     int m_iEncryptionMethod;
     unsigned short m_uCompressionMethod;
     CZipAutoBuffer m_pBuffer;
+    // The read buffer of AddNewFile, kept for the next add until Close.
+    CZipAutoBuffer m_addBuffer;
     int m_iBufferSize;
     CZipCompressor::COptionsMap m_compressorsOptions;
 };

@@ -358,7 +358,8 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
             cb->BeginProgress(info.m_szFileNameInZip, info.m_szFilePath);
             cb->SetProgressTotal(size);
         }
-        CZipAutoBuffer buffer(unsigned(info.m_nBufSize));
+        CZipAutoBuffer& buffer = m_addBuffer;
+        buffer.Allocate(unsigned(info.m_nBufSize));
         const unsigned bufSize = buffer.GetSize();
         int abortCode = 0;
         bool abortAtEnd = false;

@@ -55,6 +55,8 @@ public:
     virtual void Compress(const void* buffer, unsigned size) = 0;
     // Bytes delivered; 0 at the end of the entry.
     virtual unsigned Decompress(void* buffer, unsigned size) = 0;
+    // A compressor may keep its buffer and library state for the next entry
+    // (deleting it frees them); afterException drops them.
     virtual void FinishCompression(bool afterException) { (void)afterException; }
     virtual void FinishDecompression(bool afterException) { (void)afterException; }
     virtual const COptions* GetOptions() const { return nullptr; }

@@ -1,9 +1,13 @@
-// The stored and deflate compressors on a storage over a memory file.
+// The stored and deflate compressors on a storage over a memory file, and
+// their reuse from one entry of an archive to the next.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
 
+#include <string>
+
 #include "zip/DeflateCompressor.h"
+#include "zip/ZipBundle.h"
 #include "zip/ZipException.h"
 #include "zip/ZipFileHeader.h"
 #include "zip/ZipMemFile.h"
@@ -146,6 +150,92 @@ TEST(CompressorOptions, FactoryAndOptionsMap) {
     EXPECT_EQ(q.BufferSize(), 4096u);
     q.FinishCompression(true);
     storage.Close(false);
+}
+
+// The bytes of entry `index`'s data in an archive image.
+std::string EntryData(CZipBundle& zip, const std::string& image, unsigned short index) {
+    const CZipFileHeader* h = zip[index];
+    size_t start = h->m_uOffset + 30 + U16(image, h->m_uOffset + 26) + U16(image, h->m_uOffset + 28);
+    return image.substr(start, h->m_uComprSize);
+}
+
+std::string Image(const CZipMemFile& mem) { return std::string(mem.GetData(), size_t(mem.GetLength())); }
+
+// Adds with detect-leaks on or off, at a level.
+void Add(CZipBundle& zip, const std::string& name, const std::string& data, int level, bool detectLeaks) {
+    ZipLib::CDeflateCompressor::COptions options;
+    options.m_bDetectLibMemoryLeaks = detectLeaks;
+    zip.SetCompressionOptions(&options);
+    CZipMemFile source(1024);
+    source.Write(data.data(), unsigned(data.size()));
+    ASSERT_TRUE(zip.AddNewFile(source, name.c_str(), level, 0, 65536));
+}
+
+// The archive keeps its deflate stream from entry to entry: whatever came
+// before, an entry's bytes are those it gets alone in a fresh archive.
+TEST(CompressorReuse, EachEntryDeflatesAsInAFreshArchive) {
+    struct {
+        const char* label;
+        int level;
+        bool detectLeaks;
+        bool failedAddBefore;  // a source that throws mid-deflate at the same level
+        bool readBefore;       // an entry read back (an inflate stream) in between
+    } cases[] = {
+        {"first", 6, true, false, false},
+        {"same level again", 6, true, false, false},
+        {"after an add failed mid-deflate", 6, true, true, false},
+        {"other level", 1, true, false, false},
+        {"stored", 0, true, false, false},
+        {"deflated after stored", 1, true, false, false},
+        {"zlib's blocks not recorded", 1, false, false, false},
+        {"after a failure, not recorded", 1, false, true, false},
+        {"after a read", 1, true, false, true},
+    };
+    CZipMemFile mem(1024);
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(mem, CZipBundle::zipCreate, false));
+    std::vector<std::string> alone;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string data = KmlLikeText(150000 + 7000 * alone.size());
+        if (c.failedAddBefore) {
+            CZipMemFile failing(1024);
+            const std::string noise = RandomBytes(200000);
+            failing.Write(noise.data(), unsigned(noise.size()));
+            struct Breaks : CZipActionCallback {
+                bool OnProgress(unsigned long long) override { CZipException::Throw(CZipException::genericError); }
+            } breaks;
+            zip.SetCallback(&breaks, CZipActionCallback::cbAdd);
+            EXPECT_EQ(CodeOf([&] { zip.AddNewFile(failing, "broken", c.level, 0, 65536); }),
+                      CZipException::genericError);
+            zip.SetCallback(nullptr);
+        }
+        if (c.readBefore) {
+            CZipMemFile sink(1024);
+            ASSERT_TRUE(zip.ExtractFile(0, sink));
+        }
+        Add(zip, c.label, data, c.level, c.detectLeaks);
+
+        CZipMemFile freshMem(1024);
+        CZipBundle fresh;
+        ASSERT_TRUE(fresh.Open(freshMem, CZipBundle::zipCreate, false));
+        Add(fresh, c.label, data, c.level, c.detectLeaks);
+        fresh.Close();
+        fresh.Open(freshMem, CZipBundle::zipOpen, false);
+        alone.push_back(EntryData(fresh, Image(freshMem), 0));
+        fresh.Close();
+    }
+    zip.Close();
+    ASSERT_TRUE(zip.Open(mem, CZipBundle::zipOpen, false));
+    ASSERT_EQ(zip.GetCount(), alone.size());
+    for (unsigned short i = 0; i < alone.size(); ++i) {
+        SCOPED_TRACE(cases[i].label);
+        EXPECT_EQ(EntryData(zip, Image(mem), i), alone[i]);
+    }
+    zip.Close();
+    TempDir dir;
+    WriteFile(dir.File("a.zip"), Image(mem));
+    ExpectArchiveValid(dir.File("a.zip"));
 }
 
 }  // namespace
