@@ -5,7 +5,6 @@
 #include "ZipBundle.h"
 #include "ZipCentralDir.h"
 #include "ZipException.h"
-#include "ZipFileMapping.h"
 #include "ZipSplitNamesHandler.h"
 #include "ZipStorage.h"
 
@@ -31,23 +30,6 @@ void CZipStorage::CacheSizes() { ThrowError(CZipException::internalError); }
 void CZipStorage::SetSplitNamesHandler(CZipSplitNamesHandler* handler, bool autoDelete) {
     if (autoDelete) delete handler;
 }
-
-void CZipRegularSplitNamesHandler::Initialize(const CZipString&) {}
-CZipString CZipRegularSplitNamesHandler::GetVolumeName(const CZipString&, unsigned short, ZipLib::CBitFlag) const {
-    return CZipString();
-}
-CZipString CZipBinSplitNamesHandler::GetVolumeName(const CZipString&, unsigned short, ZipLib::CBitFlag) const {
-    return CZipString();
-}
-unsigned CZipBinSplitNamesHandler::GetVolumeNumber(const CZipString&) const { return 0; }
-
-namespace ZipLib {
-bool CZipFileMapping::CreateMapping(CZipFile*) { return false; }
-void CZipFileMapping::RemoveMapping() {
-    m_pFileMap = nullptr;
-    m_iSize = 0;
-}
-}  // namespace ZipLib
 
 void CZipCentralDir::RemoveDataDescr(bool) { NotBuilt(); }
 
