@@ -53,9 +53,8 @@ bool CZipBundle::Open(const char* path, int mode, unsigned volumeSize) {
     const int base = mode & ~zipModeSegmented;
     const int segmented = mode & zipModeSegmented;
     if (base != zipOpen && base != zipOpenReadOnly && base != zipCreate && base != zipCreateAppend) return false;
-    // One segmented kind at most; creating segmented archives is not part
-    // of this build yet.
-    if (segmented && ((segmented & (segmented - 1)) != 0 || (base & zipCreate))) return false;
+    // One segmented kind at most, and volumes are never appended to.
+    if (segmented && ((segmented & (segmented - 1)) != 0 || base == zipCreateAppend)) return false;
     m_storage.Open(path, mode, volumeSize);
     OpenOrAbandon(mode);
     return true;
@@ -231,6 +230,7 @@ bool CZipBundle::Finalize(bool onlyIfAuto) {
     if (IsModified()) return false;
     WriteCentralDirectory(true);
     m_storage.FlushFile();
+    if (m_storage.IsNewSegmented()) m_storage.FinalizeSegm();
     return true;
 }
 

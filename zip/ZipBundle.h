@@ -93,9 +93,12 @@ public:
     // On the caller's file; modes 1, 3, 4 and 12. autoClose: the archive
     // closes the file when it closes.
     bool Open(CZipAbstractFile& file, int mode = zipOpen, bool autoClose = false);
-    // On a path; modes 1, 3, 4 and 12, and 1 or 3 with one segmented kind.
-    // Segmented archives are read whole and read-only. Set the volume
-    // callbacks (SetSegmCallback) before Open: the one in use is chosen here.
+    // On a path; modes 1, 3, 4, 12, and 1, 3 or 4 with one segmented kind:
+    // zipCreateSplit, zipCreateBinSplit (volumeSize bytes a volume: 204
+    // without one) or zipCreateSpan (needs the spanned callback: 203).
+    // Segmented archives are created or read whole; an existing one is
+    // read-only. Set the volume callbacks (SetSegmCallback) before Open: the
+    // one in use is chosen here.
     //
     // Reading an existing segmented archive, name its last volume and its
     // kind. On Linux every drive counts as removable, so an archive of
@@ -164,7 +167,10 @@ public:
 
     // --- Finishing -------------------------------------------------------
     // Writes the directory and flushes: the archive on disk is complete and
-    // can still be added to.
+    // can still be added to. A segmented archive being created is finished:
+    // its last split volume gets the archive's name and it becomes an
+    // existing (read-only) one, or, when everything stayed on the first
+    // volume, one ordinary archive that can still be added to.
     bool Finalize(bool onlyIfAuto = false);
     bool SetAutoFinalize(bool autoFinalize = true);
     bool GetAutoFinalize() const { return m_bAutoFinalize; }
