@@ -67,7 +67,8 @@ struct SplitCallback : CZipSegmCallback {
     bool OnVolumeNeeded(unsigned) override {
         codes.push_back(m_iCode);
         if (giveUp) return false;
-        if (m_iCode == scFileNotFound) m_szExternalFile = movedTo + "/" + fs::path(std::string(m_szExternalFile)).filename().string();
+        if (m_iCode == scFileNotFound)
+            m_szExternalFile = movedTo + "/" + fs::path(std::string(m_szExternalFile)).filename().string();
         return true;
     }
 };
@@ -134,7 +135,8 @@ TEST(SegmentedNames, VolumesAndNumbers) {
     }
     CZipBinSplitNamesHandler binary;
     for (auto& n : std::map<std::string, unsigned>{
-             {"a.zip", 0}, {"a.007", 7}, {"a.00x", 0}, {"a.01", 0}, {"a.000", 0}, {"a.4294967296", 0}, {"a.1000", 1000}})
+             {"a.zip", 0}, {"a.007", 7}, {"a.00x", 0}, {"a.01", 0}, {"a.000", 0}, {"a.4294967296", 0},
+             {"a.1000", 1000}})
         EXPECT_EQ(binary.GetVolumeNumber(n.first.c_str()), n.second) << n.first;
 }
 
@@ -200,7 +202,8 @@ TEST(Segmented, SplitArchivesWeWrite) {
         TempDir src, dir, mine, theirs;
         Files files = WriteSources(src.path());
         if (c.nameLength) {
-            std::string name = std::string(200, 'n') + "/" + std::string(200, 'm') + "/" + std::string(c.nameLength - 402, 'o');
+            std::string name =
+                std::string(200, 'n') + "/" + std::string(200, 'm') + "/" + std::string(c.nameLength - 402, 'o');
             fs::create_directories(src.path() + "/" + fs::path(name).parent_path().string());
             files[name] = "behind a long header";
             WriteFile(src.path() + "/" + name, files[name]);
