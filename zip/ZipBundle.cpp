@@ -51,9 +51,11 @@ bool CZipBundle::Open(CZipAbstractFile& file, int mode, bool autoClose) {
 
 bool CZipBundle::Open(const char* path, int mode, unsigned volumeSize) {
     if (!IsClosed()) return false;
-    // Segmented archives are not handled by this build yet.
-    if (mode & zipModeSegmented) return false;
-    if (mode != zipOpen && mode != zipOpenReadOnly && mode != zipCreate && mode != zipCreateAppend) return false;
+    const int base = mode & ~zipModeSegmented;
+    const int segmented = mode & zipModeSegmented;
+    if (base != zipOpen && base != zipOpenReadOnly && base != zipCreate && base != zipCreateAppend) return false;
+    // One segmented kind at most, and volumes are never appended to.
+    if (segmented && ((segmented & (segmented - 1)) != 0 || base == zipCreateAppend)) return false;
     m_storage.Open(path, mode, volumeSize);
     OpenOrAbandon(mode);
     return true;
@@ -178,6 +180,13 @@ void CZipBundle::SetSegmCallback(CZipSegmCallback* callback, int which) {
     if (which & scSplit) m_storage.m_pSplitChangeVolumeFunc = callback;
 }
 
+bool CZipBundle::ResetCurrentVolume() {
+    if (IsClosed() || !m_storage.IsExistingSegmented() || m_iFileOpened == compress) return false;
+    if (m_iFileOpened == extract) CloseFile(nullptr, true);
+    m_storage.m_uCurrentVolume = 0xFFFF;
+    return true;
+}
+
 // ---- factories ----------------------------------------------------------------
 
 void CZipBundle::CreateCryptograph(int method) {
@@ -222,6 +231,7 @@ bool CZipBundle::Finalize(bool onlyIfAuto) {
     if (IsModified()) return false;
     WriteCentralDirectory(true);
     m_storage.FlushFile();
+    if (m_storage.IsNewSegmented()) m_storage.FinalizeSegm();
     return true;
 }
 

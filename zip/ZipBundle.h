@@ -93,6 +93,21 @@ public:
     // On the caller's file; modes 1, 3, 4 and 12. autoClose: the archive
     // closes the file when it closes.
     bool Open(CZipAbstractFile& file, int mode = zipOpen, bool autoClose = false);
+    // On a path; modes 1, 3, 4, 12, and 1, 3 or 4 with one segmented kind:
+    // zipCreateSplit, zipCreateBinSplit (volumeSize bytes a volume: 204
+    // without one) or zipCreateSpan (needs the spanned callback: 203).
+    // Segmented archives are created or read whole; an existing one is
+    // read-only. Set the volume callbacks (SetSegmCallback) before Open: the
+    // one in use is chosen here.
+    //
+    // Reading an existing segmented archive, name its last volume and its
+    // kind. On Linux every drive counts as removable, so an archive of
+    // several volumes opened without a segmented mode is taken for a
+    // spanned one and needs the spanned callback (203 without it). A split
+    // archive («a.z01», «a.z02» ... «a.zip», as `zip -s` writes them) opens
+    // with Open("a.zip", zipOpenSplit); a missing volume is 217 unless the
+    // split callback finds it. A binary-split one opens by its last volume:
+    // Open("a.zip.003", zipOpenBinSplit).
     bool Open(const char* filePath, int mode = zipOpen, unsigned volumeSize = 0);
     // A second, read-only view of an open archive.
     bool OpenFrom(CZipBundle& other, CZipAbstractFile* file = nullptr, bool allowNonReadOnly = false);
@@ -133,7 +148,12 @@ public:
     void GetCentralDirInfo(CZipCentralDir::CInfo& info) const;
     bool OverwriteLocalHeader(unsigned short index);
     bool ReadLocalHeader(unsigned short index);
+    // which: scSpan the callback asked for spanned volumes, scSplit the one
+    // asked for split volumes. Not owned.
     void SetSegmCallback(CZipSegmCallback* callback = nullptr, int which = scAll);
+    // An existing segmented archive forgets which volume is open, so the
+    // next access opens the one it needs (say, after the caller moved
+    // volumes); an entry open for reading is closed.
     bool ResetCurrentVolume();
 
     // Options handed to every compressor the archive makes (cloned).
@@ -147,7 +167,10 @@ public:
 
     // --- Finishing -------------------------------------------------------
     // Writes the directory and flushes: the archive on disk is complete and
-    // can still be added to.
+    // can still be added to. A segmented archive being created is finished:
+    // its last split volume gets the archive's name and it becomes an
+    // existing (read-only) one, or, when everything stayed on the first
+    // volume, one ordinary archive that can still be added to.
     bool Finalize(bool onlyIfAuto = false);
     bool SetAutoFinalize(bool autoFinalize = true);
     bool GetAutoFinalize() const { return m_bAutoFinalize; }

@@ -9,6 +9,8 @@ bool CZipBundle::OpenFrom(CZipBundle& other, CZipAbstractFile* file, bool allowN
     if (other.m_storage.IsBinarySplit()) mode |= zipModeBinSplit;
     else if (other.m_storage.IsSplit()) mode |= zipModeSplit;
     if (file) m_storage.Open(*file, mode, false);
+    // A segmented archive is opened by its last volume, whichever is read now.
+    else if (other.m_storage.IsSegmented()) m_storage.Open(other.m_storage.GetArchivePath(), mode, 0);
     else if (other.m_storage.m_pFile->HasFilePath()) m_storage.Open(other.m_storage.m_pFile->GetFilePath(), mode, 0);
     else m_storage.Open(*other.m_storage.m_pFile, mode, false);
     try {

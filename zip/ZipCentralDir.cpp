@@ -245,10 +245,6 @@ void CZipCentralDir::Write() {
     if (!m_pStorage->IsSegmented()) {
         m_pStorage->Flush();
         m_pStorage->m_pFile->SeekToEnd();
-    } else {
-        // Volumes are not written by this storage yet (it refuses to open
-        // segmented archives).
-        ThrowError(CZipException::internalError);
     }
     m_pInfo->m_uSize = 0;
     // Everything the end record points at must fit below 0xFFFFFFFF, or the
@@ -257,8 +253,12 @@ void CZipCentralDir::Write() {
     unsigned long long size = 0;
     for (const CZipFileHeader* h : *m_pHeaders) size += h->GetSize();
     if (offset > kMaxZipOffset || offset + size > kMaxZipOffset) ThrowError(CZipException::noZip64);
-    WriteHeaders(false);
-    WriteCentralEnd();
+    if (m_pStorage->IsSegmented()) {
+        WriteSegmented();
+    } else {
+        WriteHeaders(false);
+        WriteCentralEnd();
+    }
     m_pInfo->m_bInArchive = true;
 }
 
@@ -272,11 +272,24 @@ void CZipCentralDir::WriteHeaders(bool oneSegment) {
     m_pInfo->m_uVolumeEntriesNo = 0;
     m_pInfo->m_uVolumeWithCD = m_pStorage->IsBinarySplit() ? 0 : m_pStorage->GetCurrentVolume();
     m_pInfo->m_uOffset = CBytesWriter::WriteSafeU32(m_pStorage->GetPosition());
+    // Split and spanned offsets count within a volume; binary-split ones
+    // within the whole stream, which a change of volume does not move.
+    const bool volumes = m_pStorage->IsSegmented() && !m_pStorage->IsBinarySplit();
     bool aborted = false;
     for (unsigned short i = 0; i < count; ++i) {
         CZipFileHeader* h = (*m_pHeaders)[i];
-        m_pInfo->m_uSize += h->Write(this);
-        ++m_pInfo->m_uVolumeEntriesNo;
+        unsigned short volume = m_pStorage->GetCurrentVolume();
+        unsigned size = h->Write(this);
+        m_pInfo->m_uSize += size;
+        if (volumes && m_pStorage->GetCurrentVolume() != volume) {
+            if (i == 0) {
+                m_pInfo->m_uVolumeWithCD = m_pStorage->GetCurrentVolume();
+                m_pInfo->m_uOffset = CBytesWriter::WriteSafeU32(m_pStorage->GetPosition() - size);
+            }
+            m_pInfo->m_uVolumeEntriesNo = 1;
+        } else {
+            ++m_pInfo->m_uVolumeEntriesNo;
+        }
         if (cb) {
             bool goOn = (i == count - 1) ? cb->RequestLastCallback(1) : cb->RequestCallback(1);
             if (!goOn) {
@@ -301,6 +314,13 @@ void CZipCentralDir::WriteCentralEnd() {
     // The length field has 16 bits: a longer comment would corrupt the archive.
     if (commentSize > 0xFFFF) ThrowError(CZipException::tooLongData);
     unsigned size = 22 + commentSize;
+    if (m_pStorage->IsSegmented() && !m_pStorage->IsBinarySplit()) {
+        // The record goes whole onto one volume; none of the entries counted
+        // so far is on a volume it moves on to.
+        unsigned short volume = m_pStorage->GetCurrentVolume();
+        m_pStorage->AssureFree(size);
+        if (m_pStorage->GetCurrentVolume() != volume) m_pInfo->m_uVolumeEntriesNo = 0;
+    }
     m_pInfo->m_uLastVolume = m_pStorage->IsBinarySplit() ? 0 : m_pStorage->GetCurrentVolume();
     CZipAutoBuffer buf(size);
     char* p = buf;

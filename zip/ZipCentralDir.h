@@ -131,7 +131,14 @@ protected:
     void ReadHeaders();
     void WriteHeaders(bool oneSegment);
     void WriteCentralEnd();
-    void RemoveDataDescr(bool inBuffer);
+    // The directory of a segmented archive; one still on its first volume
+    // is turned into an ordinary archive when the directory fits there.
+    void WriteSegmented();
+    // Drops the data descriptors (but those encryption needs) and the
+    // leading marker from a segmented archive on volume 0, in the write
+    // buffer or in a mapping of the file; false when the file cannot be
+    // mapped (the archive stays segmented).
+    bool RemoveDataDescr(bool inBuffer);
     void CreateSharedData();
     void DestroySharedData();
 

@@ -27,7 +27,10 @@ void CZipCentralDir::Read() {
     if (endOffset == CZipStorage::SignatureNotFound) ThrowError(CZipException::cdirNotFound);
     if (endOffset > 0xFFFFFFFFull) ThrowError(CZipException::noZip64);
     m_pInfo->m_uEndOffset = unsigned(endOffset);
-    m_pStorage->m_pFile->SafeSeek(endOffset + 4);
+    // The offset of a binary-split archive is one of the whole stream.
+    const bool stream = m_pStorage->IsBinarySplit();
+    if (stream) m_pStorage->Seek(endOffset + 4);
+    else m_pStorage->m_pFile->SafeSeek(endOffset + 4);
     char buf[18];
     m_pStorage->Read(buf, 18, true);
     unsigned short commentSize;
@@ -47,18 +50,25 @@ void CZipCentralDir::Read() {
     // library does not read, whatever the plain record says.
     if (endOffset >= 20) {
         char locator[4];
-        m_pStorage->m_pFile->SafeSeek(endOffset - 20);
+        if (stream) m_pStorage->Seek(endOffset - 20);
+        else m_pStorage->m_pFile->SafeSeek(endOffset - 20);
         m_pStorage->Read(locator, 4, true);
         if (std::memcmp(locator, m_gszSignature64Locator, 4) == 0) ThrowError(CZipException::noZip64);
     }
     m_pStorage->UpdateSegmMode(m_pInfo->m_uLastVolume);
-    if (m_pInfo->m_uVolumeWithCD != 0) ThrowError(CZipException::badZipFile);
+    // One file holds its whole directory; volumes hold it on or before the
+    // last one (a binary-split stream counts as one volume).
+    const bool volumes = m_pStorage->IsSegmented() && !m_pStorage->IsBinarySplit();
+    if (volumes ? m_pInfo->m_uVolumeWithCD > m_pInfo->m_uLastVolume : m_pInfo->m_uVolumeWithCD != 0)
+        ThrowError(CZipException::badZipFile);
     unsigned long long directoryEnd = (unsigned long long)m_pInfo->m_uOffset + m_pInfo->m_uSize;
-    if (endOffset < directoryEnd) ThrowError(CZipException::badZipFile);
+    if (!volumes && endOffset < directoryEnd) ThrowError(CZipException::badZipFile);
     if (m_pStorage->m_uBytesBeforeZip == 0 && m_pStorage->GetCurrentVolume() == 0)
         m_pStorage->m_uBytesBeforeZip = unsigned(endOffset - directoryEnd);
     if ((m_pInfo->m_uSize == 0) != (m_pInfo->m_uEntriesNumber == 0)) ThrowError(CZipException::badZipFile);
     m_pInfo->m_bInArchive = true;
+    if (volumes && m_pStorage->GetCurrentVolume() != m_pInfo->m_uVolumeWithCD)
+        m_pStorage->ChangeVolume(m_pInfo->m_uVolumeWithCD);
     if (m_pInfo->m_uSize != 0) ReadHeaders();
 }
 

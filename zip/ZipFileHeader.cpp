@@ -153,7 +153,7 @@ void CZipFileHeader::WriteLocal(CZipStorage* storage) {
         storage->ThrowError(CZipException::tooLongData);
     // Offsets are 32-bit and 0xFFFFFFFF would announce ZIP64: refuse rather
     // than write an offset that readers cannot follow.
-    if (!storage->IsSegmented() && storage->GetPosition() > kMaxZipOffset)
+    if ((!storage->IsSegmented() || storage->IsBinarySplit()) && storage->GetPosition() > kMaxZipOffset)
         storage->ThrowError(CZipException::noZip64);
 
     unsigned extraSize = unsigned(m_aLocalExtraData.GetTotalSize());

@@ -96,11 +96,17 @@ void CZipFileHeader::ReadNtfsRecord() {
 
 bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     CZipStorage* storage = centralDir->m_pStorage;
-    // Only single-volume archives are read, so every entry is on volume 0.
-    if (m_uVolumeStart != 0 && !storage->IsSegmented()) return false;
+    // Volume numbers count in split and spanned archives; a single file and
+    // a binary-split stream hold everything on volume 0.
+    if (storage->IsSegmented() && !storage->IsBinarySplit()) {
+        if (storage->GetCurrentVolume() != m_uVolumeStart) storage->ChangeVolume(m_uVolumeStart);
+    } else if (m_uVolumeStart != 0) {
+        return false;
+    }
+    const unsigned short volume = storage->GetCurrentVolume();
     // Seeking past the end would grow a memory file (by up to 4 GiB for a
     // crafted offset): a header that cannot be there is no match.
-    if ((unsigned long long)m_uOffset + storage->m_uBytesBeforeZip + 30 > storage->m_pFile->GetLength()) return false;
+    if ((unsigned long long)m_uOffset + 30 > storage->GetLastDataOffset()) return false;
     storage->Seek(m_uOffset, CZipStorage::seekFromBeginning);
     char buf[30];
     storage->Read(buf, 30, true);
@@ -132,7 +138,8 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
             ((comprSize != 0 && comprSize != m_uComprSize) || uncomprSize != m_uUncomprSize))
             return false;
     }
-    return true;
+    // A local header of a split or spanned archive never crosses volumes.
+    return storage->GetCurrentVolume() == volume || storage->IsBinarySplit();
 }
 
 bool CZipFileHeader::CheckDataDescriptor(CZipStorage* storage) const {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ZipException.h"
+#include "ZipSegmCallback.h"
 #include "ZipSplitNamesHandler.h"
 
 const char CZipStorage::m_gszExtHeaderSignat[] = {0x50, 0x4B, 0x07, 0x08};
@@ -70,10 +71,7 @@ void CZipStorage::Open(CZipAbstractFile& file, int openMode, bool autoClose) {
 }
 
 void CZipStorage::Open(const char* path, int openMode, unsigned long long volumeSize) {
-    (void)volumeSize;
     ZipLib::CBitFlag mode(openMode);
-    // Volumes of segmented archives are not handled by this storage yet.
-    if (mode.IsSetAny(omSegmented)) ThrowError(CZipException::internalError);
     m_uCurrentVolume = 0xFFFF;
     m_pWriteBuffer.Allocate(unsigned(m_iWriteBufferSize));
     m_uBytesInWriteBuffer = 0;
@@ -81,49 +79,82 @@ void CZipStorage::Open(const char* path, int openMode, unsigned long long volume
     m_szArchivePath = path;
     m_pChangeVolumeFunc = nullptr;
     m_pFile = &m_internalfile;
-    unsigned flags;
-    if (mode.IsSetAny(omCreate)) {
-        m_uCurrentVolume = 0;
-        flags = mode.IsSetAll(omCreate | omAppend) ? (CZipFile::modeReadWrite | CZipFile::modeNoTruncate)
-                                                   : (CZipFile::modeReadWrite | CZipFile::modeCreate);
-    } else {
-        m_state.Set(stateExisting);
-        if (mode.IsSetAll(omOpen | omReadOnly)) {
-            m_state.Set(stateReadOnly);
-            flags = CZipFile::modeRead | CZipFile::modeNoTruncate;
-        } else {
-            flags = CZipFile::modeReadWrite | CZipFile::modeNoTruncate;
-        }
-        m_uCurrentVolume = 0;
-    }
     try {
+        if (mode.IsSetAny(omCreate) && mode.IsSetAny(omSegmented)) {
+            OpenNewSegmented(mode, volumeSize);
+            return;
+        }
+        unsigned flags;
+        if (mode.IsSetAny(omCreate)) {
+            m_uCurrentVolume = 0;
+            flags = mode.IsSetAll(omCreate | omAppend) ? (CZipFile::modeReadWrite | CZipFile::modeNoTruncate)
+                                                       : (CZipFile::modeReadWrite | CZipFile::modeCreate);
+        } else {
+            m_state.Set(stateExisting);
+            if (mode.IsSetAll(omOpen | omReadOnly)) {
+                m_state.Set(stateReadOnly);
+                flags = CZipFile::modeRead | CZipFile::modeNoTruncate;
+            } else {
+                flags = CZipFile::modeReadWrite | CZipFile::modeNoTruncate;
+            }
+            m_uCurrentVolume = 0;
+        }
         m_internalfile.Open(path, flags | CZipFile::shareDenyWrite, true);
         if (mode.IsSetAll(omCreate | omAppend)) m_internalfile.SeekToEnd();
+        if (!mode.IsSetAny(omCreate) && mode.IsSetAny(omSegmented)) OpenExistingSegmented(mode);
     } catch (...) {
+        if (!m_internalfile.IsClosed()) {
+            try {
+                m_internalfile.Close();
+            } catch (...) {
+            }
+        }
+        ClearSplitNames();
+        ClearCachedSizes();
         AbandonOpen();
         throw;
     }
 }
 
 unsigned CZipStorage::Read(void* buffer, unsigned size, bool atOnce) {
-    (void)atOnce;
     if (size == 0) return 0;
     char* p = static_cast<char*>(buffer);
+    // Split and spanned volumes never cut a block that must come at once;
+    // a binary-split archive is one stream cut anywhere.
+    const bool whole = atOnce && !IsBinarySplit();
     unsigned got = 0;
     while (got < size) {
         unsigned n = m_pFile->Read(p + got, size - got);
-        if (n == 0) ThrowError(CZipException::badZipFile);
+        if (n == 0) {
+            if (!IsSegmented() || (whole && got > 0)) ThrowError(CZipException::badZipFile);
+            ChangeVolume();
+            continue;
+        }
         got += n;
-        // A short read of a disk file is an error unless more data follows
-        // on the next call; an unsegmented archive allows no gaps.
-        if (got < size && !IsSegmented()) ThrowError(CZipException::badZipFile);
+        if (got < size && (!IsSegmented() || whole)) ThrowError(CZipException::badZipFile);
     }
     return got;
 }
 
 unsigned CZipStorage::Write(const void* buffer, unsigned size, bool atOnce) {
-    (void)atOnce;
-    WriteInternalBuffer(static_cast<const char*>(buffer), size);
+    const char* p = static_cast<const char*>(buffer);
+    if (!IsSegmented()) {
+        WriteInternalBuffer(p, size);
+        return size;
+    }
+    if (atOnce && !IsBinarySplit()) {
+        AssureFree(size);
+        WriteInternalBuffer(p, size);
+        return size;
+    }
+    unsigned left = size;
+    while (left > 0) {
+        unsigned room = AssureFree(1);
+        unsigned n = left < room ? left : room;
+        WriteInternalBuffer(p, n);
+        p += n;
+        left -= n;
+    }
     return size;
 }
 
@@ -147,6 +178,7 @@ void CZipStorage::Flush() {
         m_pFile->Write(m_pWriteBuffer.GetBuffer(), m_uBytesInWriteBuffer);
         if (IsSegmented()) m_uBytesWritten += m_uBytesInWriteBuffer;
         m_uBytesInWriteBuffer = 0;
+        if (IsSpanned()) m_uCurrentVolSize = GetFreeVolumeSpace();
     }
 }
 
@@ -156,17 +188,37 @@ void CZipStorage::FlushFile() {
 
 unsigned long long CZipStorage::GetPosition() const {
     unsigned long long pos = m_pFile->GetPosition() + m_uBytesInWriteBuffer;
+    // Binary-split offsets are offsets of the whole stream.
+    if (IsBinarySplit()) return pos + GetVolumesOffset(m_uCurrentVolume) - m_uBytesBeforeZip;
     if (m_uCurrentVolume == 0) pos -= m_uBytesBeforeZip;
-    else if (IsBinarySplit()) {
-        for (unsigned short v = 0; v < m_uCurrentVolume; ++v) pos += GetCachedSize(v);
-    }
     return pos;
 }
 
 unsigned long long CZipStorage::Seek(unsigned long long offset, SeekType type) {
-    if (type == seekCurrent) return m_pFile->Seek((long long)offset, CZipAbstractFile::current);
+    if (type == seekCurrent) {
+        if (!IsExistingSegmented()) return m_pFile->Seek((long long)offset, CZipAbstractFile::current);
+        // Forward over the ends of volumes.
+        for (;;) {
+            unsigned long long pos = m_pFile->GetPosition();
+            unsigned long long left = m_pFile->GetLength() - pos;
+            if (offset <= left) return m_pFile->SafeSeek(pos + offset, true);
+            offset -= left;
+            ChangeVolume();
+        }
+    }
+    if (type == seekFromBeginning && IsExistingSegmented() && IsBinarySplit()) {
+        SeekInVolumes(offset + m_uBytesBeforeZip);
+        return offset;
+    }
     if (m_uCurrentVolume == 0 && m_uBytesBeforeZip != 0) offset += m_uBytesBeforeZip;
     return m_pFile->SafeSeek(offset, type == seekFromBeginning);
+}
+
+unsigned long long CZipStorage::GetLastDataOffset() {
+    if (IsExistingSegmented() && IsBinarySplit())
+        return GetVolumesOffset((unsigned short)m_uSplitData) + GetCachedSize((unsigned short)m_uSplitData) -
+               m_uBytesBeforeZip;
+    return m_pFile->GetLength() - m_uBytesBeforeZip;
 }
 
 bool CZipStorage::IsClosed(bool archive) const {
@@ -176,17 +228,32 @@ bool CZipStorage::IsClosed(bool archive) const {
 
 CZipString CZipStorage::Close(bool write, bool getLastVolumeName) {
     CZipString result;
+    bool renamed = false;
     try {
-        if (write) Flush();
-        if (getLastVolumeName && m_pFile) result = m_pFile->GetFilePath();
-        if (m_pFile) {
+        if (write) {
+            Flush();
+            if (IsNewSegmented() && IsSplit()) {
+                result = RenameLastFileInSplitArchive();
+                renamed = true;
+            }
+        }
+        if (getLastVolumeName && !renamed) {
+            if (IsExistingSegmented() && IsSplit() && m_pSplitNamesHandler)
+                result = GetSplitVolumeName((unsigned short)m_uSplitData, true);
+            else if (m_pFile)
+                result = m_pFile->GetFilePath();
+        }
+        if (m_pFile && !renamed) {
             if (write) FlushFile();
             if (m_state.IsSetAny(stateAutoClose)) m_pFile->Close();
         }
     } catch (...) {
         // A file the storage opened itself is released either way.
-        if (m_pFile == &m_internalfile && !m_internalfile.IsClosed()) {
-            try { m_internalfile.Close(); } catch (...) {}
+        if (!m_internalfile.IsClosed()) {
+            try {
+                m_internalfile.Close();
+            } catch (...) {
+            }
         }
         ForgetArchive();
         throw;
@@ -228,11 +295,29 @@ void CZipStorage::ClearCachedSizes() {
     m_pCachedSizes = nullptr;
 }
 
+void CZipStorage::ReadBeforeEnd(unsigned long long length, unsigned long long distance, char* buffer,
+                                unsigned count) {
+    if (IsExistingSegmented() && IsBinarySplit()) {
+        SeekInVolumes(length - distance);
+        Read(buffer, count, false);
+        return;
+    }
+    m_pFile->SafeSeek(distance, false);
+    unsigned got = 0;
+    while (got < count) {
+        unsigned n = m_pFile->Read(buffer + got, count - got);
+        if (n == 0) ThrowError(CZipException::badZipFile);
+        got += n;
+    }
+}
+
 unsigned long long CZipStorage::LocateSignature(char* signature, unsigned maxDepth) {
     const unsigned chunkSize = unsigned(m_iLocateBufferSize);
-    const unsigned long long length = m_pFile->GetLength();
+    // A binary-split archive is searched as the one stream its volumes make.
+    const bool stream = IsExistingSegmented() && IsBinarySplit();
+    const unsigned long long length = stream ? GetLastDataOffset() + m_uBytesBeforeZip : m_pFile->GetLength();
     const unsigned long long depth = maxDepth < length ? maxDepth : length;
-    unsigned long long distance = length - m_pFile->GetPosition();
+    unsigned long long distance = stream ? 0 : length - m_pFile->GetPosition();
     CZipAutoBuffer buffer(chunkSize);
     // Signature byte to match next (scanning backwards) and whether a match
     // is under way; both carry over from chunk to chunk.
@@ -247,13 +332,7 @@ unsigned long long CZipStorage::LocateSignature(char* signature, unsigned maxDep
             chunk -= skip;
             distance = depth;
         }
-        m_pFile->SafeSeek(distance, false);
-        unsigned got = 0;
-        while (got < chunk) {
-            unsigned n = m_pFile->Read(buffer.GetBuffer() + skip + got, chunk - got);
-            if (n == 0) ThrowError(CZipException::badZipFile);
-            got += n;
-        }
+        ReadBeforeEnd(length, distance, buffer.GetBuffer() + skip, chunk);
         for (long i = long(chunkSize) - 1; i >= long(skip); --i) {
             if (buffer.GetBuffer()[i] == signature[k]) {
                 if (k == 0) return length - distance - skip + (unsigned long long)i;
@@ -267,11 +346,4 @@ unsigned long long CZipStorage::LocateSignature(char* signature, unsigned maxDep
         }
     }
     return SignatureNotFound;
-}
-
-void CZipStorage::UpdateSegmMode(unsigned short lastVolume) {
-    // Volumes of segmented archives are not read by this build: only the
-    // single-volume case is accepted.
-    if (lastVolume != 0) ThrowError(CZipException::internalError);
-    m_uCurrentVolume = 0;
 }

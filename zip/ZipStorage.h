@@ -3,6 +3,8 @@
 // write buffer for every write, exact reads, seeks corrected for data before
 // the archive, the backward signature search and the volumes of segmented
 // archives.
+#include <functional>
+
 #include "BitFlag.h"
 #include "ZipAutoBuffer.h"
 #include "ZipCollections.h"
@@ -56,7 +58,9 @@ public:
     unsigned long long Seek(unsigned long long offset, SeekType type = seekFromBeginning);
     // Absolute offset of the last signature within the final maxDepth bytes.
     unsigned long long LocateSignature(char* signature, unsigned maxDepth);
-    unsigned long long GetLastDataOffset() { return m_pFile->GetLength() - m_uBytesBeforeZip; }
+    // The archive's length, less the bytes before it; all volumes together
+    // for an existing binary-split archive.
+    unsigned long long GetLastDataOffset();
 
     // archive true: no archive open; false: the file is gone or closed.
     bool IsClosed(bool archive) const;
@@ -81,9 +85,26 @@ public:
     [[noreturn]] void ThrowError(int code) const;
 
     // Segmented archives.
+    // Asks for the next volume to write (flushing the current one).
     void NextVolume(unsigned neededBytes);
+    // Moves on to new volumes until neededBytes fit in the current one; a
+    // split block larger than a volume goes whole into an empty one, and a
+    // spanned one that no empty volume can hold throws 215.
     unsigned AssureFree(unsigned neededBytes);
+    // Room left on the volume being written: its free space less what is
+    // written to it (split) and what waits in the buffer.
+    unsigned GetFreeInVolume() const;
+    // Free space of the device of the current volume, at most 0xFFFFFFFF.
     unsigned GetFreeVolumeSpace() const;
+    // The question GetFreeVolumeSpace asks about a volume's directory; the
+    // platform's device free space unless a caller puts in its own figure.
+    using FreeSpaceQuery = std::function<unsigned long long(const char* directory)>;
+    void SetFreeSpaceQuery(FreeSpaceQuery query) { m_freeSpaceQuery = std::move(query); }
+    // The path given at open; the last volume's name once a split archive
+    // is finished.
+    CZipString GetArchivePath() const { return m_szArchivePath; }
+    // Opens the given volume for reading, asking the callback when there is
+    // one; a volume past the last one of an existing archive is 201.
     void ChangeVolume(unsigned short volume);
     void ChangeVolume() { ChangeVolume((unsigned short)(m_uCurrentVolume + 1)); }
     void ChangeVolumeDec();
@@ -122,7 +143,15 @@ protected:
     // After a failed Open: nothing allocated, nothing open.
     void AbandonOpen();
     void WriteInternalBuffer(const char* buffer, unsigned size);
+    void OpenNewSegmented(const ZipLib::CBitFlag& mode, unsigned long long volumeSize);
+    void OpenExistingSegmented(const ZipLib::CBitFlag& mode);
     void CacheSizes();
+    // Sum of the cached sizes of the volumes before the given one.
+    unsigned long long GetVolumesOffset(unsigned short volume) const;
+    // To an offset of the whole byte stream of a binary-split archive.
+    void SeekInVolumes(unsigned long long offset);
+    // count bytes of the archive ending distance bytes before its end.
+    void ReadBeforeEnd(unsigned long long length, unsigned long long distance, char* buffer, unsigned count);
 
     ZipLib::CBitFlag m_state;
     CZipSegmCallback* m_pChangeVolumeFunc;
@@ -131,4 +160,5 @@ protected:
     CZipSplitNamesHandler* m_pSplitNamesHandler;
     CZipArray<unsigned long long>* m_pCachedSizes;
     bool m_bAutoDeleteSplitNamesHandler;
+    FreeSpaceQuery m_freeSpaceQuery;
 };
