@@ -35,26 +35,27 @@ void Connect(SocketHandler& h, ResolvSocket* r, unsigned short port) {
         r->SetCloseAndDelete();
     }
 }
+
+// Sends one request socket on its way to the resolver; its id answers.
+int StartRequest(SocketHandler& h, ResolvSocket* r, int id, unsigned short port) {
+    r->SetId(id);
+    r->SetDeleteByHandler();
+    Connect(h, r, port);
+    h.Add(r);
+    return id;
+}
 }  // namespace
 
 int SocketHandler::Resolve(Socket* p, const std::string& host, unsigned short port) {
-    ResolvSocket* r = new ResolvSocket(*this, p, host, port);
-    r->SetId(++m_resolv_id);
-    r->SetDeleteByHandler();
-    Connect(*this, r, GetResolverPort());
-    Add(r);
+    const int id = StartRequest(*this, new ResolvSocket(*this, p, host, port), ++m_resolv_id, GetResolverPort());
     if (p != nullptr) m_resolve_q[p->UniqueIdentifier()] = true;
-    return r->GetId();
+    return id;
 }
 
 int SocketHandler::Resolve(Socket* p, unsigned long address) {
-    ResolvSocket* r = new ResolvSocket(*this, p, address);
-    r->SetId(++m_resolv_id);
-    r->SetDeleteByHandler();
-    Connect(*this, r, GetResolverPort());
-    Add(r);
+    const int id = StartRequest(*this, new ResolvSocket(*this, p, address), ++m_resolv_id, GetResolverPort());
     if (p != nullptr) m_resolve_q[p->UniqueIdentifier()] = true;
-    return r->GetId();
+    return id;
 }
 
 unsigned short SocketHandler::GetResolverPort() {

@@ -58,6 +58,19 @@ int CopyEntry(CZipBundle& zip, CZipActionCallback* cb, CZipAutoBuffer& buffer, S
         }
     }
 }
+
+// A stop the callback asked for after the last byte still needs the entry
+// to close cleanly; if it does not, the stop counts as cutting it short.
+template <class Close>
+int SettleStop(int code, Close close) {
+    if (code != CZipException::abortedSafely) return code;
+    try {
+        if (close() != 1) return CZipException::abortedAction;
+    } catch (const CZipException&) {
+        return CZipException::abortedAction;
+    }
+    return code;
+}
 }  // namespace
 
 CZipString CZipBundle::PredictExtractedFileName(const char* nameInZip, const char* filePath, bool fullPath,
@@ -218,13 +231,7 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
         out.Open(target, CZipFile::modeWrite | CZipFile::modeCreate, true);
         CZipAutoBuffer buffer(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [&out](const char* data, unsigned n) { out.Write(data, n); });
-        if (code == CZipException::abortedSafely) {
-            try {
-                if (CloseFile(out) != 1) code = CZipException::abortedAction;
-            } catch (const CZipException&) {
-                code = CZipException::abortedAction;
-            }
-        }
+        code = SettleStop(code, [&] { return CloseFile(out); });
         if (code) {
             CloseFile(nullptr, true);
             if (cb) cb->EndProgress();
@@ -255,13 +262,7 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
         CZipAutoBuffer buffer(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [&target](const char* data, unsigned n) { target.Write(data, n); });
-        if (code == CZipException::abortedSafely) {
-            try {
-                if (CloseFile(nullptr, false) != 1) code = CZipException::abortedAction;
-            } catch (const CZipException&) {
-                code = CZipException::abortedAction;
-            }
-        }
+        code = SettleStop(code, [&] { return CloseFile(nullptr, false); });
         if (code) {
             CloseFile(nullptr, true);
             if (cb) cb->EndProgress();
@@ -304,13 +305,7 @@ bool CZipBundle::TestFile(unsigned short index, unsigned bufferSize) {
     try {
         CZipAutoBuffer buffer(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [](const char*, unsigned) {});
-        if (code == CZipException::abortedSafely) {
-            try {
-                if (CloseFile(nullptr, false) != 1) code = CZipException::abortedAction;
-            } catch (const CZipException&) {
-                code = CZipException::abortedAction;
-            }
-        }
+        code = SettleStop(code, [&] { return CloseFile(nullptr, false); });
         if (code) {
             CloseFile(nullptr, true);
             if (cb) cb->EndProgress();
