@@ -543,3 +543,44 @@ TEST(Read, TheEndRecordIsFoundSearchingBackwards) {
 }
 
 }  // namespace
+
+// A callback that stops a copy: with data still to read the entry is cut
+// short (206); once the last byte is read the stop is safe (207), the entry
+// closed normally. Either way no entry stays open.
+TEST(Read, ACallbackStopsACopyWithItsCode) {
+    const std::string data = RandomBytes(5000, 7);
+    CZipMemFile mem(1024);
+    {
+        CZipBundle archive;
+        ASSERT_TRUE(archive.Open(mem, CZipBundle::zipCreate));
+        CZipMemFile source(1024);
+        source.Write(data.data(), unsigned(data.size()));
+        ASSERT_TRUE(archive.AddNewFile(source, "data.bin", 0));
+        archive.Close();
+    }
+    struct StopAt : CZipActionCallback {
+        int stopAt = 0, calls = 0;
+        bool OnProgress(unsigned long long) override { return ++calls != stopAt; }
+    };
+    // Reads of 1000 bytes: one call per read, the fifth reads the last byte.
+    const struct {
+        int stopAt;
+        int code;
+    } cases[] = {{1, CZipException::abortedAction}, {4, CZipException::abortedAction},
+                 {5, CZipException::abortedSafely}};
+    for (const auto& c : cases) {
+        for (bool test : {false, true}) {
+            SCOPED_TRACE(std::string(test ? "test" : "extract") + " stopped at call " + std::to_string(c.stopAt));
+            CZipBundle archive;
+            ASSERT_TRUE(archive.Open(mem, CZipBundle::zipOpenReadOnly));
+            StopAt cb;
+            cb.stopAt = c.stopAt;
+            archive.SetCallback(&cb);
+            CZipMemFile out(1024);
+            EXPECT_EQ(CodeOf([&] { test ? archive.TestFile(0, 1000) : archive.ExtractFile(0, out, false, 1000); }), c.code);
+            archive.SetCallback(nullptr);
+            EXPECT_TRUE(archive.TestFile(0));  // nothing left open
+            archive.Close();
+        }
+    }
+}
