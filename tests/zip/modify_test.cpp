@@ -370,6 +370,191 @@ INSTANTIATE_TEST_SUITE_P(Archives, Modify, ::testing::Range<size_t>(0, ChangeCas
 
 namespace {
 
+// ---- changes that fail part way ------------------------------------------------------
+
+// The archive's file on a disk that fills up at a given length: a write
+// that crosses it puts down what fits, then fails with ENOSPC.
+class FullDisk : public CZipFile {
+public:
+    explicit FullDisk(const std::string& path) : CZipFile(path.c_str(), modeReadWrite | modeNoTruncate) {}
+    void Write(const void* buffer, unsigned count) override {
+        const unsigned long long pos = GetPosition();
+        if (pos + count > m_cap) {
+            if (pos < m_cap) CZipFile::Write(buffer, unsigned(m_cap - pos));
+            CZipException::Throw(ENOSPC, GetFilePath());
+        }
+        CZipFile::Write(buffer, count);
+    }
+    unsigned long long m_cap = ~0ull;
+};
+
+// A source that fails after handing out its first bytes.
+class FailingSource : public CZipMemFile {
+public:
+    explicit FailingSource(size_t size) : CZipMemFile(1024) {
+        const std::string data = RandomBytes(size, 6);
+        Write(data.data(), unsigned(data.size()));
+    }
+    unsigned Read(void* buffer, unsigned count) override {
+        if (GetPosition() > 0) CZipException::Throw(CZipException::genericError, "source");
+        return CZipMemFile::Read(buffer, count);
+    }
+};
+
+class Aborting : public CZipActionCallback {
+public:
+    bool OnProgress(unsigned long long) override { return false; }
+};
+
+struct FailureCase {
+    const char* label;
+    long long room;  // bytes the disk takes beyond the archive; -1 unlimited
+    std::function<void(CZipBundle&, const std::string& dir)> change;
+    int code;
+    // Empty: the file must be byte for byte what it was; otherwise the
+    // entries the tools must find.
+    std::vector<std::string> names;
+};
+
+void ReplaceWith(CZipBundle& zip, unsigned short index, const std::string& data, int level) {
+    AddMemory(zip, kBaseNames[index].c_str(), data, level, index);
+}
+
+TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
+    static Aborting abort;
+    const FailureCase cases[] = {
+        {"replace, deflated, disk full", 10,
+         [](CZipBundle& zip, const std::string&) { ReplaceWith(zip, 1, RandomBytes(60000, 7), 6); }, ENOSPC, {}},
+        {"replace, stored, disk full", 10,
+         [](CZipBundle& zip, const std::string&) { ReplaceWith(zip, 2, RandomBytes(60000, 7), 0); }, ENOSPC, {}},
+        {"replace the last, disk full", 10,
+         [](CZipBundle& zip, const std::string&) { ReplaceWith(zip, 3, RandomBytes(60000, 7), 6); }, ENOSPC, {}},
+        {"replace, the source fails", -1,
+         [](CZipBundle& zip, const std::string&) {
+             FailingSource source(200000);
+             CZipAddNewFileInfo info(&source, "b.bin");
+             info.m_uReplaceIndex = 1;
+             zip.AddNewFile(info);
+         },
+         CZipException::genericError, {}},
+        {"replace stored, the source fails", -1,
+         [](CZipBundle& zip, const std::string&) {
+             FailingSource source(200000);
+             CZipAddNewFileInfo info(&source, "sub/c.txt");
+             info.m_iComprLevel = 0;
+             info.m_uReplaceIndex = 2;
+             zip.AddNewFile(info);
+         },
+         CZipException::genericError, {}},
+        {"prepend, disk full", 1000,
+         [](CZipBundle& zip, const std::string&) {
+             CZipMemFile stub(1024);
+             const std::string bytes(100000, '#');
+             stub.Write(bytes.data(), unsigned(bytes.size()));
+             zip.PrependData(stub);
+         },
+         ENOSPC, {}},
+        {"rename longer and commit, disk full", 10,
+         [](CZipBundle& zip, const std::string&) {
+             zip.SetCommitMode(CZipBundle::cmManual);
+             EXPECT_TRUE(zip[1]->SetFileName(std::string(300, 'n').c_str()));
+             zip.CommitChanges();
+         },
+         ENOSPC, {}},
+        {"copy from another archive, disk full", 1000,
+         [](CZipBundle& zip, const std::string& dir) {
+             const std::string other = dir + "/other.zip";
+             MakeBase(other);
+             CZipBundle source;
+             ASSERT_TRUE(source.Open(other.c_str(), CZipBundle::zipOpenReadOnly));
+             zip.GetFromArchive(source, 0, "copied.kml");
+         },
+         ENOSPC, {}},
+        {"add, disk full", 1000,
+         [](CZipBundle& zip, const std::string&) { AddMemory(zip, "new.bin", RandomBytes(100000, 8), 6); }, ENOSPC,
+         {}},
+        {"remove, aborted while collecting", -1,
+         [](CZipBundle& zip, const std::string&) {
+             zip.SetCallback(&abort, CZipActionCallback::cbDeleteCnt);
+             zip.RemoveFile(1);
+         },
+         CZipException::abortedSafely, {}},
+        {"remove, aborted while moving", -1,
+         [](CZipBundle& zip, const std::string&) {
+             zip.SetCallback(&abort, CZipActionCallback::cbDelete);
+             zip.RemoveFile(0);
+         },
+         CZipException::abortedAction, {"b.bin", "sub/c.txt", "d.txt"}},
+        // Removing never grows the file: a full disk does not stop it.
+        {"remove on a full disk", 0, [](CZipBundle& zip, const std::string&) { EXPECT_TRUE(zip.RemoveFile(1)); }, 0,
+         {"a.kml", "sub/c.txt", "d.txt"}},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const std::string path = dir.File("a.zip");
+        MakeBase(path);
+        const std::string before = ReadFile(path);
+        {
+            FullDisk file(path);
+            if (c.room >= 0) file.m_cap = before.size() + (unsigned long long)c.room;
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(file, CZipBundle::zipOpen, false));
+            EXPECT_EQ(CodeOf([&] { c.change(zip, dir.path()); }), c.code);
+            // Nothing more is written: what is on disk now is what stays.
+            zip.Close(c.code ? CZipBundle::afAfterException : CZipBundle::afNoException);
+            file.Close();
+        }
+        if (c.names.empty()) {
+            EXPECT_TRUE(ReadFile(path) == before);
+            ExpectSound(path, kBaseNames);
+        } else {
+            ExpectSound(path, c.names);
+        }
+        for (const std::string& n : c.names.empty() ? kBaseNames : c.names)
+            EXPECT_TRUE(UnzipEntry(path, n) == Content(n)) << n;
+    }
+}
+
+// A source that grows between being measured and being read.
+class GrowingSource : public CZipMemFile {
+public:
+    explicit GrowingSource(const std::string& data) : CZipMemFile(1024) { Write(data.data(), unsigned(data.size())); }
+    unsigned long long SeekToBegin() override {
+        const std::string more = RandomBytes(20000, 12);
+        SeekToEnd();
+        Write(more.data(), unsigned(more.size()));
+        return CZipMemFile::SeekToBegin();
+    }
+};
+
+TEST(Modify, AReplacementTakesNoMoreThanItMeasured) {
+    TempDir dir;
+    const std::string path = dir.File("a.zip");
+    MakeBase(path);
+    const std::string first = KmlLikeText(8000);
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+        // No temporary file can be made: the source goes straight in, stored.
+        zip.SetTempPath(dir.File("missing/dir").c_str(), false);
+        GrowingSource source(first);
+        CZipAddNewFileInfo info(&source, "b.bin");
+        info.m_uReplaceIndex = 1;
+        ASSERT_TRUE(zip.AddNewFile(info));
+        EXPECT_EQ(zip[1]->m_uMethod, 0);
+        zip.Close();
+    }
+    std::vector<std::string> names = kBaseNames;
+    ExpectSound(path, names);
+    EXPECT_TRUE(UnzipEntry(path, "b.bin") == first);
+    EXPECT_TRUE(UnzipEntry(path, "sub/c.txt") == Content("sub/c.txt"));
+}
+
+}  // namespace
+
+namespace {
+
 TEST(Modify, RefusalsChangeNothing) {
     struct {
         const char* label;
