@@ -82,6 +82,8 @@ bool CZipBundle::MakeRoomToReplace(const CZipFileHeader& header, int level, unsi
     probe.m_pCentralDir = nullptr;
     probe.m_aLocalExtraData.RemoveInternalLocalHeaders();
     probe.PrepareData(level, m_storage.IsSegmented());
+    // Refused before any data moves.
+    if (!probe.CanBeWrittenLocally()) ThrowError(CZipException::tooLongData);
     const unsigned long long needed = (unsigned long long)probe.m_uLocalComprSize + probe.GetLocalSize(false) +
                                       probe.GetDataDescriptorSize(&m_storage);
     MakeSpaceForReplace(replaceIndex, needed, probe.GetFileName(false));

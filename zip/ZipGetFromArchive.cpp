@@ -52,6 +52,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
             probe.m_aLocalExtraData.RemoveInternalLocalHeaders();
             probe.PrepareData(level, false);
             if (keepNoDescriptor) probe.m_uFlag &= ~CZipFileHeader::flDataDescriptor;
+            if (!probe.CanBeWrittenLocally()) ThrowError(CZipException::tooLongData);
             const unsigned long long needed = probe.GetLocalSize(false) + dataSize +
                                               (m_pCryptograph ? CZipCryptograph::GetEncryptedInfoSize(probe.m_uEncryptionMethod) : 0) +
                                               probe.GetDataDescriptorSize(&m_storage);
@@ -103,15 +104,15 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
         m_centralDir.ClearOpenedFile();
         ClearCryptograph();
         if (ownBuffer) ReleaseBuffer();
+        m_storage.EmptyWriteBuffer();
+        bool cut = false;
         if (added) {
-            const bool last = added == m_centralDir[(unsigned short)(GetCount() - 1)];
+            cut = added == m_centralDir[(unsigned short)(GetCount() - 1)];
             m_centralDir.RemoveFile(added, 0xFFFF, true);
-            m_storage.EmptyWriteBuffer();
-            if (last) {
-                RestoreDirectory(wasOnDisk, entryStart);
-            } else {
-                RestoreDirectory(wasOnDisk, m_storage.m_pFile->GetLength() - m_storage.m_uBytesBeforeZip);
-            }
+        }
+        try {
+            RestoreDirectory(wasOnDisk, cut ? entryStart : m_storage.GetLastDataOffset());
+        } catch (...) {
         }
         if (cb && code) cb->EndProgress();
         throw;

@@ -470,6 +470,15 @@ TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
              zip.GetFromArchive(source, 0, "copied.kml");
          },
          ENOSPC, {}},
+        {"copy over an entry under a name too long", -1,
+         [](CZipBundle& zip, const std::string& dir) {
+             const std::string other = dir + "/other.zip";
+             MakeBase(other);
+             CZipBundle source;
+             ASSERT_TRUE(source.Open(other.c_str(), CZipBundle::zipOpenReadOnly));
+             zip.GetFromArchive(source, 0, std::string(70000, 'n').c_str(), 1);
+         },
+         CZipException::tooLongData, {}},
         {"add, disk full", 1000,
          [](CZipBundle& zip, const std::string&) { AddMemory(zip, "new.bin", RandomBytes(100000, 8), 6); }, ENOSPC,
          {}},
