@@ -208,17 +208,35 @@ public:
     unsigned short WillBeDuplicated(const char* filePath, bool fullPath, bool fileNameOnly = false, int what = prAuto);
 
     // --- Modifying -------------------------------------------------------
+    // Changes in place of an unsegmented archive: data is moved through the
+    // general buffer, never recompressed. The directory is off the disk
+    // until the archive is finalized or closed. A change that fails keeps
+    // a directory on disk that stood there before it: a full disk leaves
+    // the archive as it was. 206: aborted while moving, 207: aborted with
+    // nothing changed.
+    //
+    // Without removeData only the record goes; the data stays unreferenced.
     bool RemoveFile(unsigned short index, bool removeData = true);
+    // Sorts the caller's indexes; false for any invalid one.
     bool RemoveFiles(CZipArray<unsigned short>& indexes);
     bool RemoveFiles(const CZipArray<CZipString>& names);
     void GetIndexes(const CZipArray<CZipString>& names, CZipArray<unsigned short>& indexes);
+    // Moves the whole archive offset bytes into its file (offsets stay
+    // absolute); false when data stands before the archive already.
     bool ShiftData(unsigned offset);
+    // Puts data before the archive; with a new extension a disk archive is
+    // closed, renamed and made executable.
     bool PrependData(CZipAbstractFile& data, const char* newExtension = nullptr);
     bool PrependData(const char* filePath, const char* newExtension = nullptr);
+    // Copies an entry as packed (an encrypted one stays encrypted with its
+    // own password), appended or in place of replaceIndex. The caller may
+    // hold the general buffer for several copies.
     bool GetFromArchive(CZipBundle& source, unsigned short index, const char* newName = nullptr,
                         unsigned short replaceIndex = 0xFFFF, bool convertSystem = false,
                         CZipActionCallback* callback = nullptr);
     bool GetFromArchive(CZipBundle& source, CZipArray<unsigned short>& indexes, bool convertSystem = false);
+    // Writes back the local headers of renamed entries, moving the data
+    // behind each one that changes size.
     bool CommitChanges();
     bool RemoveCentralDirectoryFromArchive();
 
@@ -275,9 +293,8 @@ protected:
 
     // Replacing an entry: the room the prepared header needs at the
     // replaced entry (local header, data, descriptor), made before the old
-    // header leaves the directory.
-    // False when the header is not stored: compressed data has no size
-    // before it is written.
+    // header leaves the directory. False when the header is not stored:
+    // compressed data has no size before it is written.
     bool MakeRoomToReplace(const CZipFileHeader& header, int level, unsigned short replaceIndex);
     // The add's source compressed into a temporary archive first (in
     // memory when tempPath is empty), then copied in place of the replaced
