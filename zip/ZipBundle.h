@@ -316,8 +316,9 @@ protected:
     // After a move of [stretch's first offset, end) by delta stopped part
     // way: each header of the stretch (in data order) points at the copy
     // of its entry that is whole, old or new; an entry cut in two leaves
-    // the directory.
-    void SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
+    // the directory. Returns where the last entry kept ends (where the
+    // stretch starts, moved or not, when none is kept).
+    unsigned long long SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
                            unsigned long long delta, bool forward);
     bool EncryptFilesInternal(CZipArray<unsigned short>* indexes);
 

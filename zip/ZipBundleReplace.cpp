@@ -45,6 +45,7 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
         const bool ownBuffer = !m_pBuffer.IsAllocated();
         if (ownBuffer) InitBuffer();
         bool moving = true;
+        unsigned long long end = grow ? dataEnd + diff : dataEnd;
         try {
             MovePackedFiles(next, dataEnd, diff, cb, grow, true);
             moving = false;
@@ -61,11 +62,11 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
                     if (m_centralDir[i]->m_uOffset >= next) stretch.Add(m_centralDir[i]);
                 std::sort(stretch.begin(), stretch.end(),
                           [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
-                SettleStoppedMove(stretch, dataEnd, diff, grow);
+                end = std::max(next, SettleStoppedMove(stretch, dataEnd, diff, grow));
             }
             // Moving back has already overwritten the old entry's tail.
             if (!grow) m_centralDir.RemoveFile(replaced, 0xFFFF, true);
-            RestoreDirectory(wasOnDisk, grow ? dataEnd + diff : dataEnd);
+            RestoreDirectory(wasOnDisk, end);
             throw;
         }
         if (ownBuffer) ReleaseBuffer();

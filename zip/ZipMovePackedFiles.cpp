@@ -1,4 +1,6 @@
 // Moving packed data inside the archive file through the general buffer.
+#include <algorithm>
+
 #include "ZipBundle.h"
 
 void CZipBundle::MovePackedFiles(unsigned long long start, unsigned long long end, unsigned long long delta,
@@ -47,24 +49,30 @@ void CZipBundle::MovePackedFiles(unsigned long long start, unsigned long long en
     if (start != end) ThrowError(CZipException::internalError);
 }
 
-void CZipBundle::SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
+unsigned long long CZipBundle::SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
                                   unsigned long long delta, bool forward) {
     const unsigned long long settled = m_uMoveSettled;
-    // Source bytes a failed write may have overwritten: the destination
-    // reaches into the source only when the chunk was longer than delta.
-    const unsigned long long reach = m_uMoveUnsure > delta ? m_uMoveUnsure - delta : 0;
+    // What the move has written so far, a failed write's reach included.
+    const unsigned long long writtenFrom = forward ? settled + delta - m_uMoveUnsure : 0;
+    const unsigned long long writtenTo = forward ? ~0ull : settled - delta + m_uMoveUnsure;
     CZipArray<CZipFileHeader*> broken;
+    unsigned long long keptEnd = 0;
+    if (!stretch.empty()) keptEnd = stretch[0]->m_uOffset - (forward || settled == stretch[0]->m_uOffset ? 0 : delta);
     for (size_t i = 0; i < stretch.size(); ++i) {
         CZipFileHeader* h = stretch[i];
         const unsigned long long from = h->m_uOffset;
         const unsigned long long to = i + 1 < stretch.size() ? stretch[i + 1]->m_uOffset : end;
-        if (!forward) {
-            if (to <= settled) h->m_uOffset = unsigned(from - delta);
-            else if (from < settled + reach) broken.Add(h);
+        const bool moved = forward ? from >= settled : to <= settled;
+        const bool oldWhole = forward ? to <= writtenFrom : from >= writtenTo;
+        if (moved) {
+            h->m_uOffset = unsigned(forward ? from + delta : from - delta);
+            keptEnd = std::max(keptEnd, forward ? to + delta : to - delta);
+        } else if (oldWhole) {
+            keptEnd = std::max(keptEnd, to);
         } else {
-            if (from >= settled) h->m_uOffset = unsigned(from + delta);
-            else if (to + reach > settled) broken.Add(h);
+            broken.Add(h);
         }
     }
     for (CZipFileHeader* h : broken) m_centralDir.RemoveFile(h, 0xFFFF, true);
+    return keptEnd;
 }

@@ -135,9 +135,9 @@ void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionC
         ReleaseBuffer();
         unsigned long long end = dataEnd;
         if (!moving.empty()) {
-            // The last stretch moved whole: the data ends where it landed.
-            if (movingEnd == dataEnd && m_uMoveSettled >= movingEnd) end = dataEnd - removed;
-            SettleStoppedMove(moving, movingEnd, removed, false);
+            const unsigned long long keptEnd = SettleStoppedMove(moving, movingEnd, removed, false);
+            // Behind the last stretch nothing is left to keep.
+            if (movingEnd == dataEnd) end = keptEnd;
         }
         RestoreDirectory(wasOnDisk, end);
         throw;

@@ -31,6 +31,7 @@ bool CZipBundle::ShiftData(unsigned offset) {
         cb->SetProgressTotal(dataEnd);
     }
     bool moving = true;
+    unsigned long long end = dataEnd + offset;
     try {
         MovePackedFiles(0, dataEnd, offset, cb, true, true);
         moving = false;
@@ -42,9 +43,9 @@ bool CZipBundle::ShiftData(unsigned offset) {
             for (unsigned short i = 0; i < GetCount(); ++i) stretch.Add(m_centralDir[i]);
             std::sort(stretch.begin(), stretch.end(),
                       [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
-            SettleStoppedMove(stretch, dataEnd, offset, true);
+            end = SettleStoppedMove(stretch, dataEnd, offset, true);
         }
-        RestoreDirectory(wasOnDisk, dataEnd + offset);
+        RestoreDirectory(wasOnDisk, end);
         throw;
     }
     if (cb) cb->EndProgress();

@@ -414,6 +414,7 @@ struct FailureCase {
     // Empty: the file must be byte for byte what it was; otherwise the
     // entries the tools must find.
     std::vector<std::string> names;
+    int generalBuffer = 65536;
 };
 
 void ReplaceWith(CZipBundle& zip, unsigned short index, const std::string& data, int level) {
@@ -494,6 +495,23 @@ TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
              zip.RemoveFile(0);
          },
          CZipException::abortedAction, {"b.bin", "sub/c.txt", "d.txt"}},
+        // Stopped inside b.bin, whose old copy nothing has reached yet.
+        {"remove, aborted after the first kilobyte moved", -1,
+         [](CZipBundle& zip, const std::string&) {
+             zip.SetCallback(&abort, CZipActionCallback::cbDelete);
+             zip.RemoveFile(0);
+         },
+         CZipException::abortedAction, {"b.bin", "sub/c.txt", "d.txt"}, 1024},
+        // Stopped inside a large entry moving back over its own start: cut
+        // in two, it goes; everything else stays.
+        {"remove, aborted inside an entry moving over itself", -1,
+         [](CZipBundle& zip, const std::string&) {
+             ASSERT_TRUE(AddMemory(zip, "e.bin", RandomBytes(300000, 3), 0));
+             ASSERT_TRUE(zip.Finalize());
+             zip.SetCallback(&abort, CZipActionCallback::cbDelete);
+             zip.RemoveFile(3);
+         },
+         CZipException::abortedAction, {"a.kml", "b.bin", "sub/c.txt"}},
         // Removing never grows the file: a full disk does not stop it.
         {"remove on a full disk", 0, [](CZipBundle& zip, const std::string&) { EXPECT_TRUE(zip.RemoveFile(1)); }, 0,
          {"a.kml", "sub/c.txt", "d.txt"}},
@@ -508,6 +526,7 @@ TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
             FullDisk file(path);
             if (c.room >= 0) file.m_cap = before.size() + (unsigned long long)c.room;
             CZipBundle zip;
+            zip.SetAdvanced(65536, c.generalBuffer);
             ASSERT_TRUE(zip.Open(file, CZipBundle::zipOpen, false));
             EXPECT_EQ(CodeOf([&] { c.change(zip, dir.path()); }), c.code);
             // Nothing more is written: what is on disk now is what stays.
