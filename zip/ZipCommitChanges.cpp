@@ -34,6 +34,9 @@ bool CZipBundle::CommitChanges() {
 
     CZipArray<CZipChangeInfo> changes;
     long long sum = 0;
+    // Local headers are read back from the file: nothing may wait in the
+    // write buffer.
+    m_storage.Flush();
     for (unsigned short i = 0; i < count; ++i) {
         CZipFileHeader* h = m_centralDir[i];
         if (!h->IsModified()) continue;
