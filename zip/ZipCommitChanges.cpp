@@ -1,6 +1,7 @@
 // Writing back local headers changed in memory (renamed entries), moving
 // the data behind each one when its size changes.
 #include <cstring>
+#include <vector>
 
 #include "ZipBundle.h"
 
@@ -81,6 +82,21 @@ bool CZipBundle::CommitChanges() {
         cb->BeginProgress(nullptr, GetArchivePath());
         cb->SetProgressTotal(total);
     }
+    // For a failure part way: which stretches have moved, which one was
+    // moving, and how far the rewriting of headers got.
+    std::vector<char> moved(n, 0);
+    const size_t none = ~size_t(0);
+    size_t moving = none, offsetsUpdated = 0, headersWritten = 0;
+    auto move = [&](size_t j, bool last) {
+        const CZipChangeInfo& c = changes[j];
+        const bool forward = c.m_iCumulativeChange > 0;
+        const unsigned long long delta =
+            (unsigned long long)(forward ? c.m_iCumulativeChange : -c.m_iCumulativeChange);
+        moving = j;
+        MovePackedFiles(c.m_uDataStart, c.m_uStretchEnd, delta, cb, forward, last);
+        moved[j] = 1;
+        moving = none;
+    };
     InitBuffer();
     try {
         // From the last change back: a stretch moving forward goes after
@@ -90,19 +106,13 @@ bool CZipBundle::CommitChanges() {
         while (k > 0) {
             size_t last = k - 1;
             if (changes[last].m_iCumulativeChange > 0) {
-                const CZipChangeInfo& c = changes[last];
-                MovePackedFiles(c.m_uDataStart, c.m_uStretchEnd, (unsigned long long)c.m_iCumulativeChange, cb, true,
-                                last == 0);
+                move(last, last == 0);
                 k = last;
                 continue;
             }
             size_t first = last;
             while (first > 0 && changes[first - 1].m_iCumulativeChange <= 0) --first;
-            for (size_t j = first; j <= last; ++j) {
-                const CZipChangeInfo& c = changes[j];
-                MovePackedFiles(c.m_uDataStart, c.m_uStretchEnd, (unsigned long long)(-c.m_iCumulativeChange), cb,
-                                false, first == 0 && j == last);
-            }
+            for (size_t j = first; j <= last; ++j) move(j, first == 0 && j == last);
             k = first;
         }
         ReleaseBuffer();
@@ -114,15 +124,39 @@ bool CZipBundle::CommitChanges() {
             const unsigned short nextIndex = j + 1 < n ? changes[j + 1].m_uIndex : count;
             for (unsigned short i = (unsigned short)(c.m_uIndex + 1); i < nextIndex; ++i)
                 m_centralDir[i]->m_uOffset = unsigned((long long)m_centralDir[i]->m_uOffset + c.m_iCumulativeChange);
+            offsetsUpdated = j + 1;
             CZipFileHeader* h = m_centralDir[c.m_uIndex];
             m_storage.Seek((unsigned long long)((long long)h->m_uOffset + previous), CZipStorage::seekFromBeginning);
             h->WriteLocal(&m_storage);
             h->SetModified(false);
             m_storage.Flush();
+            headersWritten = j + 1;
             previous = c.m_iCumulativeChange;
         }
     } catch (...) {
         ReleaseBuffer();
+        m_storage.EmptyWriteBuffer();
+        // Unchanged entries go where their data now is; a renamed entry
+        // whose header was not rewritten has none that matches it and
+        // leaves the directory.
+        std::vector<CZipArray<CZipFileHeader*>> unchanged(n);
+        CZipArray<CZipFileHeader*> renamed;
+        for (size_t j = 0; j < n; ++j) {
+            const unsigned short nextIndex = j + 1 < n ? changes[j + 1].m_uIndex : count;
+            for (unsigned short i = (unsigned short)(changes[j].m_uIndex + 1); i < nextIndex; ++i)
+                unchanged[j].Add(m_centralDir[i]);
+            if (j >= headersWritten) renamed.Add(m_centralDir[changes[j].m_uIndex]);
+        }
+        for (size_t j = offsetsUpdated; j < n; ++j) {
+            const long long change = changes[j].m_iCumulativeChange;
+            if (moved[j]) {
+                for (CZipFileHeader* h : unchanged[j]) h->m_uOffset = unsigned((long long)h->m_uOffset + change);
+            } else if (j == moving) {
+                SettleStoppedMove(unchanged[j], changes[j].m_uStretchEnd,
+                                  (unsigned long long)(change > 0 ? change : -change), change > 0);
+            }
+        }
+        for (CZipFileHeader* h : renamed) m_centralDir.RemoveFile(h, 0xFFFF, true);
         RestoreDirectory(wasOnDisk, m_storage.GetLastDataOffset());
         throw;
     }
