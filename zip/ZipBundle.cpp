@@ -27,6 +27,8 @@ void CZipBundle::Initialize() {
     m_iFileOpened = nothing;
     m_uNewEntryStart = 0;
     m_bCompleteBeforeAdd = false;
+    m_uMoveSettled = 0;
+    m_uMoveUnsure = 0;
     m_bCaseSensitive = ZipPlatform::GetSystemCaseSensitivity();
     m_pZipCompare = GetCZipStrCompFunc(m_bCaseSensitive, true);
     m_bStoreFullFileTimes = false;
@@ -301,16 +303,6 @@ bool CZipBundle::SetEncryptionMethod(int method) {
     if (method != CZipCryptograph::encNone && !CZipCryptograph::IsEncryptionSupported(method)) return false;
     m_iEncryptionMethod = method;
     return true;
-}
-
-// ---- modifying -----------------------------------------------------------------
-
-bool CZipBundle::CommitChanges() {
-    if (!CanModify(false, true)) return false;
-    if (GetCount() == 0 || !IsModified()) return true;
-    // Rewriting changed local headers moves data; it is not part of this
-    // build yet (and nothing here can mark a header modified).
-    return false;
 }
 
 // ---- scope helpers -----------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "ZipCompressor.h"
 #include "ZipException.h"
 #include "ZipFileHeader.h"
+#include "ZipModifyInfo.h"
 #include "ZipPathComponent.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
@@ -230,17 +231,35 @@ public:
     unsigned short WillBeDuplicated(const char* filePath, bool fullPath, bool fileNameOnly = false, int what = prAuto);
 
     // --- Modifying -------------------------------------------------------
+    // Changes in place of an unsegmented archive: data is moved through the
+    // general buffer, never recompressed. The directory is off the disk
+    // until the archive is finalized or closed. A change that fails keeps
+    // a directory on disk that stood there before it: a full disk leaves
+    // the archive as it was. 206: aborted while moving, 207: aborted with
+    // nothing changed.
+    //
+    // Without removeData only the record goes; the data stays unreferenced.
     bool RemoveFile(unsigned short index, bool removeData = true);
+    // Sorts the caller's indexes; false for any invalid one.
     bool RemoveFiles(CZipArray<unsigned short>& indexes);
     bool RemoveFiles(const CZipArray<CZipString>& names);
     void GetIndexes(const CZipArray<CZipString>& names, CZipArray<unsigned short>& indexes);
+    // Moves the whole archive offset bytes into its file (offsets stay
+    // absolute); false when data stands before the archive already.
     bool ShiftData(unsigned offset);
+    // Puts data before the archive; with a new extension a disk archive is
+    // closed, renamed and made executable.
     bool PrependData(CZipAbstractFile& data, const char* newExtension = nullptr);
     bool PrependData(const char* filePath, const char* newExtension = nullptr);
+    // Copies an entry as packed (an encrypted one stays encrypted with its
+    // own password), appended or in place of replaceIndex. The caller may
+    // hold the general buffer for several copies.
     bool GetFromArchive(CZipBundle& source, unsigned short index, const char* newName = nullptr,
                         unsigned short replaceIndex = 0xFFFF, bool convertSystem = false,
                         CZipActionCallback* callback = nullptr);
     bool GetFromArchive(CZipBundle& source, CZipArray<unsigned short>& indexes, bool convertSystem = false);
+    // Writes back the local headers of renamed entries, moving the data
+    // behind each one that changes size.
     bool CommitChanges();
     bool RemoveCentralDirectoryFromArchive();
 
@@ -294,6 +313,36 @@ protected:
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
     void MovePackedFiles(unsigned long long start, unsigned long long end, unsigned long long delta,
                          CZipActionCallback* callback, bool forward = false, bool lastCall = true);
+
+    // Replacing an entry: the room the prepared header needs at the
+    // replaced entry (local header, data, descriptor), made before the old
+    // header leaves the directory. False when the header is not stored:
+    // compressed data has no size before it is written.
+    bool MakeRoomToReplace(const CZipFileHeader& header, int level, unsigned short replaceIndex);
+    // The add's source compressed into a temporary archive first (in
+    // memory when tempPath is empty), then copied in place of the replaced
+    // entry without recompressing.
+    bool AddThroughTemporaryArchive(CZipAddNewFileInfo& info, const CZipString& tempPath, bool checkEfficiency);
+
+    // Keeping an existing archive readable through a failed change. A
+    // change that grows the file first extends it to `length` (archive
+    // offsets) with zeros while the old directory still stands: a full
+    // disk fails there, the file is cut back and the archive is as it was.
+    void ReserveRoom(unsigned long long length);
+    // After a failure, unless the directory still stands: the file is cut
+    // at `dataEnd` (where the data the headers describe ends) and, when the
+    // directory stood on disk before the change (wasOnDisk), the directory
+    // of the headers as they now stand is written behind it. Never throws.
+    void RestoreDirectory(bool wasOnDisk, unsigned long long dataEnd);
+    // The marked entries' data squeezed out; the records leave as they go.
+    void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
+    // After a move of [stretch's first offset, end) by delta stopped part
+    // way: each header of the stretch (in data order) points at the copy
+    // of its entry that is whole, old or new; an entry cut in two leaves
+    // the directory. Returns where the last entry kept ends (where the
+    // stretch starts, moved or not, when none is kept).
+    unsigned long long SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
+                           unsigned long long delta, bool forward);
     bool EncryptFilesInternal(CZipArray<unsigned short>* indexes);
 
     enum FileState { nothing = 0, extract = -1, compress = 1 };
@@ -310,6 +359,11 @@ protected:
     // the directory stood on disk when it opened.
     unsigned long long m_uNewEntryStart;
     bool m_bCompleteBeforeAdd;
+    // How far the last MovePackedFiles got: the bytes before (backward) or
+    // from (forward) this offset are moved, and a write that failed may
+    // have touched this many bytes at the destination.
+    unsigned long long m_uMoveSettled;
+    unsigned long long m_uMoveUnsure;
     bool m_bAutoFinalize;
     int m_iCommitMode;
     CZipString m_szRootPath;

@@ -16,9 +16,6 @@ const unsigned long long kUnknownStart = ~0ull;
 bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sourcePath, unsigned short replaceIndex) {
     if (!CanModify(true, true)) return false;
     if (GetCount() == 0xFFFF) return false;
-    // Replacing an entry inside the archive moves the data behind it; that
-    // is not part of this build yet.
-    if (m_centralDir.IsValidIndex(replaceIndex)) return false;
 
     if (sourcePath) {
         unsigned attr;
@@ -82,7 +79,9 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     }
     CreateCompressor(header.m_uMethod);
 
-    m_bCompleteBeforeAdd = m_centralDir.m_pInfo->m_bInArchive;
+    const bool completeBefore = m_centralDir.m_pInfo->m_bInArchive;
+    if (m_centralDir.IsValidIndex(replaceIndex) && !MakeRoomToReplace(header, level, replaceIndex)) return false;
+    m_bCompleteBeforeAdd = completeBefore;
     m_uNewEntryStart = kUnknownStart;
     try {
         CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
@@ -205,12 +204,9 @@ bool CZipBundle::RemoveLast(bool removeAnyway) {
 
 bool CZipBundle::UpdateReplaceIndex(unsigned short& replaceIndex) {
     if (replaceIndex == 0xFFFF) return true;
-    if (m_storage.IsSegmented() || !m_centralDir.IsValidIndex(replaceIndex)) return false;
-    if (replaceIndex == GetCount() - 1) {
-        RemoveLast(true);
-        replaceIndex = 0xFFFF;
-    }
-    return true;
+    // Even the last entry is replaced in place: removing it first would
+    // lose it when the new one fails.
+    return !m_storage.IsSegmented() && m_centralDir.IsValidIndex(replaceIndex);
 }
 
 bool CZipBundle::AddNewFile(const char* path, int level, bool fullPath, int smartness, unsigned long bufferSize) {
@@ -249,9 +245,7 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         if (info.m_szFilePath.IsEmpty()) return false;
     }
     if (!UpdateReplaceIndex(info.m_uReplaceIndex)) return false;
-    // Replacing inside the archive needs the temporary archive and data
-    // moving, which are not part of this build yet.
-    if (info.m_uReplaceIndex != 0xFFFF) return false;
+    const bool replacing = info.m_uReplaceIndex != 0xFFFF;
 
     CZipFileHeader header;
     if (GatherSourceFacts(info, header)) return AddDirectoryEntry(info, header);
@@ -261,8 +255,12 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
     bool checkEff = info.m_iSmartLevel.IsSetAny(zipsmCheckForEff) && info.m_iComprLevel != 0;
     const bool spareEmpty = info.m_iSmartLevel.IsSetAny(zipsmCPFile0) && WillEncryptNextFile();
     const bool storeSmall = info.m_iSmartLevel.IsSetAny(zipsmNotCompSmall) && info.m_iComprLevel != 0;
+    // Every replacement is built in a temporary archive first, stored ones
+    // too: the replaced entry must stay whole until nothing can fail.
+    bool useTemporary = (checkEff && m_storage.IsSegmented()) || replacing;
     unsigned long long size = 0;
-    const bool sizeKnown = (storeSmall || spareEmpty) && SizeWithoutOpening(info, size);
+    const bool sizeKnown = (storeSmall || spareEmpty || useTemporary) && SizeWithoutOpening(info, size);
+    if (!sizeKnown && useTemporary) useTemporary = checkEff = false;
     if (sizeKnown) {
         if (size == 0 && spareEmpty) clearPass.ClearPasswordSmartly(this);
         if (size <= 4 && storeSmall) {
@@ -271,6 +269,17 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         }
         if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
     }
+    if (useTemporary) {
+        CZipString tempPath;
+        if (!(checkEff && info.m_iSmartLevel.IsSetAny(zipsmMemoryFlag))) {
+            tempPath = ZipPlatform::GetTmpFileName(m_szTempPath.IsEmpty() ? nullptr : m_szTempPath.c_str(), size);
+            useTemporary = !tempPath.IsEmpty();
+        }
+        if (useTemporary) return AddThroughTemporaryArchive(info, tempPath, checkEff);
+    }
+    // A replacement on the direct road is stored: its room is made before
+    // its data is written.
+    if (replacing) info.m_iComprLevel = 0;
 
     CZipFile ownFile;
     CZipAbstractFile* source = info.m_pFile;
@@ -349,7 +358,7 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
                                      unsigned long long size) {
     header.m_uLocalUncomprSize = unsigned(size);
     if (info.m_iComprLevel == 0) header.m_uLocalComprSize = unsigned(size);
-    if (!OpenNewFile(header, info.m_iComprLevel, nullptr)) return false;
+    if (!OpenNewFile(header, info.m_iComprLevel, nullptr, info.m_uReplaceIndex)) return false;
 
     CZipActionCallback* cb =
         GetCallback(info.m_iSmartLevel.IsSetAny(zipsmInternal01) ? CZipActionCallback::cbAddStore : CZipActionCallback::cbAdd);
@@ -363,17 +372,26 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
         const unsigned bufSize = buffer.GetSize();
         int abortCode = 0;
         bool abortAtEnd = false;
-        unsigned n;
+        // A replacement takes at most the size its room was made for: a
+        // source growing meanwhile must not run into the next entry.
+        const bool capped = info.m_uReplaceIndex != 0xFFFF;
+        unsigned long long left = size;
+        unsigned n = 0;
         do {
-            n = source.Read(buffer, bufSize);
+            const unsigned want = capped && left < bufSize ? unsigned(left) : bufSize;
+            if (want == 0) break;
+            n = source.Read(buffer, want);
             if (n == 0) break;
+            left -= n < left ? n : left;
             WriteNewFile(buffer, n);
             if (cb && !cb->RequestCallback(n)) {
                 char probe;
                 if (n == bufSize && source.Read(&probe, 1) == 1) {
                     // The entry is incomplete: drop it (the archive stays
-                    // intact unless it is segmented).
-                    abortCode = m_storage.IsSegmented() ? CZipException::abortedAction : CZipException::abortedSafely;
+                    // intact unless it is segmented or lost the replaced
+                    // entry).
+                    abortCode = m_storage.IsSegmented() || capped ? CZipException::abortedAction
+                                                                 : CZipException::abortedSafely;
                     AbandonNewFile();
                 } else {
                     abortAtEnd = true;

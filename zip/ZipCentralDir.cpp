@@ -392,16 +392,3 @@ void CZipCentralDir::ClearFindFastArray() {
     for (CZipFindFast* f : *m_pFindArray) delete f;
     m_pFindArray->RemoveAll();
 }
-
-// ---- change notices -----------------------------------------------------------
-
-// Renaming entries and changing their central records need the modifying
-// road (committing local headers, rewriting the directory); until it is
-// there the change is refused and the header keeps its old value.
-bool CZipCentralDir::OnFileNameChange(CZipFileHeader* header, bool centralOnly) {
-    (void)header;
-    (void)centralOnly;
-    return false;
-}
-
-bool CZipCentralDir::OnFileCentralChange() { return false; }

@@ -531,3 +531,13 @@ void CZipFileHeader::PrepareStringBuffers() {
     if (!m_fileName.HasBuffer() && m_fileName.HasString()) ConvertFileName(m_fileName.GetBuffer());
     if (!m_comment.HasBuffer() && m_comment.HasString()) ConvertComment(m_comment.GetBuffer());
 }
+
+bool CZipFileHeader::CanBeWrittenLocally() const {
+    unsigned nameSize = m_fileName.GetBufferSize();
+    if (!m_fileName.HasBuffer() && m_fileName.HasString()) {
+        CZipAutoBuffer bytes;
+        ConvertFileName(bytes);
+        nameSize = bytes.GetSize();
+    }
+    return nameSize <= kMaxString && m_aLocalExtraData.Validate();
+}

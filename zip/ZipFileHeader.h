@@ -81,6 +81,8 @@ public:
     void WriteDataDescriptor(CZipStorage* storage);
     void OnNewFileClose(CZipStorage* storage);
     bool CheckDataDescriptor(CZipStorage* storage) const;
+    // Name and local extra field fit a local header.
+    bool CanBeWrittenLocally() const;
 
     // Sizes.
     unsigned GetSize() const;

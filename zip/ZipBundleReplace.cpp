@@ -1,0 +1,147 @@
+// Replacing an entry in the middle of an archive: room is made at the
+// replaced entry's place, and a compressed replacement is built in a
+// temporary archive first so that nothing is lost if compressing fails.
+#include <algorithm>
+
+#include "ZipBundle.h"
+#include "ZipMemFile.h"
+
+namespace {
+const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
+}
+
+void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name) {
+    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
+    m_storage.Flush();
+    const bool wasOnDisk = info.m_bInArchive;
+    const unsigned long long dataEnd = wasOnDisk ? info.m_uOffset : m_storage.GetLastDataOffset();
+    CZipFileHeader* replaced = m_centralDir[index];
+    const unsigned long long start = replaced->m_uOffset;
+    unsigned long long next = dataEnd;
+    const unsigned short count = GetCount();
+    for (unsigned short i = 0; i < count; ++i) {
+        unsigned long long offset = m_centralDir[i]->m_uOffset;
+        if (i != index && offset > start && offset < next) next = offset;
+    }
+    const unsigned long long available = next - start;
+    const bool grow = needed > available;
+    const unsigned long long diff = grow ? needed - available : available - needed;
+    if (grow && dataEnd + diff + m_centralDir.GetSize(true) > kMaxZipOffset) ThrowError(CZipException::noZip64);
+
+    if (diff != 0) {
+        if (grow) {
+            // The old directory stands until the room is there: a full disk
+            // leaves the archive as it was.
+            ReserveRoom(dataEnd + diff + m_centralDir.GetSize(true));
+            info.m_bInArchive = false;
+        } else {
+            m_centralDir.RemoveFromDisk();
+        }
+        CZipActionCallback* cb = GetCallback(CZipActionCallback::cbMoveData);
+        if (cb) {
+            cb->BeginProgress(name, GetArchivePath());
+            cb->SetProgressTotal(dataEnd - next);
+        }
+        const bool ownBuffer = !m_pBuffer.IsAllocated();
+        if (ownBuffer) InitBuffer();
+        bool moving = true;
+        unsigned long long end = grow ? dataEnd + diff : dataEnd;
+        try {
+            MovePackedFiles(next, dataEnd, diff, cb, grow, true);
+            moving = false;
+            for (unsigned short i = 0; i < count; ++i) {
+                CZipFileHeader* h = m_centralDir[i];
+                if (i != index && h->m_uOffset > start) h->m_uOffset = unsigned(grow ? h->m_uOffset + diff : h->m_uOffset - diff);
+            }
+            m_storage.m_pFile->SetLength((grow ? dataEnd + diff : dataEnd - diff) + m_storage.m_uBytesBeforeZip);
+        } catch (...) {
+            if (ownBuffer) ReleaseBuffer();
+            if (moving) {
+                CZipArray<CZipFileHeader*> stretch;
+                for (unsigned short i = 0; i < count; ++i)
+                    if (m_centralDir[i]->m_uOffset >= next) stretch.Add(m_centralDir[i]);
+                std::sort(stretch.begin(), stretch.end(),
+                          [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
+                end = std::max(next, SettleStoppedMove(stretch, dataEnd, diff, grow));
+            }
+            // Moving back has already overwritten the old entry's tail.
+            if (!grow) m_centralDir.RemoveFile(replaced, 0xFFFF, true);
+            RestoreDirectory(wasOnDisk, end);
+            throw;
+        }
+        if (ownBuffer) ReleaseBuffer();
+        if (cb) cb->EndProgress();
+    } else {
+        m_centralDir.RemoveFromDisk();
+    }
+    m_storage.Seek(start, CZipStorage::seekFromBeginning);
+}
+
+bool CZipBundle::MakeRoomToReplace(const CZipFileHeader& header, int level, unsigned short replaceIndex) {
+    if (header.m_uMethod != CZipCompressor::methodStore) return false;
+    CZipFileHeader probe(header);
+    probe.m_pCentralDir = nullptr;
+    probe.m_aLocalExtraData.RemoveInternalLocalHeaders();
+    probe.PrepareData(level, m_storage.IsSegmented());
+    // Refused before any data moves.
+    if (!probe.CanBeWrittenLocally()) ThrowError(CZipException::tooLongData);
+    const unsigned long long needed = (unsigned long long)probe.m_uLocalComprSize + probe.GetLocalSize(false) +
+                                      probe.GetDataDescriptorSize(&m_storage);
+    MakeSpaceForReplace(replaceIndex, needed, probe.GetFileName(false));
+    return true;
+}
+
+bool CZipBundle::AddThroughTemporaryArchive(CZipAddNewFileInfo& info, const CZipString& tempPath,
+                                            bool checkEfficiency) {
+    const bool inMemory = tempPath.IsEmpty();
+    CZipMemFile memory(1024);
+    CZipBundle temporary;
+    bool result = false;
+    bool copied = false;
+    const unsigned short replaceIndex = info.m_uReplaceIndex;
+    try {
+        if (inMemory) temporary.Open(memory, zipCreate, false);
+        else temporary.Open(tempPath, zipCreate);
+        temporary.m_szRootPath = m_szRootPath;
+        temporary.m_pszPassword = m_pszPassword;
+        temporary.m_iEncryptionMethod = m_iEncryptionMethod;
+        temporary.m_iArchiveSystCompatib = m_iArchiveSystCompatib;
+        temporary.SetCallback(GetCallback(CZipActionCallback::cbAdd), CZipActionCallback::cbAdd);
+
+        info.m_iSmartLevel = zipsmLazy;
+        info.m_uReplaceIndex = 0xFFFF;
+        // The source is read and compressed here, before anything of this
+        // archive changes.
+        bool added = temporary.AddNewFile(info);
+        info.m_uReplaceIndex = replaceIndex;
+        if (added) {
+            if (checkEfficiency && !temporary[0]->CompressionEfficient()) {
+                info.m_iComprLevel = 0;
+                info.m_iSmartLevel = zipsmInternal01;
+                result = AddNewFile(info);
+            } else {
+                temporary.m_storage.Flush();
+                InitBuffer();
+                result = GetFromArchive(temporary, 0, nullptr, replaceIndex, true,
+                                        GetCallback(CZipActionCallback::cbAddTmp));
+                copied = result;
+            }
+        }
+        temporary.m_pszPassword.Release();
+        temporary.Close(result ? afNoException : afAfterException);
+    } catch (...) {
+        info.m_uReplaceIndex = replaceIndex;
+        temporary.m_pszPassword.Release();
+        try {
+            temporary.Close(afAfterException);
+        } catch (...) {
+        }
+        if (!inMemory) ZipPlatform::RemoveFile(tempPath, false);
+        ReleaseBuffer();
+        throw;
+    }
+    if (!inMemory) ZipPlatform::RemoveFile(tempPath, false);
+    ReleaseBuffer();
+    if (copied) Finalize(true);
+    return result;
+}

@@ -1,0 +1,144 @@
+// Copying entries from another open archive as they are packed: no
+// decompressing, no recompressing, and an encrypted entry stays encrypted
+// with its own password.
+#include "ZipBundle.h"
+#include "ZipCryptograph.h"
+
+bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const char* newName,
+                                unsigned short replaceIndex, bool convertSystem, CZipActionCallback* cb) {
+    if (&source == this || IsClosed() || source.IsClosed()) return false;
+    if (m_iFileOpened != nothing || source.m_iFileOpened != nothing) return false;
+    if (!CanModify(true, true) || m_storage.IsExistingSegmented()) return false;
+    if (!source.m_centralDir.IsValidIndex(index)) return false;
+    if (replaceIndex != 0xFFFF && m_storage.IsSegmented()) return false;
+    if (!UpdateReplaceIndex(replaceIndex)) return false;
+
+    CZipFileHeader* original = source.m_centralDir[index];
+    if (!original->ReadLocal(&source.m_centralDir)) source.ThrowError(CZipException::badZipFile);
+    CZipFileHeader header(*original);
+    header.m_pCentralDir = nullptr;
+    if (header.IsDataDescriptor()) {
+        if (header.m_uLocalComprSize == 0) header.m_uLocalComprSize = header.m_uComprSize;
+        if (header.m_uLocalUncomprSize == 0) header.m_uLocalUncomprSize = header.m_uUncomprSize;
+    }
+    const unsigned overhead = header.GetEncryptedInfoSize();
+    if (header.m_uLocalComprSize >= overhead) header.m_uLocalComprSize -= overhead;
+    if (newName) header.SetFileName(newName);
+    else header.GetFileName(false);
+    if (convertSystem) header.SetSystemCompatibility(m_iArchiveSystCompatib, true);
+
+    // The check byte of a copied encryption header comes from the CRC when
+    // the entry had no descriptor; it must keep having none.
+    const bool keepNoDescriptor = !header.IsDataDescriptor() && header.m_uEncryptionMethod == CZipCryptograph::encStandard;
+    if (!header.IsEncrypted() && WillEncryptNextFile()) {
+        header.m_uEncryptionMethod = (unsigned char)m_iEncryptionMethod;
+        CreateCryptograph(m_iEncryptionMethod);
+    } else {
+        ClearCryptograph();
+    }
+    const int level = header.GetCompressionLevel();
+    const unsigned long long dataSize = header.m_uComprSize;
+    const bool replacing = replaceIndex != 0xFFFF;
+    const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
+    const bool ownBuffer = !m_pBuffer.IsAllocated();
+    if (ownBuffer) InitBuffer();
+
+    CZipFileHeader* added = nullptr;
+    unsigned long long entryStart = 0;
+    int code = 0;
+    try {
+        if (replacing) {
+            CZipFileHeader probe(header);
+            probe.m_aLocalExtraData.RemoveInternalLocalHeaders();
+            probe.PrepareData(level, false);
+            if (keepNoDescriptor) probe.m_uFlag &= ~CZipFileHeader::flDataDescriptor;
+            if (!probe.CanBeWrittenLocally()) ThrowError(CZipException::tooLongData);
+            const unsigned long long needed = probe.GetLocalSize(false) + dataSize +
+                                              (m_pCryptograph ? CZipCryptograph::GetEncryptedInfoSize(probe.m_uEncryptionMethod) : 0) +
+                                              probe.GetDataDescriptorSize(&m_storage);
+            MakeSpaceForReplace(replaceIndex, needed, header.GetFileName(false));
+        }
+        // The old entry leaves the directory only now, with its room made.
+        added = m_centralDir.AddNewFile(header, replaceIndex, level, true);
+        if (keepNoDescriptor && added->IsDataDescriptor()) added->m_uFlag &= ~CZipFileHeader::flDataDescriptor;
+        if (cb) {
+            cb->BeginProgress(added->GetFileName(false), source.GetArchivePath());
+            cb->SetProgressTotal(dataSize);
+        }
+        entryStart = m_storage.GetPosition();
+        added->WriteLocal(&m_storage);
+        if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
+
+        source.m_storage.Seek((unsigned long long)original->m_uOffset + original->m_uLocalHeaderSize,
+                              CZipStorage::seekFromBeginning);
+        unsigned long long left = dataSize;
+        bool aborted = false;
+        while (left > 0) {
+            unsigned want = unsigned(left < m_pBuffer.GetSize() ? left : m_pBuffer.GetSize());
+            unsigned got = source.m_storage.m_pFile->Read(m_pBuffer, want);
+            if (got == 0) break;
+            if (m_pCryptograph) m_pCryptograph->Encode(m_pBuffer, got);
+            m_storage.Write(m_pBuffer, got, false);
+            left -= got;
+            if (cb && !cb->RequestCallback(got)) {
+                aborted = true;
+                break;
+            }
+        }
+        if (!aborted && cb && !cb->RequestLastCallback(0)) aborted = true;
+        if (left == 0) {
+            m_centralDir.ClearOpenedFile();
+            if (m_pCryptograph) m_pCryptograph->FinishEncode(*added, m_storage);
+            added->WriteDataDescriptor(&m_storage);
+            m_storage.Flush();
+            if (aborted) code = CZipException::abortedSafely;
+        } else if (aborted) {
+            // The partial entry never stays: the archive keeps what it had.
+            code = replacing || m_storage.IsSegmented() ? CZipException::abortedAction : CZipException::abortedSafely;
+            CZipException::Throw(code);
+        } else {
+            // The source ended before its header said.
+            source.ThrowError(CZipException::badZipFile);
+        }
+    } catch (...) {
+        m_centralDir.ClearOpenedFile();
+        ClearCryptograph();
+        if (ownBuffer) ReleaseBuffer();
+        m_storage.EmptyWriteBuffer();
+        bool cut = false;
+        if (added) {
+            cut = added == m_centralDir[(unsigned short)(GetCount() - 1)];
+            m_centralDir.RemoveFile(added, 0xFFFF, true);
+        }
+        try {
+            RestoreDirectory(wasOnDisk, cut ? entryStart : m_storage.GetLastDataOffset());
+        } catch (...) {
+        }
+        if (cb && code) cb->EndProgress();
+        throw;
+    }
+    ClearCryptograph();
+    if (ownBuffer) ReleaseBuffer();
+    if (cb) cb->EndProgress();
+    if (code) CZipException::Throw(code);
+    return true;
+}
+
+bool CZipBundle::GetFromArchive(CZipBundle& source, CZipArray<unsigned short>& indexes, bool convertSystem) {
+    indexes.Sort(true);
+    InitBuffer();
+    try {
+        for (unsigned short index : indexes) {
+            if (!GetFromArchive(source, index, nullptr, 0xFFFF, convertSystem, GetCallback(CZipActionCallback::cbGet))) {
+                ReleaseBuffer();
+                return false;
+            }
+        }
+    } catch (...) {
+        ReleaseBuffer();
+        throw;
+    }
+    ReleaseBuffer();
+    Finalize(true);
+    return true;
+}
