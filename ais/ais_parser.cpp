@@ -33,8 +33,9 @@ void AISParser::Refuse() {
     Clear();
 }
 
-int AISParser::Assemble(const char* sentence) {
-    const size_t n = sentence ? std::strlen(sentence) : 0;
+int AISParser::Assemble(const char* sentence) { return Assemble(sentence, sentence ? std::strlen(sentence) : 0); }
+
+int AISParser::Assemble(const char* sentence, size_t n) {
     if (n < 18) {  // shorter than any line checkVDM lets through
         Refuse();
         return 0;

@@ -13,6 +13,7 @@
 // 7 - k % 8 of bits[k / 8] (most significant first). Every bit at or after
 // bitLength is zero.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ais/records.h"
@@ -73,6 +74,8 @@ public:
     // So when the last sentence of a gathered message returns 0, the
     // message was refused and must be dropped.
     int Assemble(const char* sentence);
+    // The same on a sentence of `length` bytes (no NUL among them).
+    int Assemble(const char* sentence, size_t length);
 
     // Decodes the gathered bits: sets messageType and mmsi, then fills the
     // record of the type. Returns the type, or 0 when the message is shorter

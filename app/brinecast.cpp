@@ -173,9 +173,13 @@ void Brinecast::send(unsigned destination, const char* text, size_t length) {
 }
 
 void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {
+    DispatchMessage(type, mmsi, x, y, text, std::strlen(text));
+}
+
+void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, const char* text,
+                                size_t length) {
     if (destinationCount == 0) return;
     renewDueNames();
-    const size_t length = std::strlen(text);
     const bool staticReport = type == 5 || type == 24;
     const bool positionReport =
         (type >= 1 && type <= 4) || type == 18 || type == 19;

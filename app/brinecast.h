@@ -85,6 +85,8 @@ public:
     // Sending a part A to a destination lets that vessel's next part B
     // through to it.
     void DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text);
+    // The same with the text's length given.
+    void DispatchMessage(int type, unsigned long mmsi, long x, long y, const char* text, size_t length);
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
 

@@ -46,7 +46,7 @@ void dispatch(int type) {
         default:
             break;
     }
-    AISBrinecast->DispatchMessage(type, mmsi, x, y, &toSend[0]);
+    AISBrinecast->DispatchMessage(type, mmsi, x, y, toSend.data(), toSend.size());
 }
 
 void discardMessage() {
@@ -72,14 +72,13 @@ uint64_t MessageKey(const AISParser& parser) {
 
 bool nodup(uint64_t key) { return DupBuffer.Admit(key, Now()); }
 
-void parseNMEA(char* line) {
-    toSend += line;
-    toSend += "\r\n";
-    if (params.dump || params.debug) {
-        toDump += line;
-        toDump += "\n";
-    }
-    if (Parser->Assemble(line) == 0) return;
+namespace {
+
+// parseNMEA on a sentence of n bytes.
+void parseSentence(const char* line, size_t n) {
+    toSend.append(line, n).append("\r\n", 2);
+    if (params.dump || params.debug) toDump.append(line, n).append("\n", 1);
+    if (Parser->Assemble(line, n) == 0) return;
 
     const uint64_t key = MessageKey(*Parser);
     DupBuffer.Prefetch(key);  // decoding hides the table's cache miss
@@ -100,8 +99,35 @@ void parseNMEA(char* line) {
     discardMessage();
 }
 
+bool separator(char c) { return c == '\t' || c == '\r' || c == '\n'; }
+
+// Sentences that did not complete a message (a refused fragment) must
+// never reach the next message's datagram.
+void dropLeftovers() {
+    if (toSend.empty()) return;
+    if (params.debug) std::fprintf(stderr, "%-10s %s", "invalid", toDump.c_str());
+    discardMessage();
+}
+
+}  // namespace
+
+void parseNMEA(char* line) { parseSentence(line, std::strlen(line)); }
+
+void ProcessSentence(const char* line, size_t n) {
+    // A separator inside would make several sentences of it.
+    for (size_t i = 0; i < n; ++i) {
+        if (separator(line[i])) {
+            std::string text(line, n);
+            text.append("\r\n", 2);
+            ProcessMessage(&text[0]);
+            return;
+        }
+    }
+    parseSentence(line, n);
+    dropLeftovers();
+}
+
 void ProcessMessage(char* text) {
-    auto separator = [](char c) { return c == '\t' || c == '\r' || c == '\n'; };
     tempBuffer = text;
     char* p = &tempBuffer[0];
     char* const end = p + tempBuffer.size();
@@ -110,19 +136,13 @@ void ProcessMessage(char* text) {
         while (sep < end && !separator(*sep)) ++sep;
         if (sep == end) break;  // a last piece without separator is not handled
         *sep = '\0';
-        parseNMEA(p);
+        parseSentence(p, static_cast<size_t>(sep - p));
         p = sep + 1;
         while (p < end && separator(*p)) ++p;
         if (p == end) break;
     }
     tempBuffer.clear();
-
-    // Sentences that did not complete a message (a refused fragment) must
-    // never reach the next message's datagram.
-    if (!toSend.empty()) {
-        if (params.debug) std::fprintf(stderr, "%-10s %s", "invalid", toDump.c_str());
-        discardMessage();
-    }
+    dropLeftovers();
 }
 
 void sendNoneVDM(char* text) {

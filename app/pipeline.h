@@ -15,6 +15,10 @@ extern AISParser* Parser;
 // the text are discarded (under -G: one "invalid" line).
 void ProcessMessage(char* text);
 
+// ProcessMessage on the text of one sentence of n bytes and "\r\n", without
+// building that text.
+void ProcessSentence(const char* line, size_t n);
+
 // Handles one sentence of the message in progress.
 void parseNMEA(char* line);
 
