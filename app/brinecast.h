@@ -85,8 +85,10 @@ public:
     // Sending a part A to a destination lets that vessel's next part B
     // through to it.
     void DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text);
-    // The same with the text's length given.
-    void DispatchMessage(int type, unsigned long mmsi, long x, long y, const char* text, size_t length);
+    // The same with the text's length given, and for type 24 whether it is
+    // a part B (instead of reading the parser).
+    void DispatchMessage(int type, unsigned long mmsi, long x, long y, const char* text, size_t length,
+                         bool partB);
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
 

@@ -145,6 +145,7 @@ void ReadStandardInput(int fd) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
+        DeferMessages(true);
         char* p = buf.data();
         char* const end = p + got;
         while (p < end) {
@@ -181,6 +182,7 @@ void ReadStandardInput(int fd) {
             }
             p = stop + 1;
         }
+        DeferMessages(false);  // nothing waits past its read
     }
     if (!line.empty() || overlong) finish();
 }
