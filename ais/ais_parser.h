@@ -159,4 +159,8 @@ private:
     // fragment 1 is then taken. pendingCount_ is that message's count.
     int16_t nextFragment_ = 0;
     int16_t pendingCount_ = 0;
+
+    // crcSlices_[k][b] = crcTable[b] times x^(8(k+1)) modulo the polynomial:
+    // what byte k+1 of the register adds when four bytes shift in at once.
+    uint32_t crcSlices_[3][256];
 };
