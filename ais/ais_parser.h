@@ -164,3 +164,28 @@ private:
     // what byte k+1 of the register adds when four bytes shift in at once.
     uint32_t crcSlices_[3][256];
 };
+
+// The readers every decoder calls for each field, here so that they inline.
+
+inline uint32_t AISParser::convertUnsigned(const uint8_t* data, unsigned s, unsigned w) {
+    const unsigned first = s / 8;
+    const unsigned last = (s + w - 1) / 8;  // at most 5 bytes for w <= 32
+    uint64_t acc = 0;
+    for (unsigned i = first; i <= last; ++i) acc = (acc << 8) | data[i];
+    acc >>= 8 * (last + 1) - (s + w);
+    return static_cast<uint32_t>(acc & ((uint64_t{1} << w) - 1));
+}
+
+inline int32_t AISParser::convertSigned(const uint8_t* data, unsigned s, unsigned w) {
+    const int64_t raw = convertUnsigned(data, s, w);
+    const int64_t top = int64_t{1} << (w - 1);
+    return static_cast<int32_t>(raw >= top ? raw - 2 * top : raw);
+}
+
+inline uint32_t AISParser::U(unsigned s, unsigned w) const {
+    return s + w <= bitLength ? convertUnsigned(bits, s, w) : 0;
+}
+
+inline int32_t AISParser::S(unsigned s, unsigned w) const {
+    return s + w <= bitLength ? convertSigned(bits, s, w) : 0;
+}
