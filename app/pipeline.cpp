@@ -102,19 +102,23 @@ namespace {
 void parseSentence(const char* line, size_t n) {
     toSend.append(line, n).append("\r\n", 2);
     if (params.dump || params.debug) toDump.append(line, n).append("\n", 1);
+    // The held message's index slot has arrived by now: its entry next.
+    if (pending.held) AISBrinecast->PrefetchEntry(pending.target.mmsi, pending.target.type);
     if (Parser->Assemble(line, n) == 0) return;
 
     const uint64_t key = MessageKey(*Parser);
     DupBuffer.Prefetch(key);  // decoding hides the table's cache miss
     const int type = Parser->Parse();
-    AISBrinecast->Prefetch(Parser->mmsi);  // the forwarder's entry, for later
+    const Target target = targetOf(type);
+    AISBrinecast->Prefetch(target.mmsi, type);  // the forwarder's index slot, for later
+    if (pending.held) AISBrinecast->PrefetchNeighbours(pending.target.mmsi, pending.target.type);
     // Without prints or snapshot, nothing but the tables and the sending
     // follows from here: the previous message takes its turn now, and this
     // one waits for its table rows to arrive in the cache.
     if (deferAllowed && !params.debug && !params.dump && !exportKmlFile) {
         FlushPipeline();
         pending.key = key;
-        pending.target = targetOf(type);
+        pending.target = target;
         pending.text.swap(toSend);
         pending.held = true;
         discardMessage();
@@ -129,7 +133,7 @@ void parseSentence(const char* line, size_t n) {
         }
         if (params.debug || params.dump) std::fflush(stdout);
         if (exportKmlFile) AddUpdateSnapshot(*Parser, type, Now());
-        dispatch(targetOf(type), toSend);
+        dispatch(target, toSend);
     } else if (params.debug) {
         std::fprintf(stderr, "%-10s %s", "duplicate", toDump.c_str());
     }
