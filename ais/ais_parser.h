@@ -13,6 +13,7 @@
 // 7 - k % 8 of bits[k / 8] (most significant first). Every bit at or after
 // bitLength is zero.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ais/records.h"
@@ -73,6 +74,8 @@ public:
     // So when the last sentence of a gathered message returns 0, the
     // message was refused and must be dropped.
     int Assemble(const char* sentence);
+    // The same on a sentence of `length` bytes (no NUL among them).
+    int Assemble(const char* sentence, size_t length);
 
     // Decodes the gathered bits: sets messageType and mmsi, then fills the
     // record of the type. Returns the type, or 0 when the message is shorter
@@ -156,4 +159,33 @@ private:
     // fragment 1 is then taken. pendingCount_ is that message's count.
     int16_t nextFragment_ = 0;
     int16_t pendingCount_ = 0;
+
+    // crcSlices_[k][b] = crcTable[b] times x^(8(k+1)) modulo the polynomial:
+    // what byte k+1 of the register adds when four bytes shift in at once.
+    uint32_t crcSlices_[3][256];
 };
+
+// The readers every decoder calls for each field, here so that they inline.
+
+inline uint32_t AISParser::convertUnsigned(const uint8_t* data, unsigned s, unsigned w) {
+    const unsigned first = s / 8;
+    const unsigned last = (s + w - 1) / 8;  // at most 5 bytes for w <= 32
+    uint64_t acc = 0;
+    for (unsigned i = first; i <= last; ++i) acc = (acc << 8) | data[i];
+    acc >>= 8 * (last + 1) - (s + w);
+    return static_cast<uint32_t>(acc & ((uint64_t{1} << w) - 1));
+}
+
+inline int32_t AISParser::convertSigned(const uint8_t* data, unsigned s, unsigned w) {
+    const int64_t raw = convertUnsigned(data, s, w);
+    const int64_t top = int64_t{1} << (w - 1);
+    return static_cast<int32_t>(raw >= top ? raw - 2 * top : raw);
+}
+
+inline uint32_t AISParser::U(unsigned s, unsigned w) const {
+    return s + w <= bitLength ? convertUnsigned(bits, s, w) : 0;
+}
+
+inline int32_t AISParser::S(unsigned s, unsigned w) const {
+    return s + w <= bitLength ? convertSigned(bits, s, w) : 0;
+}

@@ -23,21 +23,6 @@ void AISParser::convert628(const unsigned char* in, unsigned char* out, int len)
     }
 }
 
-uint32_t AISParser::convertUnsigned(const uint8_t* data, unsigned s, unsigned w) {
-    const unsigned first = s / 8;
-    const unsigned last = (s + w - 1) / 8;  // at most 5 bytes for w <= 32
-    uint64_t acc = 0;
-    for (unsigned i = first; i <= last; ++i) acc = (acc << 8) | data[i];
-    acc >>= 8 * (last + 1) - (s + w);
-    return static_cast<uint32_t>(acc & ((uint64_t{1} << w) - 1));
-}
-
-int32_t AISParser::convertSigned(const uint8_t* data, unsigned s, unsigned w) {
-    const int64_t raw = convertUnsigned(data, s, w);
-    const int64_t top = int64_t{1} << (w - 1);
-    return static_cast<int32_t>(raw >= top ? raw - 2 * top : raw);
-}
-
 void AISParser::convert6bit(const uint8_t* data, unsigned s, unsigned nbits, char* out) {
     const unsigned n = nbits / 6;
     for (unsigned i = 0; i < n; ++i) {
@@ -46,14 +31,6 @@ void AISParser::convert6bit(const uint8_t* data, unsigned s, unsigned nbits, cha
         *out++ = static_cast<char>(v < 32 ? v + 64 : v);
     }
     *out = '\0';
-}
-
-uint32_t AISParser::U(unsigned s, unsigned w) const {
-    return s + w <= bitLength ? convertUnsigned(bits, s, w) : 0;
-}
-
-int32_t AISParser::S(unsigned s, unsigned w) const {
-    return s + w <= bitLength ? convertSigned(bits, s, w) : 0;
 }
 
 void AISParser::Text(unsigned s, unsigned maxChars, char* out) const {

@@ -15,8 +15,9 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-int checkCRC(const char* line) {
-    const size_t n = std::strlen(line);
+int checkCRC(const char* line) { return checkCRC(line, std::strlen(line)); }
+
+int checkCRC(const char* line, size_t n) {
     if (n <= 8) return kCrcTooShort;
     if (line[n - 3] != '*') return kCrcNoField;
 
@@ -31,8 +32,9 @@ int checkCRC(const char* line) {
     return sum == hi * 16 + lo ? kCrcValid : kCrcMismatch;
 }
 
-bool checkVDM(const char* line) {
-    const size_t n = std::strlen(line);
+bool checkVDM(const char* line) { return checkVDM(line, std::strlen(line)); }
+
+bool checkVDM(const char* line, size_t n) {
     if (n <= 17) return false;
     return line[3] == 'V' && line[4] == 'D' && line[5] == 'M' && line[6] == ',' &&
            isDigit(line[7]) && line[8] == ',' &&

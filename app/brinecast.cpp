@@ -173,9 +173,14 @@ void Brinecast::send(unsigned destination, const char* text, size_t length) {
 }
 
 void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {
+    DispatchMessage(type, mmsi, x, y, text, std::strlen(text),
+                    type == 24 && Parser && Parser->message24.partNumber != 0);
+}
+
+void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, const char* text,
+                                size_t length, bool partB) {
     if (destinationCount == 0) return;
     renewDueNames();
-    const size_t length = std::strlen(text);
     const bool staticReport = type == 5 || type == 24;
     const bool positionReport =
         (type >= 1 && type <= 4) || type == 18 || type == 19;
@@ -183,9 +188,7 @@ void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, ch
     unsigned slot = 0;
     if (staticReport) {
         entry = dsqFindInsert(mmsi, 5, x, y);
-        slot = type == 5 ? kSlotType5
-               : (Parser && Parser->message24.partNumber != 0) ? kSlotPartB
-                                                                : kSlotPartA;
+        slot = type == 5 ? kSlotType5 : partB ? kSlotPartB : kSlotPartA;
     }
     if (positionReport) entry = dsqFindInsert(mmsi, 1, x, y);
 

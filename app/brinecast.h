@@ -85,6 +85,10 @@ public:
     // Sending a part A to a destination lets that vessel's next part B
     // through to it.
     void DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text);
+    // The same with the text's length given, and for type 24 whether it is
+    // a part B (instead of reading the parser).
+    void DispatchMessage(int type, unsigned long mmsi, long x, long y, const char* text, size_t length,
+                         bool partB);
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
 
@@ -104,10 +108,29 @@ public:
     // Frees every entry and gives the memory back.
     void dsqDispose();
 
-    // Starts loading the queue index of a vessel about to be dispatched.
-    void Prefetch(unsigned long mmsi) const {
-        index_.Prefetch(mmsi, 1);
-        index_.Prefetch(mmsi, 5);
+    // The queue kind a message type is downsampled under: 1 (position), 5
+    // (static) or 0 (none).
+    static int kindOf(int type) {
+        if ((type >= 1 && type <= 4) || type == 18 || type == 19) return 1;
+        return type == 5 || type == 24 ? 5 : 0;
+    }
+    // Starts loading what dispatching a message of this vessel and type will
+    // read, one step at a time as each arrives: the queue index slot, then
+    // the entry, then its neighbours in the queue.
+    void Prefetch(unsigned long mmsi, int type) const {
+        if (const int kind = kindOf(type)) index_.Prefetch(mmsi, kind);
+    }
+    void PrefetchEntry(unsigned long mmsi, int type) const {
+        if (const int kind = kindOf(type))
+            if (const TDSQueue* e = index_.Find(mmsi, kind)) PrefetchLine(e);
+    }
+    void PrefetchNeighbours(unsigned long mmsi, int type) const {
+        if (const int kind = kindOf(type)) {
+            if (const TDSQueue* e = index_.Find(mmsi, kind)) {
+                if (e->prev) PrefetchLine(e->prev, true);
+                if (e->next) PrefetchLine(e->next, true);
+            }
+        }
     }
 
     // True when type t passes destination i's type mask.

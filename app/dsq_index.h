@@ -5,6 +5,7 @@
 // thousand vessels and kinds both stay cheap per message.
 
 #include "app/huge_page_allocator.h"
+#include "app/prefetch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -66,7 +67,7 @@ public:
         size_ = 0;
     }
 
-    void Prefetch(uint64_t mmsi, int32_t kind) const { __builtin_prefetch(&slots_[Home(Mix(mmsi, kind))]); }
+    void Prefetch(uint64_t mmsi, int32_t kind) const { PrefetchLine(&slots_[Home(Mix(mmsi, kind))]); }
 
 private:
     struct Slot {

@@ -13,6 +13,7 @@
 // from that time; a clock set back by any amount is judged on full seconds.
 
 #include "app/huge_page_allocator.h"
+#include "app/prefetch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -61,7 +62,7 @@ public:
     void Prefetch(uint64_t key) const {
         const uint64_t k = Key(key);
         const Shard& sh = ShardOf(k);
-        __builtin_prefetch(&sh.slots[Home(sh, k)]);
+        PrefetchLine(&sh.slots[Home(sh, k)]);
     }
 
     // Entries still inside the window at `now` (no earlier than the latest

@@ -18,8 +18,8 @@ struct IntakeState {
     int UPNumOld = 0;     // last fragment number accepted; 0 = nothing pending
     int UPCountOld = 1;   // fragment count of the pending message
     std::string UPIdOld;  // sequential message identifier of the pending message
-    std::string single;   // a one-sentence message's text, reused
-    std::string work;     // the line being routed, reused: no allocation per line
+    std::string complete; // a completed message's text, reused
+    std::string work;     // a non-VDM line with "\r\n", reused: no allocation per line
 };
 IntakeState state;
 
@@ -37,66 +37,87 @@ std::string sequenceId(const char* line) {
     return end ? std::string(start, end) : std::string();
 }
 
-}  // namespace
-
-void ResetGathering() { reset(); }
-
-void sendMessage(char* line) {
+// sendMessage on a sentence of n bytes.
+void gather(const char* line, size_t n) {
     const int c = line[7] - '0';
-    const int n = line[9] - '0';
+    const int num = line[9] - '0';
 
     // A count of 0, a number of 0 or past the count: this sentence alone is
     // dropped, whatever is pending stays.
-    if (c == 0 || n == 0 || n > c) return;
+    if (c == 0 || num == 0 || num > c) return;
 
     if (c == 1) {
         // A whole message in one sentence; a pending one is left untouched.
-        state.single.assign(line).append("\r\n");
-        ProcessMessage(&state.single[0]);
+        ProcessSentence(line, n);
         return;
     }
 
     const std::string id = sequenceId(line);
-    if (n == 1) {
+    if (num == 1) {
         // A fragment 1 always starts a new message.
-        state.UdpData.assign(line).append("\r\n");
+        state.UdpData.assign(line, n).append("\r\n", 2);
         state.UPNumOld = 1;
         state.UPCountOld = c;
         state.UPIdOld = id;
         return;
     }
 
-    // n > 1 belongs only to the pending message of the same count and id;
+    // num > 1 belongs only to the pending message of the same count and id;
     // a sentence of another message is dropped alone.
     if (state.UPNumOld == 0 || c != state.UPCountOld || id != state.UPIdOld) return;
-    if (n != state.UPNumOld + 1) {
+    if (num != state.UPNumOld + 1) {
         reset();  // a gap or a repeat: the pending message is lost
         return;
     }
-    state.UdpData += line;
-    state.UdpData += "\r\n";
-    if (n == c) {
-        std::string text;
-        text.swap(state.UdpData);
+    state.UdpData.append(line, n).append("\r\n", 2);
+    if (num == c) {
+        state.complete.swap(state.UdpData);
         reset();
-        ProcessMessage(&text[0]);
+        ProcessMessage(&state.complete[0]);
     } else {
-        state.UPNumOld = n;
+        state.UPNumOld = num;
     }
 }
 
-void processLine(const char* line) {
-    if (checkCRC(line) != kCrcValid) {
+bool blank(char c) { return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Trims the n bytes at p and hands them to processLine as a C string would
+// read them (up to a NUL inside). p[n] must be writable.
+void trimmedLine(char* p, size_t n) {
+    size_t first = 0;
+    while (first < n && blank(p[first])) ++first;
+    if (first == n) {
+        processLine("", 0);
+        return;
+    }
+    size_t last = n;
+    while (blank(p[last - 1])) --last;
+    char* const line = p + first;
+    size_t length = last - first;
+    if (const void* nul = std::memchr(line, '\0', length)) length = static_cast<const char*>(nul) - line;
+    line[length] = '\0';
+    processLine(line, length);
+}
+
+}  // namespace
+
+void ResetGathering() { reset(); }
+
+void sendMessage(char* line) { gather(line, std::strlen(line)); }
+
+void processLine(const char* line) { processLine(line, std::strlen(line)); }
+
+void processLine(const char* line, size_t n) {
+    if (checkCRC(line, n) != kCrcValid) {
         if (params.debug) std::fprintf(stderr, "%-10s %s\n", "CRC failed", line);
         return;
     }
-    std::string& work = state.work;
-    if (checkVDM(line)) {
-        work.assign(line);
-        sendMessage(&work[0]);
+    if (checkVDM(line, n)) {
+        gather(line, n);
         return;
     }
-    work.assign(line).append("\r\n");
+    std::string& work = state.work;
+    work.assign(line, n).append("\r\n", 2);
     sendNoneVDM(&work[0]);
     if (params.debug) {
         std::fprintf(stderr, "%-10s %s\n", "non VDM OK", line);
@@ -107,21 +128,13 @@ void processLine(const char* line) {
 }
 
 void ReadStandardInput(int fd) {
+    // A line cut by the end of a read is copied into `line`; every other
+    // line is handled where it lies in the buffer.
     std::vector<char> buf(1 << 16);
     std::string line;
     bool overlong = false;  // the current line passed kMaxInputLine: drop it whole
     auto finish = [&]() {
-        if (!overlong) {
-            // trim() in place, without a copy per line.
-            static const char kBlanks[] = " \f\n\r\t";
-            const size_t first = line.find_first_not_of(kBlanks);
-            if (first == std::string::npos) {
-                processLine("");
-            } else {
-                line.resize(line.find_last_not_of(kBlanks) + 1);
-                processLine(line.c_str() + first);
-            }
-        }
+        if (!overlong) trimmedLine(&line[0], line.size());
         line.clear();
         overlong = false;
     };
@@ -132,8 +145,9 @@ void ReadStandardInput(int fd) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
-        const char* p = buf.data();
-        const char* end = p + got;
+        DeferMessages(true);
+        char* p = buf.data();
+        char* const end = p + got;
         while (p < end) {
             if (pairHalf != 0) {
                 const bool skip = *p == pairHalf;
@@ -142,22 +156,33 @@ void ReadStandardInput(int fd) {
             }
             // Lines end at CR as well as LF, so that every sentence meets
             // the checksum test on its own.
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
-            const char* stop = nl ? nl : end;
-            if (const void* cr = std::memchr(p, '\r', stop - p)) stop = static_cast<const char*>(cr);
-            if (!overlong) {
-                if (line.size() + (stop - p) > kMaxInputLine) {
-                    overlong = true;
-                    line.clear();
-                } else {
-                    line.append(p, stop);
+            char* const nl = static_cast<char*>(std::memchr(p, '\n', end - p));
+            char* stop = nl ? nl : end;
+            if (void* cr = std::memchr(p, '\r', stop - p)) stop = static_cast<char*>(cr);
+            const size_t n = static_cast<size_t>(stop - p);
+            if (stop == end) {
+                if (!overlong) {
+                    if (line.size() + n > kMaxInputLine) {
+                        overlong = true;
+                        line.clear();
+                    } else {
+                        line.append(p, stop);
+                    }
                 }
+                break;
             }
-            if (stop == end) break;
             pairHalf = *stop == '\r' ? '\n' : '\r';
-            finish();
+            if (line.empty() && !overlong) {
+                // The line end is read already: the line may end in place.
+                if (n <= kMaxInputLine) trimmedLine(p, n);
+            } else {
+                if (!overlong && line.size() + n > kMaxInputLine) overlong = true;
+                if (!overlong) line.append(p, stop);
+                finish();
+            }
             p = stop + 1;
         }
+        DeferMessages(false);  // nothing waits past its read
     }
     if (!line.empty() || overlong) finish();
 }

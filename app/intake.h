@@ -9,6 +9,8 @@
 // dropped, a "VDM" sentence is gathered, any other valid sentence is
 // forwarded with "\r\n" appended.
 void processLine(const char* line);
+// The same on a line of n bytes, NUL-terminated, no NUL among them.
+void processLine(const char* line, size_t n);
 
 // Gathers one "VDM" sentence that passed checkCRC and checkVDM; hands the
 // gathered text to ProcessMessage when the message is complete.

@@ -23,31 +23,55 @@ std::string toDump;      // the same with "\n", kept under -g/-G only
 // Messages first seen in the last ten seconds.
 DupWindow DupBuffer(10);
 
-void dispatch(int type) {
-    const AISParser& p = *Parser;
-    unsigned long mmsi = p.mmsi;
+// What the forwarder needs of a decoded message.
+struct Target {
+    int type = 0;
+    unsigned long mmsi = 0;
     long x = 0;
     long y = 0;
+    bool partB = false;  // type 24 only
+};
+
+Target targetOf(int type) {
+    const AISParser& p = *Parser;
+    Target t;
+    t.type = type;
+    t.mmsi = p.mmsi;
     switch (type) {
         case 1: case 2: case 3:
-            mmsi = p.message123.mmsi; x = p.message123.lon; y = p.message123.lat; break;
+            t.mmsi = p.message123.mmsi; t.x = p.message123.lon; t.y = p.message123.lat; break;
         case 4:
-            mmsi = p.message4.mmsi; x = p.message4.lon; y = p.message4.lat; break;
+            t.mmsi = p.message4.mmsi; t.x = p.message4.lon; t.y = p.message4.lat; break;
         case 9:
-            mmsi = p.message9.mmsi; x = p.message9.lon; y = p.message9.lat; break;
+            t.mmsi = p.message9.mmsi; t.x = p.message9.lon; t.y = p.message9.lat; break;
         case 18:
-            mmsi = p.message18.mmsi; x = p.message18.lon; y = p.message18.lat; break;
+            t.mmsi = p.message18.mmsi; t.x = p.message18.lon; t.y = p.message18.lat; break;
         case 19:
-            mmsi = p.message19.mmsi; x = p.message19.lon; y = p.message19.lat; break;
+            t.mmsi = p.message19.mmsi; t.x = p.message19.lon; t.y = p.message19.lat; break;
         case 5:
-            mmsi = p.message5.mmsi; break;
+            t.mmsi = p.message5.mmsi; break;
         case 24:
-            mmsi = p.message24.mmsi; break;
+            t.mmsi = p.message24.mmsi; t.partB = p.message24.partNumber != 0; break;
         default:
             break;
     }
-    AISBrinecast->DispatchMessage(type, mmsi, x, y, &toSend[0]);
+    return t;
 }
+
+void dispatch(const Target& t, const std::string& text) {
+    AISBrinecast->DispatchMessage(t.type, t.mmsi, t.x, t.y, text.data(), text.size(), t.partB);
+}
+
+// A decoded message whose duplicate test and sending wait for the next
+// message to be decoded (see DeferMessages).
+struct Pending {
+    bool held = false;
+    uint64_t key = 0;
+    Target target;
+    std::string text;
+};
+Pending pending;
+bool deferAllowed = false;
 
 void discardMessage() {
     Parser->Clear();
@@ -72,19 +96,35 @@ uint64_t MessageKey(const AISParser& parser) {
 
 bool nodup(uint64_t key) { return DupBuffer.Admit(key, Now()); }
 
-void parseNMEA(char* line) {
-    toSend += line;
-    toSend += "\r\n";
-    if (params.dump || params.debug) {
-        toDump += line;
-        toDump += "\n";
-    }
-    if (Parser->Assemble(line) == 0) return;
+namespace {
+
+// parseNMEA on a sentence of n bytes.
+void parseSentence(const char* line, size_t n) {
+    toSend.append(line, n).append("\r\n", 2);
+    if (params.dump || params.debug) toDump.append(line, n).append("\n", 1);
+    // The held message's index slot has arrived by now: its entry next.
+    if (pending.held) AISBrinecast->PrefetchEntry(pending.target.mmsi, pending.target.type);
+    if (Parser->Assemble(line, n) == 0) return;
 
     const uint64_t key = MessageKey(*Parser);
     DupBuffer.Prefetch(key);  // decoding hides the table's cache miss
     const int type = Parser->Parse();
-    AISBrinecast->Prefetch(Parser->mmsi);  // the forwarder's entry, for later
+    const Target target = targetOf(type);
+    AISBrinecast->Prefetch(target.mmsi, type);  // the forwarder's index slot, for later
+    if (pending.held) AISBrinecast->PrefetchNeighbours(pending.target.mmsi, pending.target.type);
+    // Without prints or snapshot, nothing but the tables and the sending
+    // follows from here: the previous message takes its turn now, and this
+    // one waits for its table rows to arrive in the cache.
+    if (deferAllowed && !params.debug && !params.dump && !exportKmlFile) {
+        FlushPipeline();
+        pending.key = key;
+        pending.target = target;
+        pending.text.swap(toSend);
+        pending.held = true;
+        discardMessage();
+        return;
+    }
+    FlushPipeline();
     if (nodup(key)) {
         if (params.debug) {
             std::fprintf(stderr, "(%02u) %-10s %s", static_cast<unsigned>(type), "OK", toDump.c_str());
@@ -93,15 +133,42 @@ void parseNMEA(char* line) {
         }
         if (params.debug || params.dump) std::fflush(stdout);
         if (exportKmlFile) AddUpdateSnapshot(*Parser, type, Now());
-        dispatch(type);
+        dispatch(target, toSend);
     } else if (params.debug) {
         std::fprintf(stderr, "%-10s %s", "duplicate", toDump.c_str());
     }
     discardMessage();
 }
 
+bool separator(char c) { return c == '\t' || c == '\r' || c == '\n'; }
+
+// Sentences that did not complete a message (a refused fragment) must
+// never reach the next message's datagram.
+void dropLeftovers() {
+    if (toSend.empty()) return;
+    if (params.debug) std::fprintf(stderr, "%-10s %s", "invalid", toDump.c_str());
+    discardMessage();
+}
+
+}  // namespace
+
+void parseNMEA(char* line) { parseSentence(line, std::strlen(line)); }
+
+void ProcessSentence(const char* line, size_t n) {
+    // A separator inside would make several sentences of it.
+    for (size_t i = 0; i < n; ++i) {
+        if (separator(line[i])) {
+            std::string text(line, n);
+            text.append("\r\n", 2);
+            ProcessMessage(&text[0]);
+            return;
+        }
+    }
+    parseSentence(line, n);
+    dropLeftovers();
+}
+
 void ProcessMessage(char* text) {
-    auto separator = [](char c) { return c == '\t' || c == '\r' || c == '\n'; };
     tempBuffer = text;
     char* p = &tempBuffer[0];
     char* const end = p + tempBuffer.size();
@@ -110,26 +177,34 @@ void ProcessMessage(char* text) {
         while (sep < end && !separator(*sep)) ++sep;
         if (sep == end) break;  // a last piece without separator is not handled
         *sep = '\0';
-        parseNMEA(p);
+        parseSentence(p, static_cast<size_t>(sep - p));
         p = sep + 1;
         while (p < end && separator(*p)) ++p;
         if (p == end) break;
     }
     tempBuffer.clear();
+    dropLeftovers();
+}
 
-    // Sentences that did not complete a message (a refused fragment) must
-    // never reach the next message's datagram.
-    if (!toSend.empty()) {
-        if (params.debug) std::fprintf(stderr, "%-10s %s", "invalid", toDump.c_str());
-        discardMessage();
-    }
+void FlushPipeline() {
+    if (!pending.held) return;
+    pending.held = false;
+    if (nodup(pending.key)) dispatch(pending.target, pending.text);
+}
+
+void DeferMessages(bool on) {
+    deferAllowed = on;
+    if (!on) FlushPipeline();
 }
 
 void sendNoneVDM(char* text) {
+    FlushPipeline();  // datagrams leave in input order
     if (!params.vdmOnly) AISBrinecast->DispatchNoneVdmMessage(text);
 }
 
 void ResetPipeline() {
+    pending.held = false;
+    deferAllowed = false;
     DupBuffer.Clear();
     tempBuffer.clear();
     toSend.clear();

@@ -15,6 +15,10 @@ extern AISParser* Parser;
 // the text are discarded (under -G: one "invalid" line).
 void ProcessMessage(char* text);
 
+// ProcessMessage on the text of one sentence of n bytes and "\r\n", without
+// building that text.
+void ProcessSentence(const char* line, size_t n);
+
 // Handles one sentence of the message in progress.
 void parseNMEA(char* line);
 
@@ -25,6 +29,16 @@ uint64_t MessageKey(const AISParser& parser);
 // True when `key` is new within the ten-second window (and records it),
 // false for a duplicate. The window counts from the first sighting.
 bool nodup(uint64_t key);
+
+// With `on`, a new message that would print nothing and leave the snapshot
+// alone (no -g, -G or export) is tested and sent when the next message has
+// been decoded, or at FlushPipeline, whichever comes first: its duplicate
+// window and forwarder rows load into the cache meanwhile. Datagrams, table
+// updates and clock reads keep their order. The caller turns it off (which
+// flushes) before it waits for input, so no message waits for more input.
+void DeferMessages(bool on);
+// Tests and sends the message held back, if any.
+void FlushPipeline();
 
 // Forwards a non-"VDM" sentence (with "\r\n") unless -v is set.
 void sendNoneVDM(char* text);

@@ -107,6 +107,29 @@ TEST_F(Crc, HandComputedCases) {
     }
 }
 
+// The register form byte by byte, as the key is defined; CRC32 takes
+// several bytes per step and must agree at every length and content.
+TEST_F(Crc, AgreesWithTheByteByByteForm) {
+    uint32_t seed = 12345;
+    for (uint32_t bitLength = 0; bitLength <= AISParser::kMaxBits; bitLength += bitLength < 200 ? 1 : 997) {
+        p.Clear();
+        for (uint32_t i = 0; i < (bitLength + 7) / 8; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            p.bits[i] = static_cast<uint8_t>(seed >> 16);
+        }
+        p.bitLength = bitLength;
+        const uint32_t n = (bitLength + 7) / 8;
+        uint32_t want = 0;
+        if (n >= 4) {
+            uint32_t reg = ~((uint32_t{p.bits[0]} << 24) | (uint32_t{p.bits[1]} << 16) |
+                             (uint32_t{p.bits[2]} << 8) | p.bits[3]);
+            for (uint32_t i = 4; i < n; ++i) reg = ((reg << 8) | p.bits[i]) ^ p.crcTable[reg >> 24];
+            want = ~reg;
+        }
+        ASSERT_EQ(p.CRC32(), want) << "bitLength " << bitLength;
+    }
+}
+
 TEST_F(Crc, EveryOneBitChangeGivesAnotherKey) {
     const std::initializer_list<uint8_t> msg = {0x04, 0x77, 0x1A, 0x9C, 0x00, 0x42, 0x55, 0xF0,
                                                 0x13, 0x37, 0xC0, 0xDE, 0x01, 0x02, 0x03, 0x04,

@@ -1,7 +1,10 @@
 #include "app_fixture.h"
+#include "udp_receiver.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -138,6 +141,50 @@ TEST_F(StandardInput, LinesEndAtCarriageReturnAndLineFeed) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.name;
         close(fds[0]);
     }
+}
+
+// Without prints, a decoded message is finished only when the next one has
+// been decoded: datagrams must still leave in input order, and the last
+// message of a read must leave before the next read returns.
+TEST_F(StandardInput, MessagesLeaveInOrderAndWithTheirRead) {
+    UdpReceiver rx;
+    UseDestinations({{"127.0.0.1", rx.port()}});
+    auto position = [](uint32_t mmsi) {
+        ais_builder::BitWriter w;
+        w.u(1, 6).u(0, 2).u(mmsi, 30).u(0, 4).s(0, 8).u(0, 10).u(0, 1).s(0, 28).s(0, 27);
+        w.u(0, 12).u(0, 9).u(0, 6).u(0, 25);
+        return ais_builder::sentences(w)[0];
+    };
+    ais_builder::BitWriter five;
+    five.u(5, 6).u(0, 2).u(211000003, 30).u(0, 2).u(1, 30).text("CALL", 7).text("NAME", 20);
+    five.u(70, 8).u(1, 9).u(1, 9).u(1, 6).u(1, 6).u(1, 4).u(0, 20).u(1, 8).text("PORT", 20).u(0, 2);
+    const Lines parts = ais_builder::sentences(five, 60, 'A', "3");
+    ASSERT_EQ(parts.size(), 2u);
+    const std::string a = position(211000001);
+    const std::string b = position(211000002);
+    const std::string other = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const struct {
+        const char* name;
+        std::string read;
+        Lines datagrams;
+    } cases[] = {
+        {"a non-VDM sentence keeps its place", a + "\r\n" + other + "\r\n" + b + "\r\n",
+         {a + "\r\n", other + "\r\n", b + "\r\n"}},
+        {"a duplicate right after its message", a + "\n" + a + "\n", {}},
+        {"a two-sentence message, then a duplicate", parts[0] + "\n" + parts[1] + "\n" + a + "\n",
+         {parts[0] + "\r\n" + parts[1] + "\r\n"}},
+    };
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+    std::thread reader([&] { ReadStandardInput(fds[0]); });
+    for (const auto& c : cases) {
+        ASSERT_EQ(write(fds[1], c.read.data(), c.read.size()), static_cast<ssize_t>(c.read.size()));
+        // The reader now waits for more input: everything must be out.
+        EXPECT_EQ(rx.Drain(), c.datagrams) << c.name;
+    }
+    close(fds[1]);
+    reader.join();
+    close(fds[0]);
 }
 
 }  // namespace
