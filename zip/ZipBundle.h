@@ -282,6 +282,8 @@ protected:
     void OpenInternal(int mode);
     // OpenInternal, closing storage and directory again when it throws.
     void OpenOrAbandon(int mode);
+    // With the storage open: whether an end record is found; closes the storage.
+    bool EndRecordFound();
     void InitOnOpen(int systemCompatibility, CZipCentralDir* source = nullptr);
     void ClearCryptograph();
     void ClearCompressor();

@@ -23,6 +23,18 @@ bool CZipBundle::OpenFrom(CZipBundle& other, CZipAbstractFile* file, bool allowN
     return true;
 }
 
+// On an archive whose storage is open: whether an end record can be found;
+// the storage is closed again either way.
+bool CZipBundle::EndRecordFound() {
+    bool found = false;
+    try {
+        found = m_centralDir.LocateSignature() != CZipStorage::SignatureNotFound;
+    } catch (const CZipException&) {
+    }
+    m_storage.Close(false);
+    return found;
+}
+
 bool CZipBundle::IsZipFile(const char* filePath) {
     CZipBundle zip;
     try {
@@ -30,25 +42,13 @@ bool CZipBundle::IsZipFile(const char* filePath) {
     } catch (const CZipException&) {
         return false;  // what cannot be opened is no archive
     }
-    bool found = false;
-    try {
-        found = zip.m_centralDir.LocateSignature() != CZipStorage::SignatureNotFound;
-    } catch (const CZipException&) {
-    }
-    zip.m_storage.Close(false);
-    return found;
+    return zip.EndRecordFound();
 }
 
 bool CZipBundle::IsZipFile(CZipAbstractFile& file, bool autoClose) {
     CZipBundle zip;
     zip.m_storage.Open(file, zipOpenReadOnly, autoClose);
-    bool found = false;
-    try {
-        found = zip.m_centralDir.LocateSignature() != CZipStorage::SignatureNotFound;
-    } catch (const CZipException&) {
-    }
-    zip.m_storage.Close(false);
-    return found;
+    return zip.EndRecordFound();
 }
 
 unsigned short CZipBundle::FindFile(const char* name, int caseMode, bool fileNameOnly) {
