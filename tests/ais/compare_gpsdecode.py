@@ -211,8 +211,8 @@ def fields_for(ours, gpsd):
     return TYPE24_B
 
 
-def value_of(spec, ours):
-    return spec(ours) if callable(spec) else ours[spec]
+def value_of(getter, ours):
+    return getter(ours) if callable(getter) else ours[getter]
 
 
 def explain(key, mine, theirs, ours):
@@ -262,8 +262,8 @@ def main():
             continue
         if ours["@type"] == 24 and "mothership_mmsi" in gpsd:
             known["aux-craft"] = known.get("aux-craft", 0) + 1
-        for key, spec in fields_for(ours, gpsd):
-            mine = value_of(spec, ours)
+        for key, getter in fields_for(ours, gpsd):
+            mine = value_of(getter, ours)
             if mine is None or key not in gpsd:
                 continue
             theirs = gpsd[key]
