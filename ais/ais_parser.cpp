@@ -1,5 +1,7 @@
 #include "ais/ais_parser.h"
 
+#include "ais/byte_scan.h"
+
 #include <cstring>
 
 namespace {
@@ -69,14 +71,15 @@ int AISParser::Assemble(const char* sentence, size_t n) {
         Refuse();
         return 0;
     }
-    size_t start = last;
-    while (sentence[start - 1] != ',') {
-        --start;
-        if (start == 0 || last - start >= static_cast<size_t>(kMaxPayloadChars)) {
-            Refuse();
-            return 0;
-        }
+    // The payload starts after the last comma before it, and holds at most
+    // kMaxPayloadChars characters.
+    const size_t floor = last >= static_cast<size_t>(kMaxPayloadChars) ? last - kMaxPayloadChars : 0;
+    const size_t comma = byte_scan::FindLast(sentence + floor, last - floor, ',');
+    if (comma == last - floor) {
+        Refuse();
+        return 0;
     }
+    const size_t start = floor + comma + 1;
     const int m = static_cast<int>(last - start + 1);
     const unsigned d = 6u * static_cast<unsigned>(m) - static_cast<unsigned>(fillChar - '0');
     if (bitLength + d > kMaxBits) {

@@ -1,5 +1,7 @@
 #include "ais/nmea_checks.h"
 
+#include "ais/byte_scan.h"
+
 #include <cstring>
 
 namespace {
@@ -21,10 +23,9 @@ int checkCRC(const char* line, size_t n) {
     if (n <= 8) return kCrcTooShort;
     if (line[n - 3] != '*') return kCrcNoField;
 
-    unsigned char sum = 0;
-    size_t i = 1;
-    // The "*" at n-3 bounds the walk; index 0 is never part of the sum.
-    for (; line[i] != '*'; ++i) sum ^= static_cast<unsigned char>(line[i]);
+    // Index 0 is never part of the sum; the "*" at n-3 bounds the search.
+    unsigned char sum;
+    const size_t i = 1 + byte_scan::XorUpTo(line + 1, n - 1, '*', sum);
 
     const int hi = hexDigit(line[i + 1]);
     const int lo = hexDigit(line[i + 2]);

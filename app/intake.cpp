@@ -1,5 +1,6 @@
 #include "app/intake.h"
 
+#include "ais/byte_scan.h"
 #include "ais/nmea_checks.h"
 #include "app/options.h"
 #include "app/pipeline.h"
@@ -94,7 +95,7 @@ void trimmedLine(char* p, size_t n) {
     while (blank(p[last - 1])) --last;
     char* const line = p + first;
     size_t length = last - first;
-    if (const void* nul = std::memchr(line, '\0', length)) length = static_cast<const char*>(nul) - line;
+    length = byte_scan::FindFirstOf<'\0'>(line, length);
     line[length] = '\0';
     processLine(line, length);
 }
@@ -156,9 +157,7 @@ void ReadStandardInput(int fd) {
             }
             // Lines end at CR as well as LF, so that every sentence meets
             // the checksum test on its own.
-            char* const nl = static_cast<char*>(std::memchr(p, '\n', end - p));
-            char* stop = nl ? nl : end;
-            if (void* cr = std::memchr(p, '\r', stop - p)) stop = static_cast<char*>(cr);
+            char* const stop = p + byte_scan::FindFirstOf<'\n', '\r'>(p, static_cast<size_t>(end - p));
             const size_t n = static_cast<size_t>(stop - p);
             if (stop == end) {
                 if (!overlong) {

@@ -1,6 +1,7 @@
 #include "app/pipeline.h"
 
 #include "ais/ais_parser.h"
+#include "ais/byte_scan.h"
 #include "app/brinecast.h"
 #include "app/clock.h"
 #include "app/dup_window.h"
@@ -156,13 +157,11 @@ void parseNMEA(char* line) { parseSentence(line, std::strlen(line)); }
 
 void ProcessSentence(const char* line, size_t n) {
     // A separator inside would make several sentences of it.
-    for (size_t i = 0; i < n; ++i) {
-        if (separator(line[i])) {
-            std::string text(line, n);
-            text.append("\r\n", 2);
-            ProcessMessage(&text[0]);
-            return;
-        }
+    if (byte_scan::FindFirstOf<'\t', '\r', '\n'>(line, n) != n) {
+        std::string text(line, n);
+        text.append("\r\n", 2);
+        ProcessMessage(&text[0]);
+        return;
     }
     parseSentence(line, n);
     dropLeftovers();
@@ -173,8 +172,7 @@ void ProcessMessage(char* text) {
     char* p = &tempBuffer[0];
     char* const end = p + tempBuffer.size();
     for (;;) {
-        char* sep = p;
-        while (sep < end && !separator(*sep)) ++sep;
+        char* const sep = p + byte_scan::FindFirstOf<'\t', '\r', '\n'>(p, static_cast<size_t>(end - p));
         if (sep == end) break;  // a last piece without separator is not handled
         *sep = '\0';
         parseSentence(p, static_cast<size_t>(sep - p));

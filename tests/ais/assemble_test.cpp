@@ -203,6 +203,19 @@ TEST_F(Assemble, OddLinesThatPassTheShapeCheck) {
     }
 }
 
+TEST_F(Assemble, PayloadOfEveryLengthAfterCommasAnywhere) {
+    // The payload is what follows the last comma, wherever that falls.
+    for (size_t m = 1; m <= 24; ++m) {
+        for (const std::string& head : {std::string("!AIVDM,1,1,,A,"), std::string("!AIVDM,1,1,,A,,,x,")}) {
+            const std::string line = head + std::string(m, 'w') + ",0*00";
+            SCOPED_TRACE(line);
+            p.Clear();
+            EXPECT_EQ(p.Assemble(line.c_str()), 1);
+            EXPECT_EQ(p.bitLength, 6 * m);
+        }
+    }
+}
+
 TEST_F(Assemble, ClearEmptiesBitsButKeepsRecords) {
     const std::string line = "!AIVDM,1,1,,B,177KQJ5000G?tO`K>RA1wUbN0TKH,0*5C";
     ASSERT_EQ(p.Assemble(line.c_str()), 1);

@@ -57,6 +57,21 @@ TEST(CheckCrc, FirstStarDecides) {
     EXPECT_EQ(checkCRC(line.c_str()), kCrcMismatch);
 }
 
+TEST(CheckCrc, FirstStarAtEveryPosition) {
+    // Wherever the first "*" falls within a word of the line, the sum stops
+    // there and its digits decide.
+    for (size_t len = 6; len < 30; ++len) {  // 9 characters and more
+        std::string body = "$";
+        for (size_t i = 1; i < len; ++i) body += static_cast<char>('A' + i % 26);
+        const std::string first = withSum(body);
+        EXPECT_EQ(checkCRC(first.c_str()), kCrcValid) << len;
+        EXPECT_EQ(checkCRC((first + ",x*00").c_str()), kCrcValid) << len;
+        std::string spoiled = first + ",x*00";
+        spoiled[len - 1] ^= 1;
+        EXPECT_EQ(checkCRC(spoiled.c_str()), kCrcMismatch) << len;
+    }
+}
+
 TEST(CheckCrc, LongLineIsWalkedToTheStar) {
     std::string body = "$";
     for (int i = 0; i < 296; ++i) body += static_cast<char>('A' + i % 26);

@@ -124,6 +124,7 @@ TEST_F(StandardInput, LinesEndAtCarriageReturnAndLineFeed) {
         {"two CRs are two line ends", {other + "\r\r" + vdm}, nonVdm + empty + ok},
         {"a pair takes one half only", {other + "\r\n\n", vdm}, nonVdm + empty + ok},
         {"blanks around a line are trimmed", {" \t" + other + " \f\r\n"}, nonVdm},
+        {"a NUL ends the line's text", {vdm + std::string("\0*00", 4) + "\n" + other + "\n"}, ok + nonVdm},
     };
     params.debug = true;
     for (const auto& c : cases) {
