@@ -83,16 +83,29 @@ void discardMessage() {
 }  // namespace
 
 uint64_t MessageKey(const AISParser& parser) {
+    const uint32_t n = (parser.bitLength + 7) / 8;
+    if (n <= 3) {
+        // The bits and their length fit in the key as they are (the CRC of so
+        // few bytes is 0): such messages never collide.
+        return (parser.bitLength << 24) | (uint32_t{parser.bits[0]} << 16) |
+               (uint32_t{parser.bits[1]} << 8) | parser.bits[2];
+    }
     // The payload CRC alone lets distinct messages collide once the window
     // holds many thousands: a second, independent hash of the same bits and
-    // their length makes the key 64 bits wide.
-    uint32_t h = 2166136261u ^ parser.bitLength;
-    const uint32_t n = (parser.bitLength + 7) / 8;
-    for (uint32_t i = 0; i < n && i < sizeof parser.bits; ++i) {
-        h ^= parser.bits[i];
-        h *= 16777619u;
+    // their length makes the key 64 bits wide. It takes eight bytes a step;
+    // the bytes after the message are zero, and the buffer is whole words.
+    static_assert(sizeof parser.bits % 8 == 0, "the buffer must be whole words");
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ parser.bitLength;
+    for (uint32_t i = 0; i < n && i < sizeof parser.bits; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, parser.bits + i, sizeof w);
+        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
     }
-    return (static_cast<uint64_t>(parser.CRC32()) << 32) | h;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    return (static_cast<uint64_t>(parser.CRC32()) << 32) | static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 bool nodup(uint64_t key) { return DupBuffer.Admit(key, Now()); }

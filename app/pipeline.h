@@ -23,7 +23,9 @@ void ProcessSentence(const char* line, size_t n);
 void parseNMEA(char* line);
 
 // The duplicate key of the message the parser holds: its payload CRC-32 in
-// the high half, a second hash of the same bits in the low half.
+// the high half, a second hash of the same bits and their length in the low
+// half. A message of 24 bits or less, whose CRC is 0, has its bits and length
+// there as they are.
 uint64_t MessageKey(const AISParser& parser);
 
 // True when `key` is new within the ten-second window (and records it),

@@ -1,6 +1,9 @@
 #include "app_fixture.h"
 #include "udp_receiver.h"
 
+#include <cstring>
+#include <unordered_set>
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -79,6 +82,40 @@ TEST_F(Pipeline, ShortMessageIsTypeZeroAndReachesNobody) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), OkLine(0, shortOne));
     EXPECT_EQ(DupWindowSize(), 1u);
     EXPECT_TRUE(rx.Drain(50).empty());
+}
+
+TEST(MessageKeys, DistinctMessagesNeverShareAKey) {
+    // Every message of up to 16 bits, then 300,000 random ones of common
+    // lengths: a 32-bit key alone would give about ten false duplicates.
+    AISParser p;
+    std::unordered_set<uint64_t> keys;
+    size_t made = 0;
+    auto take = [&](unsigned length) {
+        ++made;
+        p.bitLength = length;
+        EXPECT_TRUE(keys.insert(MessageKey(p)).second) << "length " << length;
+    };
+    for (unsigned length = 1; length <= 16; ++length) {
+        for (uint32_t v = 0; v < (1u << length); ++v) {
+            const uint32_t top = v << (16 - length);  // unused bits stay zero
+            p.bits[0] = static_cast<uint8_t>(top >> 8);
+            p.bits[1] = static_cast<uint8_t>(top);
+            take(length);
+        }
+    }
+    p.bits[0] = p.bits[1] = 0;
+    uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 300000; ++i) {
+        const unsigned length = (i % 3 == 0) ? 168 : (i % 3 == 1) ? 424 : 32 + i % 200;
+        for (unsigned b = 0; b < (length + 7) / 8; ++b) {
+            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+            p.bits[b] = static_cast<uint8_t>(x);
+        }
+        if (length % 8) p.bits[length / 8] &= static_cast<uint8_t>(0xFF << (8 - length % 8));
+        take(length);
+        std::memset(p.bits, 0, (length + 7) / 8);
+    }
+    EXPECT_EQ(keys.size(), made);
 }
 
 TEST_F(Pipeline, DuplicateWindowStaysFlatAtScale) {
