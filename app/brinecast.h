@@ -121,8 +121,7 @@ public:
         if (const int kind = kindOf(type)) index_.Prefetch(mmsi, kind);
     }
     void PrefetchEntry(unsigned long mmsi, int type) const {
-        if (const int kind = kindOf(type))
-            if (const TDSQueue* e = index_.Find(mmsi, kind)) PrefetchLine(e);
+        if (const int kind = kindOf(type)) index_.PrefetchEntry(mmsi, kind);
     }
     void PrefetchNeighbours(unsigned long mmsi, int type) const {
         if (const int kind = kindOf(type)) {

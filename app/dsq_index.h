@@ -68,6 +68,18 @@ public:
     }
 
     void Prefetch(uint64_t mmsi, int32_t kind) const { PrefetchLine(&slots_[Home(Mix(mmsi, kind))]); }
+    // Starts loading the entry of a key whose slot is in the cache by now.
+    // The mix alone picks it: a wrong guess costs a wasted load, where
+    // reading the entry to be sure would wait for the very miss this hides.
+    void PrefetchEntry(uint64_t mmsi, int32_t kind) const {
+        const uint64_t k = Mix(mmsi, kind);
+        for (size_t i = Home(k); slots_[i].entry; i = Next(i)) {
+            if (slots_[i].k == k) {
+                PrefetchLine(slots_[i].entry);
+                return;
+            }
+        }
+    }
 
 private:
     struct Slot {
