@@ -6,6 +6,7 @@
 #include "app/clock.h"
 #include "app/dup_window.h"
 #include "app/options.h"
+#include "app/text_buffer.h"
 #include "export/export_thread.h"
 #include "export/snapshot.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 // The pipeline's state, main thread only; nothing outside this file reaches it.
 std::string tempBuffer;  // the gathered text while it is cut into sentences
-std::string toSend;      // the message's sentences with "\r\n": the datagram
+TextBuffer toSend;       // the message's sentences with "\r\n": the datagram
 std::string toDump;      // the same with "\n", kept under -g/-G only
 
 // Messages first seen in the last ten seconds.
@@ -59,7 +60,7 @@ Target targetOf(int type) {
     return t;
 }
 
-void dispatch(const Target& t, const std::string& text) {
+void dispatch(const Target& t, const TextBuffer& text) {
     AISBrinecast->DispatchMessage(t.type, t.mmsi, t.x, t.y, text.data(), text.size(), t.partB);
 }
 
@@ -69,7 +70,7 @@ struct Pending {
     bool held = false;
     uint64_t key = 0;
     Target target;
-    std::string text;
+    TextBuffer text;
 };
 Pending pending;
 bool deferAllowed = false;
@@ -114,7 +115,8 @@ namespace {
 
 // parseNMEA on a sentence of n bytes.
 void parseSentence(const char* line, size_t n) {
-    toSend.append(line, n).append("\r\n", 2);
+    toSend.append(line, n);
+    toSend.append("\r\n", 2);
     if (params.dump || params.debug) toDump.append(line, n).append("\n", 1);
     // The held message's index slot has arrived by now: its entry next.
     if (pending.held) AISBrinecast->PrefetchEntry(pending.target.mmsi, pending.target.type);
