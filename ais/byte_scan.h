@@ -13,9 +13,14 @@ constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = kOnes * 0x80;
 constexpr uint64_t kLow7 = kOnes * 0x7F;
 
+// Eight bytes with the first of them lowest, whatever the machine: a
+// borrow in the flag tests below then only runs towards later bytes.
 inline uint64_t Load(const char* p) {
     uint64_t w;
     std::memcpy(&w, p, sizeof w);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    w = __builtin_bswap64(w);
+#endif
     return w;
 }
 
@@ -32,7 +37,7 @@ inline uint64_t ExactFlags(uint64_t w, char c) {
     return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-// The byte index (little-endian) of the lowest flag.
+// The index of the byte of the lowest flag.
 inline size_t LowestByte(uint64_t flags) { return static_cast<size_t>(__builtin_ctzll(flags)) / 8; }
 
 // The index of the first byte of [p, p + n) equal to any of `cs`, else n.
