@@ -170,30 +170,15 @@ void SocketHandler::Remove(Socket* p) {
             ++it;
         }
     }
-    for (auto it = m_add.begin(); it != m_add.end();) {
-        if (*it == p) {
-            if (code == 0) code = -2;
-            it = m_add.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = m_resolving.begin(); it != m_resolving.end();) {
-        if (*it == p) {
-            if (code == 0) code = -2;
-            it = m_resolving.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = m_delete.begin(); it != m_delete.end();) {
-        if (*it == p) {
-            if (code == 0) code = -3;
-            it = m_delete.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    // The first list that still held it names the warning's code.
+    auto drop = [&](std::list<Socket*>& list, int listCode) {
+        const size_t before = list.size();
+        list.remove(p);
+        if (code == 0 && list.size() != before) code = listCode;
+    };
+    drop(m_add, -2);
+    drop(m_resolving, -2);
+    drop(m_delete, -3);
     PurgeQueues(p);
     if (code != 0 && !quiet)
         LogError(p, "Remove", code, "Socket destructor called while still in use", loglevel_warning);
