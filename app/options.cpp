@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "app/fatal.h"
 #include "export/export_settings.h"
 
 #include <netdb.h>
@@ -304,7 +305,7 @@ bool ProcessParameters(int argc, char** argv) {
             return true;
         case ParseOutcome::Fatal:
             std::fputs(message.c_str(), stderr);
-            std::exit(255);
+            FatalExit();
     }
     return true;
 }
