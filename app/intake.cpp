@@ -146,7 +146,7 @@ void ReadStandardInput(int fd) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
-        DeferMessages(true);
+        const HeldMessages held;  // one read's messages may wait for each other, not for the next read
         char* p = buf.data();
         char* const end = p + got;
         while (p < end) {
@@ -181,7 +181,6 @@ void ReadStandardInput(int fd) {
             }
             p = stop + 1;
         }
-        DeferMessages(false);  // nothing waits past its read
     }
     if (!line.empty() || overlong) finish();
 }
