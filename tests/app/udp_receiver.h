@@ -90,3 +90,20 @@ inline int ClosedUdpPort() {
     UdpReceiver r;
     return r.port();
 }
+
+// Waits (bounded) until something has bound UDP `port` on 127.0.0.1: our
+// own bind then fails.
+inline bool WaitUntilUdpPortTaken(int port, int maxMs = 8000) {
+    for (int waited = 0; waited < maxMs; waited += 20) {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
+        close(fd);
+        if (taken) return true;
+        usleep(20000);
+    }
+    return false;
+}
