@@ -8,6 +8,8 @@
 #include "export/snapshot.h"
 #include "zip/ZipFile.h"
 
+#include <malloc.h>
+
 #include <string>
 #include <vector>
 
@@ -25,9 +27,7 @@ public:
     void Close() override { m_iDescriptor = -1; }
 };
 
-}  // namespace
-
-bool FillKml() {
+bool exportOnce() {
     const std::vector<TVessel> vessels = CopySnapshotForExport(ExportNow);
     if (!PrepareExportDirectory()) return false;
     ExportFile file(useKmz ? "aisBrinecastSnapshot.kmz" : "aisBrinecastSnapshot.kml");
@@ -45,4 +45,14 @@ bool FillKml() {
         return file.Write(data, size);
     });
     return file.Commit(written);
+}
+
+}  // namespace
+
+bool FillKml() {
+    const bool written = exportOnce();
+    // The copy of the snapshot and the writers' buffers are freed by now;
+    // malloc keeps such blocks in its heap unless told to give them back.
+    malloc_trim(0);
+    return written;
 }
