@@ -28,7 +28,7 @@ public:
 };
 
 bool exportOnce() {
-    const std::vector<TVessel> vessels = CopySnapshotForExport(ExportNow);
+    const VesselList vessels = CopySnapshotForExport(ExportNow);
     if (!PrepareExportDirectory()) return false;
     ExportFile file(useKmz ? "aisBrinecastSnapshot.kmz" : "aisBrinecastSnapshot.kml");
     if (!file.Created()) return false;

@@ -168,7 +168,7 @@ std::string GetDate(time_t t) {
     return text;
 }
 
-bool WriteKml(const std::vector<TVessel>& vessels, const std::string& imagesUrl, const KmlSink& sink) {
+bool WriteKml(const VesselList& vessels, const std::string& imagesUrl, const KmlSink& sink) {
     // A piece goes out once it passes kKmlPiece, so one placemark or style
     // past that is all the buffer ever holds beyond it.
     std::string out;
@@ -189,7 +189,7 @@ bool WriteKml(const std::vector<TVessel>& vessels, const std::string& imagesUrl,
     return sink(out.data(), out.size());
 }
 
-std::string BuildKml(const std::vector<TVessel>& vessels, const std::string& imagesUrl) {
+std::string BuildKml(const VesselList& vessels, const std::string& imagesUrl) {
     std::string document;
     WriteKml(vessels, imagesUrl, [&](const char* data, size_t size) {
         document.append(data, size);

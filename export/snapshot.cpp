@@ -84,7 +84,7 @@ void purgeLocked(time_t now) {
 bool compactLocked() {
     highWater = std::max(highWater, snapshot.size());
     if (snapshot.size() >= highWater / 2) return false;
-    std::vector<TVessel> survivors(snapshot.begin(), snapshot.end());
+    VesselList survivors(snapshot.begin(), snapshot.end());
     Index().swap(snapshotIndex);
     snapshot.clear();
     snapshotIndex.reserve(survivors.size());
@@ -217,7 +217,7 @@ void PurgeSnapshot(time_t now) {
     if (rebuilt) giveBack();
 }
 
-std::vector<TVessel> CopySnapshotForExport(time_t (*clock)()) {
+VesselList CopySnapshotForExport(time_t (*clock)()) {
     // Allocate and touch the copy before the lock is taken: the page faults
     // of a fresh multi-megabyte block would otherwise stall the pipeline.
     size_t expected;
@@ -225,7 +225,7 @@ std::vector<TVessel> CopySnapshotForExport(time_t (*clock)()) {
         std::lock_guard<std::mutex> lock(snapshotMutex);
         expected = snapshot.size();
     }
-    std::vector<TVessel> copy(expected + expected / 64 + 16);
+    VesselList copy(expected + expected / 64 + 16);
 
     // One walk purges, clamps and copies, to keep the hold short.
     const uint64_t limit = static_cast<uint64_t>(purgeSnapshotTime);

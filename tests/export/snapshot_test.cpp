@@ -313,7 +313,7 @@ TEST_F(SnapshotTest, ExportCopyPurgesAndClampsShipType) {
     parser->message24.shipType = 120;
     AddUpdateSnapshot(*parser, 24, kNow);
 
-    const std::vector<TVessel> copy = CopySnapshotForExport(fixedClock);
+    const VesselList copy = CopySnapshotForExport(fixedClock);
     ASSERT_EQ(copy.size(), 1u);
     EXPECT_EQ(copy[0].mmsi, 1u);
     EXPECT_EQ(copy[0].shipType, 0);
