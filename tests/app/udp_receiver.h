@@ -18,8 +18,13 @@ class UdpReceiver {
 public:
     UdpReceiver() {
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        int size = 8 << 20;
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        // As much as the program under test may take: a forwarder that reads
+        // in batches sends faster than one recv at a time drains.
+        int size = 64 << 20;
+        if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+            size = 8 << 20;
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        }
         port_ = loopback::Bind(fd_);
     }
     ~UdpReceiver() { close(fd_); }
