@@ -217,10 +217,14 @@ void FlushPipeline() {
     settle(pending.message, pending.text, false);
 }
 
-HeldMessages::HeldMessages() { ++holders; }
+HeldMessages::HeldMessages() {
+    ++holders;
+    if (AISBrinecast) AISBrinecast->OpenSendBatch();
+}
 
 HeldMessages::~HeldMessages() {
     if (--holders == 0) FlushPipeline();
+    if (AISBrinecast) AISBrinecast->CloseSendBatch();
 }
 
 void sendNoneVDM(char* text) {

@@ -39,7 +39,9 @@ bool nodup(uint64_t key);
 // Datagrams, table updates and clock reads keep their order. An input loop
 // keeps one over what one read hands it; the last one to end sends what
 // waits, so no message waits for more input. Without one, each message is
-// finished at once.
+// finished at once. Its life is also a send batch of the forwarder
+// (AISBrinecast, which must not change meanwhile): the datagrams leave
+// together when it ends.
 class HeldMessages {
 public:
     HeldMessages();
