@@ -90,16 +90,23 @@ def wait_exports(export_dir, name, count, deadline=900):
         sys.exit("the program did not export")
 
 
+def start(program, traffic, destination, extra):
+    """`aisbrinecast -i` fed with the traffic, its standard input kept open,
+    once it has handled it."""
+    p = subprocess.Popen([program, "-i", "-H", destination] + extra, stdin=subprocess.PIPE,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(traffic, "rb") as f:
+        p.stdin.write(f.read())
+    p.stdin.flush()
+    wait_idle(p.pid)
+    return p
+
+
 def run(program, traffic, destination, extra, exports=0, export_dir=None, kmz=True):
     """Resident memory in KiB once the input is handled (and, with `exports`,
     after that many exports), and the high-water mark."""
-    p = subprocess.Popen([program, "-i", "-H", destination] + extra, stdin=subprocess.PIPE,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    p = start(program, traffic, destination, extra)
     try:
-        with open(traffic, "rb") as f:
-            p.stdin.write(f.read())
-        p.stdin.flush()
-        wait_idle(p.pid)
         settled = status(p.pid)
         if exports:
             wait_exports(export_dir, export_name(kmz), exports)
@@ -181,13 +188,8 @@ def measure_purge(program, build_dir, destination, flood, tmp, live=1000):
     for with_export in (True, False):
         out = os.path.join(tmp, "out-purge")
         extra = ["-X", "5", "-P", "1", "-S", out] if with_export else []
-        p = subprocess.Popen([program, "-i", "-H", destination] + extra, stdin=subprocess.PIPE,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        p = start(program, traffic, destination, extra)
         try:
-            with open(traffic, "rb") as f:
-                p.stdin.write(f.read())
-            p.stdin.flush()
-            wait_idle(p.pid)
             after_flood = status(p.pid)["VmRSS"]
             start = time.monotonic()
             k = 0

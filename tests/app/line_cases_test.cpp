@@ -163,16 +163,11 @@ Outcome RunThrough(Input input, const std::vector<std::string>& chunks, UdpRecei
             const int port = ClosedUdpPort();
             std::thread sender([&] {
                 if (!WaitUntilUdpPortTaken(port)) return;
-                const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-                sockaddr_in to{};
-                to.sin_family = AF_INET;
-                to.sin_port = htons(static_cast<uint16_t>(port));
-                to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                const UdpSender tx(port);
                 for (const auto& c : chunks) {
-                    sendto(fd, c.data(), c.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                    tx.Send(c);
                     usleep(2000);
                 }
-                close(fd);
             });
             r = RunProgram({"-u", "-h", "127.0.0.1", "-p", std::to_string(port), "-H", rx.address(), "-G"}, o);
             sender.join();
