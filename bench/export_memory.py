@@ -191,11 +191,11 @@ def measure_purge(program, build_dir, destination, flood, tmp, live=1000):
         p = start(program, traffic, destination, extra)
         try:
             after_flood = status(p.pid)["VmRSS"]
-            start = time.monotonic()
+            began = time.monotonic()
             k = 0
             # The live vessels are heard every 10 s; after 60 s and the next
             # export the flood is gone.
-            while time.monotonic() - start < 80:
+            while time.monotonic() - began < 80:
                 with open(heard % (k % 8), "rb") as f:
                     lines = f.read().split(b"\n")
                 # Only the newest of each round's messages: older rounds' were sent.

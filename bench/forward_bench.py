@@ -5,7 +5,7 @@ Generates 1,000,000 distinct messages of 50,000 vessels (types 1-3, 5 in two
 sentences, 18, 24), starts a UDP receiver on 127.0.0.1 and times, in the same
 run: (a) line_relay, a minimal relay that sends every line as one datagram,
 and (b) `aisbrinecast -i` over the same file with one destination, then with
-ten. Reports the wall times, the ratio b/a (the bar: at most 1.2) and the
+ten. Reports the wall times, the ratio b/a (the bar: at most 1.10) and the
 peak memory of the program (the bar: at most 40 MiB with one destination).
 Then (c) feeds 1,000,000 messages of as many distinct MMSIs to
 `aisbrinecast -i` with one destination and reports its peak memory (the
