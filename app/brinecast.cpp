@@ -9,8 +9,11 @@
 #include "net/Utility.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,6 +21,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 Brinecast* AISBrinecast = nullptr;
 
@@ -129,6 +133,7 @@ Brinecast::~Brinecast() {
         renewal_->wake.notify_one();
         renewal_->thread.join();
     }
+    flushSendBatch();
     dsqDispose();
     delete[] destinations;
 }
@@ -159,10 +164,70 @@ void Brinecast::renewDueNames() {
     renewal_->wake.notify_one();
 }
 
+// The datagrams of an open send batch: texts back to back, and where each goes.
+struct Brinecast::Outbox {
+    struct Item {
+        sockaddr_in to;
+        size_t offset;
+        size_t length;
+    };
+    std::vector<char> bytes;
+    Item items[kSendBatch];
+    unsigned count = 0;
+    iovec vectors[kSendBatch];
+    mmsghdr headers[kSendBatch];
+};
+
+void Brinecast::flushSendBatch() {
+    if (!outbox_ || outbox_->count == 0) return;
+    Outbox& box = *outbox_;
+    int fd = -1;
+    try {
+        DispatchUdp.CreateConnection();
+        fd = DispatchUdp.GetSocket();
+    } catch (const Exception&) {
+        // No socket to be had (out of descriptors): these datagrams are lost.
+    }
+    for (unsigned i = 0; i < box.count && fd != -1; ++i) {
+        Outbox::Item& item = box.items[i];
+        box.vectors[i].iov_base = box.bytes.data() + item.offset;
+        box.vectors[i].iov_len = item.length;
+        box.headers[i] = mmsghdr{};
+        box.headers[i].msg_hdr.msg_name = &item.to;
+        box.headers[i].msg_hdr.msg_namelen = sizeof item.to;
+        box.headers[i].msg_hdr.msg_iov = &box.vectors[i];
+        box.headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    for (unsigned k = 0; k < box.count && fd != -1;) {
+        const int sent = sendmmsg(fd, box.headers + k, box.count - k, MSG_DONTWAIT);
+        if (sent > 0) {
+            k += static_cast<unsigned>(sent);
+        } else if (errno != EINTR) {
+            ++k;  // the first one failed: it alone is lost
+        }
+    }
+    box.count = 0;
+    box.bytes.clear();
+}
+
 void Brinecast::send(unsigned destination, const char* text, size_t length) {
     const TDestination& d = destinations[destination];
     const uint32_t address = d.address.load(std::memory_order_relaxed);
     if (address == 0 && !d.numeric) return;  // never resolved yet
+    if (batchDepth_ > 0) {
+        if (!outbox_) outbox_.reset(new Outbox);
+        Outbox& box = *outbox_;
+        if (box.count == kSendBatch) flushSendBatch();
+        Outbox::Item& item = box.items[box.count++];
+        item.to = sockaddr_in{};
+        item.to.sin_family = AF_INET;
+        item.to.sin_port = htons(d.port);
+        item.to.sin_addr.s_addr = address;
+        item.offset = box.bytes.size();
+        item.length = length;
+        box.bytes.insert(box.bytes.end(), text, text + length);
+        return;
+    }
     try {
         DispatchUdp.SendToBuf(static_cast<unsigned long>(address), d.port, text,
                               static_cast<int>(length), 0);

@@ -92,6 +92,16 @@ public:
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
 
+    // While a send batch is open (they nest), datagrams queue in order and
+    // leave together, a system call (sendmmsg) for up to kSendBatch of them,
+    // when the last batch closes or the queue is full. A datagram that fails
+    // is lost alone, as a single send would be.
+    void OpenSendBatch() { ++batchDepth_; }
+    void CloseSendBatch() {
+        if (--batchDepth_ == 0) flushSendBatch();
+    }
+    static constexpr unsigned kSendBatch = 64;
+
     // The entry of (mmsi, kind), created when missing, moved to the head and
     // stamped; entries unused for more than 300 s expire from the tail.
     TDSQueue* dsqFindInsert(unsigned long mmsi, int kind, long x, long y);
@@ -137,6 +147,7 @@ public:
 
 private:
     void send(unsigned destination, const char* text, size_t length);
+    void flushSendBatch();
     // Wakes the renewal thread when 300 s have passed since it was last woken.
     void renewDueNames();
     void unlink(TDSQueue* e);
@@ -151,6 +162,10 @@ private:
 
     struct Renewal;
     std::unique_ptr<Renewal> renewal_;  // null when every destination is dotted
+
+    struct Outbox;
+    std::unique_ptr<Outbox> outbox_;    // made by the first batched send
+    int batchDepth_ = 0;
 };
 
 extern Brinecast* AISBrinecast;

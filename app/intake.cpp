@@ -32,10 +32,11 @@ void reset() {
 }
 
 // The sequential message identifier: the field after the fragment number.
-std::string sequenceId(const char* line) {
+// The sentence's shape puts a comma before its end.
+std::string sequenceId(const char* line, size_t n) {
     const char* start = line + 11;
-    const char* end = std::strchr(start, ',');
-    return end ? std::string(start, end) : std::string();
+    const void* end = std::memchr(start, ',', n - 11);
+    return end ? std::string(start, static_cast<const char*>(end)) : std::string();
 }
 
 // sendMessage on a sentence of n bytes.
@@ -53,7 +54,7 @@ void gather(const char* line, size_t n) {
         return;
     }
 
-    const std::string id = sequenceId(line);
+    const std::string id = sequenceId(line, n);
     if (num == 1) {
         // A fragment 1 always starts a new message.
         state.UdpData.assign(line, n).append("\r\n", 2);
@@ -80,6 +81,31 @@ void gather(const char* line, size_t n) {
     }
 }
 
+bool separator(char c) { return c == '\t' || c == '\r' || c == '\n'; }
+
+// One sentence: the checksum, then the gathering or the forwarding.
+void processSentence(const char* line, size_t n) {
+    const int length = static_cast<int>(n);
+    if (checkCRC(line, n) != kCrcValid) {
+        if (params.debug) std::fprintf(stderr, "%-10s %.*s\n", "CRC failed", length, line);
+        return;
+    }
+    if (checkVDM(line, n)) {
+        gather(line, n);
+        return;
+    }
+    std::string& work = state.work;
+    work.assign(line, n).append("\r\n", 2);
+    sendNoneVDM(&work[0]);
+    if (params.debug) {
+        std::fprintf(stderr, "%-10s %.*s\n", "non VDM OK", length, line);
+    } else if (params.dump) {
+        std::fwrite(line, 1, n, stdout);
+        std::fputc('\n', stdout);
+    }
+    if (params.debug || params.dump) std::fflush(stdout);
+}
+
 bool blank(char c) { return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t'; }
 
 // Trims the n bytes at p and hands them to processLine as a C string would
@@ -87,10 +113,7 @@ bool blank(char c) { return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c
 void trimmedLine(char* p, size_t n) {
     size_t first = 0;
     while (first < n && blank(p[first])) ++first;
-    if (first == n) {
-        processLine("", 0);
-        return;
-    }
+    if (first == n) return;
     size_t last = n;
     while (blank(p[last - 1])) --last;
     char* const line = p + first;
@@ -109,23 +132,22 @@ void sendMessage(char* line) { gather(line, std::strlen(line)); }
 void processLine(const char* line) { processLine(line, std::strlen(line)); }
 
 void processLine(const char* line, size_t n) {
-    if (checkCRC(line, n) != kCrcValid) {
-        if (params.debug) std::fprintf(stderr, "%-10s %s\n", "CRC failed", line);
-        return;
+    // A sentence starts only at "!" or "$", neither of which may stand
+    // inside one, and holds no TAB, CR or LF: a line is cut before each
+    // start after its first character and at each separator, so that a
+    // lost line end or a recorder's time stamp never lets one sentence
+    // pass on another's checksum. Empty pieces are no sentences.
+    size_t start = 0;
+    while (start < n) {
+        if (separator(line[start])) {
+            ++start;
+            continue;
+        }
+        const size_t end =
+            start + 1 + byte_scan::FindFirstOf<'\t', '\r', '\n', '!', '$'>(line + start + 1, n - start - 1);
+        processSentence(line + start, end - start);
+        start = end;
     }
-    if (checkVDM(line, n)) {
-        gather(line, n);
-        return;
-    }
-    std::string& work = state.work;
-    work.assign(line, n).append("\r\n", 2);
-    sendNoneVDM(&work[0]);
-    if (params.debug) {
-        std::fprintf(stderr, "%-10s %s\n", "non VDM OK", line);
-    } else if (params.dump) {
-        std::puts(line);
-    }
-    if (params.debug || params.dump) std::fflush(stdout);
 }
 
 void ReadStandardInput(int fd) {
@@ -146,7 +168,7 @@ void ReadStandardInput(int fd) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
-        DeferMessages(true);
+        const HeldMessages held;  // one read's messages may wait for each other, not for the next read
         char* p = buf.data();
         char* const end = p + got;
         while (p < end) {
@@ -181,7 +203,6 @@ void ReadStandardInput(int fd) {
             }
             p = stop + 1;
         }
-        DeferMessages(false);  // nothing waits past its read
     }
     if (!line.empty() || overlong) finish();
 }

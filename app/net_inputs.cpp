@@ -4,6 +4,7 @@
 #include "app/fatal.h"
 #include "app/intake.h"
 #include "app/options.h"
+#include "app/pipeline.h"
 #include "net/Exception.h"
 #include "net/SocketHandler.h"
 
@@ -45,6 +46,11 @@ void tcpSock::OnDelete() {
     if (IsCurrent()) state_.connected = false;
 }
 
+void tcpSock::OnRead() {
+    const HeldMessages held;
+    TcpSocket::OnRead();
+}
+
 void tcpSock::OnLine(const std::string& line) {
     if (IsCurrent()) state_.lastData = Now();
     processLine(line.c_str());
@@ -53,6 +59,11 @@ void tcpSock::OnLine(const std::string& line) {
 udpSock::udpSock(ISocketHandler& handler) : UdpSocket(handler, 16384, false, kUdpReadsPerTurn - 1) {}
 
 udpSock::~udpSock() = default;
+
+void udpSock::OnRead() {
+    const HeldMessages held;
+    UdpSocket::OnRead();
+}
 
 void udpSock::OnRawData(const char* data, size_t length, struct sockaddr*, socklen_t) {
     const void* nul = std::memchr(data, '\0', length);

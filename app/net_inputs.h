@@ -26,6 +26,8 @@ public:
     ~tcpSock() override;
     void OnDelete() override;
     void OnConnect() override;
+    // The lines of one read may hold each other's messages (HeldMessages).
+    void OnRead() override;
     void OnLine(const std::string& line) override;
     void OnConnectFailed() override;
 
@@ -39,6 +41,8 @@ class udpSock : public UdpSocket {
 public:
     explicit udpSock(ISocketHandler& handler);
     ~udpSock() override;
+    // The datagrams of one read may hold each other's messages (HeldMessages).
+    void OnRead() override;
     using UdpSocket::OnRawData;
     void OnRawData(const char* data, size_t length, struct sockaddr* sa, socklen_t sa_len) override;
 

@@ -64,16 +64,21 @@ void dispatch(const Target& t, const TextBuffer& text) {
     AISBrinecast->DispatchMessage(t.type, t.mmsi, t.x, t.y, text.data(), text.size(), t.partB);
 }
 
-// A decoded message whose duplicate test and sending wait for the next
-// message to be decoded (see DeferMessages).
-struct Pending {
-    bool held = false;
+// A decoded message as far as its duplicate test and sending need it.
+struct Decoded {
     uint64_t key = 0;
     Target target;
+};
+
+// The message whose duplicate test and sending wait for the next message to
+// be decoded (see HeldMessages).
+struct Pending {
+    bool held = false;
+    Decoded message;
     TextBuffer text;
 };
 Pending pending;
-bool deferAllowed = false;
+int holders = 0;  // HeldMessages alive
 
 void discardMessage() {
     Parser->Clear();
@@ -113,35 +118,16 @@ bool nodup(uint64_t key) { return DupBuffer.Admit(key, Now()); }
 
 namespace {
 
-// parseNMEA on a sentence of n bytes.
-void parseSentence(const char* line, size_t n) {
-    toSend.append(line, n);
-    toSend.append("\r\n", 2);
-    if (params.dump || params.debug) toDump.append(line, n).append("\n", 1);
-    // The held message's index slot has arrived by now: its entry next.
-    if (pending.held) AISBrinecast->PrefetchEntry(pending.target.mmsi, pending.target.type);
-    if (Parser->Assemble(line, n) == 0) return;
-
-    const uint64_t key = MessageKey(*Parser);
-    DupBuffer.Prefetch(key);  // decoding hides the table's cache miss
-    const int type = Parser->Parse();
-    const Target target = targetOf(type);
-    AISBrinecast->Prefetch(target.mmsi, type);  // the forwarder's index slot, for later
-    if (pending.held) AISBrinecast->PrefetchNeighbours(pending.target.mmsi, pending.target.type);
-    // Without prints or snapshot, nothing but the tables and the sending
-    // follows from here: the previous message takes its turn now, and this
-    // one waits for its table rows to arrive in the cache.
-    if (deferAllowed && !params.debug && !params.dump && !exportKmlFile) {
-        FlushPipeline();
-        pending.key = key;
-        pending.target = target;
-        pending.text.swap(toSend);
-        pending.held = true;
-        discardMessage();
+// The one road of a decoded message: the duplicate test, then for a new
+// one the prints and the snapshot (only while the parser still holds it,
+// `current`; a held message has neither) and the sending.
+void settle(const Decoded& m, const TextBuffer& text, bool current) {
+    if (!nodup(m.key)) {
+        if (current && params.debug) std::fprintf(stderr, "%-10s %s", "duplicate", toDump.c_str());
         return;
     }
-    FlushPipeline();
-    if (nodup(key)) {
+    if (current) {
+        const int type = m.target.type;
         if (params.debug) {
             std::fprintf(stderr, "(%02u) %-10s %s", static_cast<unsigned>(type), "OK", toDump.c_str());
         } else if (params.dump) {
@@ -149,9 +135,35 @@ void parseSentence(const char* line, size_t n) {
         }
         if (params.debug || params.dump) std::fflush(stdout);
         if (exportKmlFile) AddUpdateSnapshot(*Parser, type, Now());
-        dispatch(target, toSend);
-    } else if (params.debug) {
-        std::fprintf(stderr, "%-10s %s", "duplicate", toDump.c_str());
+    }
+    dispatch(m.target, text);
+}
+
+// parseNMEA on a sentence of n bytes.
+void parseSentence(const char* line, size_t n) {
+    toSend.append(line, n);
+    toSend.append("\r\n", 2);
+    if (params.dump || params.debug) toDump.append(line, n).append("\n", 1);
+    // The held message's index slot has arrived by now: its entry next.
+    if (pending.held) AISBrinecast->PrefetchEntry(pending.message.target.mmsi, pending.message.target.type);
+    if (Parser->Assemble(line, n) == 0) return;
+
+    Decoded m;
+    m.key = MessageKey(*Parser);
+    DupBuffer.Prefetch(m.key);  // decoding hides the table's cache miss
+    m.target = targetOf(Parser->Parse());
+    AISBrinecast->Prefetch(m.target.mmsi, m.target.type);  // the forwarder's index slot, for later
+    if (pending.held) AISBrinecast->PrefetchNeighbours(pending.message.target.mmsi, pending.message.target.type);
+    FlushPipeline();  // the held message goes first
+    // Without prints or snapshot, nothing but the tables and the sending
+    // follows from here: this message waits for its table rows to arrive in
+    // the cache while the next one is decoded.
+    if (holders > 0 && !params.debug && !params.dump && !exportKmlFile) {
+        pending.message = m;
+        pending.text.swap(toSend);
+        pending.held = true;
+    } else {
+        settle(m, toSend, true);
     }
     discardMessage();
 }
@@ -202,12 +214,17 @@ void ProcessMessage(char* text) {
 void FlushPipeline() {
     if (!pending.held) return;
     pending.held = false;
-    if (nodup(pending.key)) dispatch(pending.target, pending.text);
+    settle(pending.message, pending.text, false);
 }
 
-void DeferMessages(bool on) {
-    deferAllowed = on;
-    if (!on) FlushPipeline();
+HeldMessages::HeldMessages() {
+    ++holders;
+    if (AISBrinecast) AISBrinecast->OpenSendBatch();
+}
+
+HeldMessages::~HeldMessages() {
+    if (--holders == 0) FlushPipeline();
+    if (AISBrinecast) AISBrinecast->CloseSendBatch();
 }
 
 void sendNoneVDM(char* text) {
@@ -217,7 +234,6 @@ void sendNoneVDM(char* text) {
 
 void ResetPipeline() {
     pending.held = false;
-    deferAllowed = false;
     DupBuffer.Clear();
     tempBuffer.clear();
     toSend.clear();

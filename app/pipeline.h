@@ -32,13 +32,23 @@ uint64_t MessageKey(const AISParser& parser);
 // false for a duplicate. The window counts from the first sighting.
 bool nodup(uint64_t key);
 
-// With `on`, a new message that would print nothing and leave the snapshot
-// alone (no -g, -G or export) is tested and sent when the next message has
-// been decoded, or at FlushPipeline, whichever comes first: its duplicate
-// window and forwarder rows load into the cache meanwhile. Datagrams, table
-// updates and clock reads keep their order. The caller turns it off (which
-// flushes) before it waits for input, so no message waits for more input.
-void DeferMessages(bool on);
+// While one lives, a new message that would print nothing and leave the
+// snapshot alone (no -g, -G or export) is tested and sent when the next
+// message has been decoded, or at FlushPipeline, whichever comes first: its
+// duplicate window and forwarder rows load into the cache meanwhile.
+// Datagrams, table updates and clock reads keep their order. An input loop
+// keeps one over what one read hands it; the last one to end sends what
+// waits, so no message waits for more input. Without one, each message is
+// finished at once. Its life is also a send batch of the forwarder
+// (AISBrinecast, which must not change meanwhile): the datagrams leave
+// together when it ends.
+class HeldMessages {
+public:
+    HeldMessages();
+    ~HeldMessages();
+    HeldMessages(const HeldMessages&) = delete;
+    HeldMessages& operator=(const HeldMessages&) = delete;
+};
 // Tests and sends the message held back, if any.
 void FlushPipeline();
 

@@ -3,6 +3,7 @@
 #include "app/fatal.h"
 #include "app/intake.h"
 #include "app/options.h"
+#include "app/pipeline.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -32,6 +33,7 @@ bool BaudToSpeed(unsigned baud, unsigned& speed) {
 void SerialAccumulator::Feed(const char* block, size_t length) {
     const void* nul = std::memchr(block, '\0', length);
     if (nul) length = static_cast<const char*>(nul) - block;
+    const HeldMessages held;
     lines_.Feed(block, length, [](const char* line) { processLine(line); });
     if (lines_.Pending() > kSerialBlock) lines_.Clear();
 }

@@ -3,17 +3,18 @@
 
 Makes unique single-sentence AIS messages (bench/make_traffic, one-sentence
 messages only), then, sender and receivers on 127.0.0.1, with one destination:
-  steady: sends them one per datagram at rising steady rates, and reports for
-          each rate what reached the destination, what the kernel dropped at
-          the program's socket and what still waited there when the sender
-          stopped; the highest rate with nothing lost and next to nothing
-          waiting is the figure (the bar: at least 50,000 datagrams/s);
+  steady: sends 1,000,000 of them, one per datagram, at rising steady rates,
+          and reports for each rate what reached the destination, what the
+          kernel dropped at the forwarder's socket and what still waited
+          there when the sender stopped; each forwarder climbs until its first
+          loss, and the highest rate with nothing lost and next to nothing
+          waiting is its figure (the bar: the program at least the relay);
   bursts: sends bursts of 10,000 datagrams back to back with a pause between
           them, and reports what was lost (the bar: nothing).
 In the same run, side by side, the same trials through udp_relay, a minimal
-relay that only receives and sends, as the yardstick.
+relay that only receives (recvmmsg) and sends (sendto), as the yardstick.
 
-usage: bench/udp_input_bench.py [--build DIR] [--rates R,R,...] [--seconds S]
+usage: bench/udp_input_bench.py [--build DIR] [--rates R,R,...] [--count N]
                                 [--bursts N] [--burst-size N] [--pause-ms MS]
 """
 import argparse
@@ -109,8 +110,8 @@ class Trial:
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build-bench"))
-    ap.add_argument("--rates", default="25000,50000,100000,150000,200000,250000,300000,400000,500000,600000")
-    ap.add_argument("--seconds", type=float, default=2.0, help="length of each steady trial")
+    ap.add_argument("--rates", default="100000,150000,200000,250000,300000,350000,400000,500000,600000")
+    ap.add_argument("--count", type=int, default=1000000, help="datagrams of each steady trial")
     ap.add_argument("--bursts", type=int, default=20)
     ap.add_argument("--burst-size", type=int, default=10000)
     ap.add_argument("--pause-ms", type=float, default=200)
@@ -121,7 +122,7 @@ def main():
              for name in ("make_traffic", "udp_sink", "udp_send", "udp_relay")}
     tools["aisbrinecast"] = os.path.join(args.build, "app", "aisbrinecast")
     rates = [int(r) for r in args.rates.split(",")]
-    need = max(int(max(rates) * args.seconds), args.bursts * args.burst_size)
+    need = max(args.count, args.bursts * args.burst_size)
 
     with tempfile.TemporaryDirectory() as tmp:
         everything = os.path.join(tmp, "traffic.nmea")
@@ -142,13 +143,15 @@ def main():
 
         program, relay = Trial(tools, False), Trial(tools, True)
         best = {"program": 0, "relay": 0}
-        print("\nsteady rates, %.1f s each:" % args.seconds)
+        print("\nsteady rates, %d datagrams each:" % args.count)
         print("%10s  %-9s %9s %9s %9s %9s %12s" % ("rate/s", "forwarder", "sent", "reached", "lost",
                                                      "dropped", "backlog KiB"))
+        climbing = {"program": True, "relay": True}
         for rate in rates:
-            count = int(rate * args.seconds)
             for name, trial in (("program", program), ("relay", relay)):
-                sent, reached_rate, got, drops, backlog = trial.run(lines(count), ["steady", str(rate)])
+                if not climbing[name]:
+                    continue
+                sent, reached_rate, got, drops, backlog = trial.run(lines(args.count), ["steady", str(rate)])
                 lost = sent - got
                 print("%10d  %-9s %9d %9d %9d %9d %12d%s"
                       % (rate, name, sent, got, lost, drops, backlog // 1024,
@@ -157,6 +160,8 @@ def main():
                 if (lost == 0 and drops == 0 and backlog <= kSteadyBacklog
                         and reached_rate >= rate * 0.98):
                     best[name] = max(best[name], rate)
+                elif reached_rate >= rate * 0.98:
+                    climbing[name] = False  # its first loss: higher rates only lose more
 
         print("\nbursts of %d back to back, %.0f ms apart, %d bursts:"
               % (args.burst_size, args.pause_ms, args.bursts))
@@ -169,7 +174,7 @@ def main():
                   % (name, sent, got, sent - got, drops))
 
     print("\nhighest steady rate with nothing lost: aisbrinecast -u %d/s, minimal relay %d/s "
-          "(ratio %.2f); bar: at least 50000/s"
+          "(ratio %.2f); bar: the program at least the relay"
           % (best["program"], best["relay"], best["program"] / best["relay"] if best["relay"] else 0))
     print("bursts of %d: aisbrinecast -u lost %d, minimal relay lost %d; bar: nothing lost"
           % (args.burst_size, burst["program"], burst["relay"]))

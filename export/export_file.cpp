@@ -13,8 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
 // A write past the file size limit (RLIMIT_FSIZE) must fail with EFBIG and
 // end only this export; by default its SIGXFSZ would end the process. The
 // signal is blocked in this thread for the write, and the one the write
@@ -42,9 +40,9 @@ private:
     sigset_t old_;
 };
 
-bool writeAll(int fd, const std::string& bytes) {
-    const char* p = bytes.data();
-    size_t left = bytes.size();
+namespace {
+
+bool writeAll(int fd, const char* p, size_t left) {
     while (left > 0) {
         const ssize_t n = write(fd, p, left);
         if (n < 0) {
@@ -74,35 +72,53 @@ bool PrepareExportDirectory() {
     return true;
 }
 
-bool WriteExportFile(const std::string& fileName, const std::string& bytes) {
-    const std::string target = dir_name + "/" + fileName;
-
+ExportFile::ExportFile(const std::string& fileName)
+    : target_(dir_name + "/" + fileName), temporary_(target_ + ".tmp.XXXXXX") {
     // A new name, created exclusively (O_EXCL): whatever someone planted in
     // the directory is neither followed nor overwritten, and writers in
     // other processes never share the temporary.
-    std::string temporary = target + ".tmp.XXXXXX";
-    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
-    if (fd < 0) {
-        ExportReport("Can't open file %s for writing!\n", target.c_str());
-        return false;
+    fd_ = mkostemp(&temporary_[0], O_CLOEXEC);
+    if (fd_ < 0) {
+        ExportReport("Can't open file %s for writing!\n", target_.c_str());
+        return;
     }
+    signalHeld_.reset(new FileSizeSignalHeld);
     // mkostemp creates 0600; the export is for others to read.
-    bool written;
-    {
-        FileSizeSignalHeld held;
-        written = fchmod(fd, 0644) == 0 && writeAll(fd, bytes);
-    }
-    const bool closed = close(fd) == 0;
-    if (!written || !closed) {
-        ExportReport("Can't write file %s\n", target.c_str());
-        unlink(temporary.c_str());
+    failed_ = fchmod(fd_, 0644) != 0;
+}
+
+ExportFile::~ExportFile() {
+    if (fd_ >= 0) close(fd_);
+    if (Created() && !committed_) unlink(temporary_.c_str());
+}
+
+bool ExportFile::Write(const char* data, size_t size) {
+    if (!failed_ && !writeAll(fd_, data, size)) failed_ = true;
+    return !failed_;
+}
+
+bool ExportFile::Commit(bool written) {
+    if (fd_ < 0) return false;
+    const bool closed = close(fd_) == 0;
+    fd_ = -1;
+    committed_ = true;  // the temporary is dealt with here
+    if (!written || failed_ || !closed) {
+        ExportReport("Can't write file %s\n", target_.c_str());
+        unlink(temporary_.c_str());
         return false;
     }
     // The rename fails, for one, when a directory holds the target's name.
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        ExportReport("Can't open file %s for writing!\n", target.c_str());
-        unlink(temporary.c_str());
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        ExportReport("Can't open file %s for writing!\n", target_.c_str());
+        unlink(temporary_.c_str());
         return false;
     }
     return true;
+}
+
+bool WriteExportFile(const std::string& fileName, const std::string& bytes) {
+    ExportFile file(fileName);
+    if (!file.Created()) return false;
+    file.Write(bytes.data(), bytes.size());
+    return file.Commit();
 }

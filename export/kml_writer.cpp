@@ -11,21 +11,6 @@
 
 namespace {
 
-// A placemark without its texts, with room for the widest numbers.
-constexpr size_t kPlacemarkFixed = 1024;
-
-// Enough for the whole document unless escapes lengthen its texts, so that
-// the text is allocated once rather than doubled along the way.
-size_t estimateSize(const std::vector<TVessel>& vessels, const std::string& imagesUrl) {
-    size_t size = 4096 + (imagesUrl.empty() ? 0 : 288 * (600 + 2 * imagesUrl.size()));
-    for (const TVessel& v : vessels) {
-        size += kPlacemarkFixed + 2 * strnlen(v.name, sizeof v.name) +
-                strnlen(v.callsign, sizeof v.callsign) + strnlen(v.destination, sizeof v.destination) +
-                shipTypes[v.shipType > 99 ? 0 : v.shipType].text.size();
-    }
-    return size;
-}
-
 void appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void appendf(std::string& out, const char* format, ...) {
@@ -54,10 +39,13 @@ void appendStyleMap(std::string& out, const std::string& id, const std::string& 
     out += "</IconStyle></Style></Pair></StyleMap>";
 }
 
-void appendStyles(std::string& out, const std::string& imagesUrl) {
+// The styles, handing full pieces to `flushFull` on the way (288 styles
+// of a long images URL are more than one piece).
+template <typename Flush>
+bool appendStyles(std::string& out, const std::string& imagesUrl, Flush& flushFull) {
     if (imagesUrl.empty()) {
         appendStyleMap(out, "IConFile", "root://icons/palette-4.png", "32");
-        return;
+        return true;
     }
     std::string base;
     AppendXmlEscaped(base, imagesUrl);
@@ -65,12 +53,15 @@ void appendStyles(std::string& out, const std::string& imagesUrl) {
         for (int direction = 0; direction < 32; ++direction) {
             const std::string n = std::to_string(direction) + std::to_string(category);
             appendStyleMap(out, "ICon" + n, base + "/" + n + ".png", "33");
+            if (!flushFull()) return false;
         }
     }
     for (int j = 0; j < 32; ++j) {
         const std::string n = "32" + std::to_string(j);
         appendStyleMap(out, "ICon" + n, base + "/" + n + ".png", "33");
+        if (!flushFull()) return false;
     }
+    return true;
 }
 
 void appendRow(std::string& out, const char* label) {
@@ -177,12 +168,32 @@ std::string GetDate(time_t t) {
     return text;
 }
 
-std::string BuildKml(const std::vector<TVessel>& vessels, const std::string& imagesUrl) {
+bool WriteKml(const VesselList& vessels, const std::string& imagesUrl, const KmlSink& sink) {
+    // A piece goes out once it passes kKmlPiece, so one placemark or style
+    // past that is all the buffer ever holds beyond it.
     std::string out;
-    out.reserve(estimateSize(vessels, imagesUrl));
+    out.reserve(2 * kKmlPiece);
+    auto flushFull = [&]() {
+        if (out.size() < kKmlPiece) return true;
+        const bool taken = sink(out.data(), out.size());
+        out.clear();
+        return taken;
+    };
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?><kml xmlns=\"http://earth.google.com/kml/2.0\"><Document>";
-    appendStyles(out, imagesUrl);
-    for (const TVessel& v : vessels) appendPlacemark(out, v, !imagesUrl.empty());
+    if (!appendStyles(out, imagesUrl, flushFull)) return false;
+    for (const TVessel& v : vessels) {
+        appendPlacemark(out, v, !imagesUrl.empty());
+        if (!flushFull()) return false;
+    }
     out += "</Document></kml>";
-    return out;
+    return sink(out.data(), out.size());
+}
+
+std::string BuildKml(const VesselList& vessels, const std::string& imagesUrl) {
+    std::string document;
+    WriteKml(vessels, imagesUrl, [&](const char* data, size_t size) {
+        document.append(data, size);
+        return true;
+    });
+    return document;
 }

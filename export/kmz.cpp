@@ -1,17 +1,18 @@
 #include "export/kmz.h"
 
 #include "zip/ZipException.h"
+#include "zip/ZipFileHeader.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 CZipBundle zip;
-CZipMemFile memFile(1024);
-CZipMemFile memAddToZip(1024);
 
 namespace {
 
 const char kEntryName[] = "aisBrinecastSnapshot.kml";
+// ZIP records hold 32-bit sizes.
+constexpr unsigned long long kMaxEntry = 0xFFFFFFFEull;
 
 // After a failure nothing of this export's archive may survive into the next.
 void abandon() {
@@ -19,37 +20,56 @@ void abandon() {
         zip.Close(CZipBundle::afAfterException, false);
     } catch (const CZipException&) {
     }
-    memFile.Reset(1024);
-    memAddToZip.Reset(1024);
 }
 
 }  // namespace
 
-KmzStatus PackKmz(const std::string& kml, std::string& archive) {
-    archive.clear();
-    memFile.Reset(1024);
-    memAddToZip.Reset(1024);
-    if (kml.size() > std::numeric_limits<unsigned>::max()) return KmzStatus::Failed;
+KmzStatus PackKmz(CZipAbstractFile& storage, const KmlProducer& produce) {
     try {
-        if (!zip.Open(memFile, CZipBundle::zipCreate, false)) {
+        if (!zip.Open(storage, CZipBundle::zipCreate, false)) {
             abandon();
             return KmzStatus::Failed;
         }
-        memAddToZip.Write(kml.data(), static_cast<unsigned>(kml.size()));
-        if (!zip.AddNewFile(memAddToZip, kEntryName, 9, 7, 65536)) {
+        CZipFileHeader header;
+        header.SetFileName(kEntryName);
+        if (!zip.OpenNewFile(header, 9)) {
             abandon();
             return KmzStatus::Failed;
         }
+        unsigned long long total = 0;
+        const bool produced = produce([&total](const char* data, size_t size) {
+            total += size;
+            if (total > kMaxEntry) return false;
+            while (size > 0) {
+                const unsigned n = static_cast<unsigned>(std::min<size_t>(size, 1u << 30));
+                zip.WriteNewFile(data, n);
+                data += n;
+                size -= n;
+            }
+            return true;
+        });
+        if (!produced) {
+            abandon();
+            return KmzStatus::Failed;
+        }
+        zip.CloseNewFile(false);
         zip.Close(CZipBundle::afNoException, false);
-        size_t length = 0;
-        char* image = memFile.TakeBuffer(length);
-        archive.assign(image ? image : "", length);
-        std::free(image);
-        memAddToZip.Close();
         return KmzStatus::Packed;
     } catch (const CZipException&) {
         abandon();
-        archive.clear();
         return KmzStatus::Failed;
     }
+}
+
+KmzStatus PackKmz(const std::string& kml, std::string& archive) {
+    archive.clear();
+    CZipMemFile image(1024);
+    const KmzStatus status =
+        PackKmz(image, [&kml](const KmlSink& sink) { return sink(kml.data(), kml.size()); });
+    if (status != KmzStatus::Packed) return status;
+    size_t length = 0;
+    char* bytes = image.TakeBuffer(length);
+    archive.assign(bytes ? bytes : "", length);
+    std::free(bytes);
+    return status;
 }

@@ -3,8 +3,11 @@
 #include "ais/ais_parser.h"
 #include "export/export_settings.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <iterator>
 #include <unordered_map>
 
@@ -13,7 +16,10 @@ std::mutex snapshotMutex;
 
 namespace {
 
-std::unordered_map<uint32_t, std::list<TVessel>::iterator> snapshotIndex;
+using Index = std::unordered_map<uint32_t, std::list<TVessel>::iterator>;
+Index snapshotIndex;
+// The most vessels held since the snapshot was last rebuilt.
+size_t highWater = 0;
 
 template <size_t N, size_t M>
 void copyText(char (&to)[N], const char (&from)[M]) {
@@ -70,6 +76,29 @@ void purgeLocked(time_t now) {
         }
     }
 }
+
+// After a purge has left fewer than half of the most vessels held, the
+// survivors move into fresh nodes and a fresh index (whose buckets never
+// shrink otherwise), so that the purged ones' pages hold nothing and can go
+// back. True when it rebuilt; the caller then trims the heap, lock released.
+bool compactLocked() {
+    highWater = std::max(highWater, snapshot.size());
+    if (snapshot.size() >= highWater / 2) return false;
+    VesselList survivors(snapshot.begin(), snapshot.end());
+    Index().swap(snapshotIndex);
+    snapshot.clear();
+    snapshotIndex.reserve(survivors.size());
+    for (const TVessel& v : survivors) {
+        snapshot.push_back(v);
+        snapshotIndex.emplace(v.mmsi, std::prev(snapshot.end()));
+    }
+    highWater = snapshot.size();
+    return true;
+}
+
+// Gives the heap's free pages back to the system, as the forwarder's
+// tables give theirs.
+void giveBack() { malloc_trim(0); }
 
 }  // namespace
 
@@ -179,11 +208,16 @@ std::list<TVessel>::iterator snapshotSearchMMSI(unsigned long mmsi) {
 }
 
 void PurgeSnapshot(time_t now) {
-    std::lock_guard<std::mutex> lock(snapshotMutex);
-    purgeLocked(now);
+    bool rebuilt;
+    {
+        std::lock_guard<std::mutex> lock(snapshotMutex);
+        purgeLocked(now);
+        rebuilt = compactLocked();
+    }
+    if (rebuilt) giveBack();
 }
 
-std::vector<TVessel> CopySnapshotForExport(time_t (*clock)()) {
+VesselList CopySnapshotForExport(time_t (*clock)()) {
     // Allocate and touch the copy before the lock is taken: the page faults
     // of a fresh multi-megabyte block would otherwise stall the pipeline.
     size_t expected;
@@ -191,31 +225,41 @@ std::vector<TVessel> CopySnapshotForExport(time_t (*clock)()) {
         std::lock_guard<std::mutex> lock(snapshotMutex);
         expected = snapshot.size();
     }
-    std::vector<TVessel> copy(expected + expected / 64 + 16);
+    VesselList copy(expected + expected / 64 + 16);
 
     // One walk purges, clamps and copies, to keep the hold short.
     const uint64_t limit = static_cast<uint64_t>(purgeSnapshotTime);
-    std::lock_guard<std::mutex> lock(snapshotMutex);
-    const time_t now = clock();
-    if (copy.size() < snapshot.size()) copy.resize(snapshot.size());
-    size_t n = 0;
-    for (auto it = snapshot.begin(); it != snapshot.end();) {
-        if (static_cast<uint64_t>(now - it->lastSeen) > limit) {
-            snapshotIndex.erase(it->mmsi);
-            it = snapshot.erase(it);
-            continue;
+    bool rebuilt;
+    {
+        std::lock_guard<std::mutex> lock(snapshotMutex);
+        const time_t now = clock();
+        if (copy.size() < snapshot.size()) copy.resize(snapshot.size());
+        size_t n = 0;
+        for (auto it = snapshot.begin(); it != snapshot.end();) {
+            if (static_cast<uint64_t>(now - it->lastSeen) > limit) {
+                snapshotIndex.erase(it->mmsi);
+                it = snapshot.erase(it);
+                continue;
+            }
+            if (it->shipType > 99) it->shipType = 0;
+            copy[n++] = *it;
+            ++it;
         }
-        if (it->shipType > 99) it->shipType = 0;
-        copy[n++] = *it;
-        ++it;
+        copy.resize(n);
+        rebuilt = compactLocked();
     }
-    copy.resize(n);
+    if (rebuilt) {
+        // The slack the copy was allocated with goes too.
+        copy.shrink_to_fit();
+        giveBack();
+    }
     return copy;
 }
 
 void ClearSnapshot() {
     std::lock_guard<std::mutex> lock(snapshotMutex);
     // Swapped out rather than cleared: clear() keeps the index's buckets.
-    std::unordered_map<uint32_t, std::list<TVessel>::iterator>().swap(snapshotIndex);
+    Index().swap(snapshotIndex);
     snapshot.clear();
+    highWater = 0;
 }

@@ -8,10 +8,13 @@
 // hold it. Change the list only through these functions, so the index stays
 // in step with it.
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <ctime>
 #include <list>
 #include <mutex>
+#include <new>
 #include <vector>
 
 class AISParser;
@@ -44,6 +47,36 @@ struct TVessel {
 };
 static_assert(sizeof(TVessel) == 96, "the snapshot record stays lean");
 
+// Memory mapped for one block and unmapped with it. The export's copy of a
+// large snapshot must go back to the system after each export, which malloc
+// does not promise: a thread's arena keeps a freed block at its top.
+template <typename T>
+struct MappedAllocator {
+    using value_type = T;
+    MappedAllocator() = default;
+    template <typename U>
+    MappedAllocator(const MappedAllocator<U>&) {}
+    T* allocate(size_t n) {
+        void* p = mmap(nullptr, bytes(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, size_t n) { munmap(p, bytes(n)); }
+    template <typename U>
+    bool operator==(const MappedAllocator<U>&) const { return true; }
+    template <typename U>
+    bool operator!=(const MappedAllocator<U>&) const { return false; }
+
+private:
+    static size_t bytes(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        return n == 0 ? 1 : n * sizeof(T);
+    }
+};
+
+// A list of vessels outside the snapshot: the export's copy.
+using VesselList = std::vector<TVessel, MappedAllocator<TVessel>>;
+
 extern std::list<TVessel> snapshot;
 extern std::mutex snapshotMutex;
 
@@ -65,7 +98,7 @@ void PurgeSnapshot(time_t now);
 // make a vessel the pipeline stamps meanwhile look as if heard in the
 // future, and purge it), sets a ship type above 99 to 0 in the snapshot, and
 // returns a copy of the list. The export formats the copy without the lock.
-std::vector<TVessel> CopySnapshotForExport(time_t (*clock)());
+VesselList CopySnapshotForExport(time_t (*clock)());
 
 // Empties the snapshot (tests).
 void ClearSnapshot();

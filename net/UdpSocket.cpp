@@ -14,6 +14,36 @@ namespace {
 constexpr socklen_t kIpv4Len = sizeof(sockaddr_in);
 }
 
+// Room for one recvmmsg call: a buffer, an address and a header per slot.
+struct UdpSocket::ReadBatch {
+    ReadBatch(int slots, int bufferSize)
+        : buffers(new char[static_cast<size_t>(slots) * static_cast<size_t>(bufferSize)]),
+          addresses(new sockaddr_in[slots]),
+          vectors(new iovec[slots]),
+          headers(new mmsghdr[slots]),
+          size(slots) {
+        for (int i = 0; i < slots; ++i) {
+            vectors[i].iov_base = buffers.get() + static_cast<size_t>(i) * static_cast<size_t>(bufferSize);
+            vectors[i].iov_len = static_cast<size_t>(bufferSize);
+        }
+    }
+    // Readies the first n headers for a call.
+    void Arm(int n) {
+        for (int i = 0; i < n; ++i) {
+            memset(&headers[i], 0, sizeof headers[i]);
+            headers[i].msg_hdr.msg_name = &addresses[i];
+            headers[i].msg_hdr.msg_namelen = kIpv4Len;
+            headers[i].msg_hdr.msg_iov = &vectors[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+    }
+    std::unique_ptr<char[]> buffers;
+    std::unique_ptr<sockaddr_in[]> addresses;
+    std::unique_ptr<iovec[]> vectors;
+    std::unique_ptr<mmsghdr[]> headers;
+    int size;
+};
+
 UdpSocket::UdpSocket(ISocketHandler& handler, int ibufsz, bool, int retries)
     : Socket(handler), m_ibufsz(ibufsz > 0 ? ibufsz : 1), m_retries(retries) {
     m_ibuf.reset(new char[m_ibufsz]);
@@ -231,36 +261,50 @@ void UdpSocket::OnRead() {
         } else if (n > 0) {
             OnRawData(m_ibuf.get(), static_cast<size_t>(n), reinterpret_cast<sockaddr*>(&sa), kIpv4Len, &ts);
         } else if (n == -1) {
-            int err = errno;
-            if (err != EAGAIN && err != EWOULDBLOCK)
-                Handler().LogError(this, "recvfrom", err, strerror(err), loglevel_error);
+            LogReceiveError(errno);
         }
         return;
     }
+    // Every datagram queued now, or retries + 1 of them: a negative count
+    // never reaches its limit.
+    const long long limit = m_retries < 0 ? -1 : static_cast<long long>(m_retries) + 1;
     long long delivered = 0;
     for (;;) {
-        socklen_t sa_len = kIpv4Len;
-        // MSG_TRUNC makes the result the datagram's real length; MSG_DONTWAIT
-        // keeps the loop from blocking on a descriptor made blocking by others.
-        ssize_t n = recvfrom(GetSocket(), m_ibuf.get(), static_cast<size_t>(m_ibufsz), MSG_DONTWAIT | MSG_TRUNC,
-                             reinterpret_cast<sockaddr*>(&sa), &sa_len);
-        if (n == 0) return;  // an empty datagram ends this read
-        if (n == -1) {
-            int err = errno;
-            if (err != EAGAIN && err != EWOULDBLOCK)
-                Handler().LogError(this, "recvfrom", err, strerror(err), loglevel_error);
+        const long long left = limit < 0 ? kReadBatch : limit - delivered;
+        const int want = static_cast<int>(left < kReadBatch ? left : kReadBatch);
+        if (!m_batch || m_batch->size < want) m_batch.reset(new ReadBatch(want, m_ibufsz));
+        ReadBatch& batch = *m_batch;
+        batch.Arm(want);
+        // MSG_TRUNC makes each length the datagram's real length; MSG_DONTWAIT
+        // keeps the call from blocking on a descriptor made blocking by others.
+        const int got = recvmmsg(GetSocket(), batch.headers.get(), static_cast<unsigned>(want),
+                                 MSG_DONTWAIT | MSG_TRUNC, nullptr);
+        if (got == -1) {
+            LogReceiveError(errno);
             return;
         }
-        if (n > m_ibufsz) {
-            LogDatagramTooLong(static_cast<long>(n));
-        } else {
+        for (int i = 0; i < got; ++i) {
+            const mmsghdr& h = batch.headers[i];
+            const size_t n = h.msg_len;
+            if (n == 0) continue;  // an empty datagram carries nothing
+            if ((h.msg_hdr.msg_flags & MSG_TRUNC) || n > static_cast<size_t>(m_ibufsz)) {
+                LogDatagramTooLong(static_cast<long>(n));
+                continue;
+            }
+            const socklen_t sa_len = h.msg_hdr.msg_namelen;
             if (sa_len != kIpv4Len)
                 Handler().LogError(this, "recvfrom", 0, "unexpected address struct size", loglevel_warning);
-            OnRawData(m_ibuf.get(), static_cast<size_t>(n), reinterpret_cast<sockaddr*>(&sa), sa_len);
+            OnRawData(static_cast<const char*>(batch.vectors[i].iov_base), n,
+                      reinterpret_cast<sockaddr*>(&batch.addresses[i]), sa_len);
+            if (GetSocket() == -1) return;  // closed by OnRawData
         }
-        if (++delivered == static_cast<long long>(m_retries) + 1) return;
-        if (GetSocket() == -1) return;  // closed by OnRawData
+        delivered += got;
+        if (got < want || delivered == limit) return;  // drained, or this call's share read
     }
+}
+
+void UdpSocket::LogReceiveError(int err) {
+    if (err != EAGAIN && err != EWOULDBLOCK) Handler().LogError(this, "recvfrom", err, strerror(err), loglevel_error);
 }
 
 void UdpSocket::OnRawData(const char*, size_t, sockaddr*, socklen_t) {}

@@ -53,9 +53,13 @@ public:
     void Send(const std::string& data, int flags = 0) override;
     int GetLastSizeWritten() const;  // result of the latest send / sendto
 
-    // Reads up to retries + 1 datagrams. A datagram longer than the input
-    // buffer is logged and dropped, never delivered cut.
+    // Reads up to retries + 1 datagrams, up to kReadBatch of them per
+    // system call (recvmmsg), each into an input buffer of its own, and
+    // delivers them one at a time in arrival order. A datagram longer than
+    // the input buffer is logged and dropped, never delivered cut; an empty
+    // one is consumed and not delivered.
     void OnRead() override;
+    static constexpr int kReadBatch = 32;
     void OnOptions(int family, int type, int protocol, int s) override;  // none for datagrams
 
     // Time-stamped receive path; the kernel adds stamps after SetSoTimestamp(true).
@@ -87,8 +91,12 @@ public:
 private:
     void Membership(int option, const char* label, const std::string& group, const std::string& intf);
     void LogDatagramTooLong(long len);
+    void LogReceiveError(int err);
+
+    struct ReadBatch;
 
     std::unique_ptr<char[]> m_ibuf;
+    std::unique_ptr<ReadBatch> m_batch;  // made by the first read that may take several
     int m_ibufsz;
     bool m_bind_ok = false;
     unsigned short m_port = 0;

@@ -256,6 +256,26 @@ TEST_F(Forwarding, FiltersOfTheRecord) {
     EXPECT_TRUE(AISBrinecast->dsqSource(1, 0));
 }
 
+TEST_F(Forwarding, SendBatchLeavesInOrderAndLosesAFailedDatagramAlone) {
+    Destinations(2);
+    const unsigned total = 2 * Brinecast::kSendBatch + 5;
+    const unsigned tooLong = Brinecast::kSendBatch + 3;  // no datagram holds it
+    Lines texts;
+    AISBrinecast->OpenSendBatch();
+    AISBrinecast->OpenSendBatch();  // batches nest
+    for (unsigned i = 0; i < total; ++i) {
+        std::string t = i == tooLong ? std::string(70000, 'x') : "$GPTXT," + std::to_string(i) + "\r\n";
+        AISBrinecast->DispatchNoneVdmMessage(&t[0]);
+        if (i != tooLong) texts.push_back(t);
+        if (i == 2) {
+            EXPECT_TRUE(At(0).Drain(50, 50).empty()) << "nothing leaves before the batch is full or closed";
+        }
+    }
+    AISBrinecast->CloseSendBatch();
+    AISBrinecast->CloseSendBatch();
+    for (size_t k = 0; k < 2; ++k) EXPECT_EQ(At(k).Expect(texts.size()), texts) << k;
+}
+
 TEST_F(Forwarding, RefusingDestinationDoesNotDisturbTheOthers) {
     UdpReceiver good;
     UseDestinations({{"127.0.0.1", ClosedUdpPort()}, {"127.0.0.1", good.port()}, {"localhost", good.port()}});

@@ -122,23 +122,6 @@ TEST(TcpInput, DescriptorsStayFlatOverReconnects) {
     EXPECT_LE(high, low + 1) << r.err;
 }
 
-// Waits (bounded) until something has bound UDP `port` on 127.0.0.1: our
-// own bind then fails.
-bool WaitUntilUdpPortTaken(int port, int maxMs = 8000) {
-    for (int waited = 0; waited < maxMs; waited += 20) {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
-        close(fd);
-        if (taken) return true;
-        usleep(20000);
-    }
-    return false;
-}
-
 TEST(UdpInput, DatagramsAreCutIntoSentences) {
     UdpReceiver rx;
     const int port = ClosedUdpPort();  // free: the program binds it

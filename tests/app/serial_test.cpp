@@ -3,6 +3,7 @@
 #include "app/serial_input.h"
 #include "app_fixture.h"
 #include "program.h"
+#include "pseudo_terminal.h"
 #include "temp_dir.h"
 #include "udp_receiver.h"
 
@@ -116,50 +117,6 @@ TEST(SerialProgram, InvalidBaudRateBeforeAnyOpen) {
     const ProgramResult r = RunProgram({"-r", "-d", "/nonexistent/tty", "-s", "14400", "-H", "127.0.0.1:9"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "Invalid baud rate!\n");
-}
-
-struct Pty {
-    int master = -1, slave = -1;
-    std::string name;
-    Pty() {
-        char n[128];
-        if (openpty(&master, &slave, n, nullptr, nullptr) == 0) name = n;
-        // The program must not inherit the device's other end.
-        fcntl(master, F_SETFD, FD_CLOEXEC);
-        fcntl(slave, F_SETFD, FD_CLOEXEC);
-    }
-    ~Pty() { Close(); }
-    void Close() {
-        if (slave >= 0) close(slave);
-        if (master >= 0) close(master);
-        master = slave = -1;
-    }
-    void Write(const std::string& s) const {
-        if (write(master, s.data(), s.size()) != static_cast<ssize_t>(s.size())) ADD_FAILURE();
-    }
-};
-
-// True once process `pid` holds `device` open (bounded wait), plus a little
-// time for it to finish setting the line up, which flushes pending input.
-bool WaitUntilOpened(pid_t pid, const std::string& device, int maxMs = 8000) {
-    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-    for (int waited = 0; waited < maxMs; waited += 20) {
-        if (DIR* d = opendir(fds.c_str())) {
-            bool found = false;
-            while (dirent* e = readdir(d)) {
-                char target[256];
-                const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
-                if (n > 0 && std::string(target, static_cast<size_t>(n)) == device) found = true;
-            }
-            closedir(d);
-            if (found) {
-                usleep(200000);
-                return true;
-            }
-        }
-        usleep(20000);
-    }
-    return false;
 }
 
 TEST(SerialProgram, SentenceIsForwardedAtItsLineEnd) {

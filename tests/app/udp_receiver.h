@@ -18,8 +18,13 @@ class UdpReceiver {
 public:
     UdpReceiver() {
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        int size = 8 << 20;
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        // As much as the program under test may take: a forwarder that reads
+        // in batches sends faster than one recv at a time drains.
+        int size = 64 << 20;
+        if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+            size = 8 << 20;
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        }
         port_ = loopback::Bind(fd_);
     }
     ~UdpReceiver() { close(fd_); }
@@ -89,4 +94,21 @@ private:
 inline int ClosedUdpPort() {
     UdpReceiver r;
     return r.port();
+}
+
+// Waits (bounded) until something has bound UDP `port` on 127.0.0.1: our
+// own bind then fails.
+inline bool WaitUntilUdpPortTaken(int port, int maxMs = 8000) {
+    for (int waited = 0; waited < maxMs; waited += 20) {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
+        close(fd);
+        if (taken) return true;
+        usleep(20000);
+    }
+    return false;
 }

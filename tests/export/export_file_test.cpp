@@ -19,37 +19,17 @@
 
 namespace {
 
+using exporttest::Entries;
+using exporttest::LimitGuard;
 using exporttest::Messages;
 
 const std::string kFile = "aisBrinecastSnapshot.kml";
-
-// Lowers one soft resource limit for the guard's life.
-class LimitGuard {
-public:
-    LimitGuard(int resource, rlim_t soft) : resource_(resource) {
-        getrlimit(resource_, &old_);
-        rlimit lowered = old_;
-        lowered.rlim_cur = soft;
-        EXPECT_EQ(setrlimit(resource_, &lowered), 0);
-    }
-    ~LimitGuard() { setrlimit(resource_, &old_); }
-
-private:
-    int resource_;
-    rlimit old_{};
-};
 
 // The lowest descriptor number free now: a limit of it leaves none to open.
 rlim_t LowestFreeDescriptor() {
     const int fd = open("/dev/null", O_RDONLY);
     close(fd);
     return static_cast<rlim_t>(fd);
-}
-
-std::set<std::string> Entries(const std::string& dir) {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
-    return names;
 }
 
 bool IsRegularFile(const std::string& name) {

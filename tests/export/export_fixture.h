@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +60,28 @@ inline std::string XmlLintErrors(const std::string& document) {
     const int status = pclose(pipe);
     if (status != 0 && output.empty()) output = "xmllint failed, status " + std::to_string(status);
     return output;
+}
+
+// Lowers one soft resource limit for the guard's life.
+class LimitGuard {
+public:
+    LimitGuard(int resource, rlim_t soft) : resource_(resource) {
+        getrlimit(resource_, &old_);
+        rlimit lowered = old_;
+        lowered.rlim_cur = soft;
+        EXPECT_EQ(setrlimit(resource_, &lowered), 0);
+    }
+    ~LimitGuard() { setrlimit(resource_, &old_); }
+
+private:
+    int resource_;
+    rlimit old_{};
+};
+
+inline std::set<std::string> Entries(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
+    return names;
 }
 
 }  // namespace exporttest

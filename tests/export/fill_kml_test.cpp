@@ -7,6 +7,7 @@
 #include "export/kmz.h"
 #include "export/snapshot.h"
 #include "export_fixture.h"
+#include "zip_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 
 namespace {
 
+using exporttest::Entries;
+using exporttest::LimitGuard;
 using exporttest::Messages;
 
 constexpr time_t kNow = 1700000000;
@@ -157,12 +160,55 @@ TEST_F(FillKmlTest, FailedPackingKeepsThePreviousFileAndTheNextExportRecovers) {
     Hear(2, kNow);
     EXPECT_FALSE(FillKml());
     EXPECT_EQ(ReadFile(kmz), before);
-    EXPECT_EQ(memFile.GetLength(), 0u);
-    EXPECT_EQ(memAddToZip.GetLength(), 0u);
+    EXPECT_EQ(Messages::Take(), std::vector<std::string>{"Can't write file " + kmz + "\n"});
+    EXPECT_EQ(Entries(tmp.path() + "/out"), std::set<std::string>{"aisBrinecastSnapshot.kmz"});
     EXPECT_TRUE(zip.IsClosed());  // released with the failed export
     ASSERT_TRUE(FillKml());
     EXPECT_NE(ReadFile(kmz), before);
     EXPECT_EQ(ReadFile(kmz).compare(0, 4, "PK\x03\x04"), 0);
+}
+
+TEST_F(FillKmlTest, TenThousandVesselsStreamIntoFilesEveryToolAccepts) {
+    // Names with every character XML escapes, so that pieces end mid-escape too.
+    for (uint32_t mmsi = 1; mmsi <= 10000; ++mmsi) {
+        Hear(mmsi, kNow);
+        std::snprintf(snapshot.back().name, sizeof snapshot.back().name, "<&%u\">'", mmsi);
+    }
+    imagesUrlDir = "http://example.org/icons";
+    ASSERT_TRUE(FillKml());
+    const std::string kml = ReadFile(Target());
+    EXPECT_GT(kml.size(), 10 * kKmlPiece);
+    EXPECT_EQ(kml, BuildKml(CopySnapshotForExport(fixedClock), imagesUrlDir));
+    EXPECT_EQ(exporttest::XmlLintErrors(kml), "");
+    useKmz = true;
+    ASSERT_TRUE(FillKml());
+    const std::string kmz = tmp.path() + "/out/aisBrinecastSnapshot.kmz";
+    ExpectArchiveValid(kmz);
+    EXPECT_TRUE(UnzipEntry(kmz, "aisBrinecastSnapshot.kml") == kml);
+    EXPECT_TRUE(Messages::Take().empty());
+}
+
+TEST_F(FillKmlTest, StreamCutByTheFileSizeLimitKeepsThePreviousFile) {
+    // Far more than one piece of the document: the limit strikes mid-stream.
+    for (uint32_t mmsi = 1; mmsi <= 2000; ++mmsi) Hear(mmsi, kNow);
+    for (const bool kmz : {false, true}) {
+        useKmz = kmz;
+        const std::string target = tmp.path() + "/out/aisBrinecastSnapshot." + (kmz ? "kmz" : "kml");
+        ASSERT_TRUE(FillKml());
+        const std::string before = ReadFile(target);
+        Hear(kmz ? 5001 : 5000, kNow);
+        {
+            LimitGuard guard(RLIMIT_FSIZE, before.size() / 2);
+            EXPECT_FALSE(FillKml()) << kmz;
+        }
+        EXPECT_TRUE(ReadFile(target) == before) << kmz;
+        EXPECT_EQ(Messages::Take(), std::vector<std::string>{"Can't write file " + target + "\n"}) << kmz;
+        EXPECT_TRUE(zip.IsClosed());
+        ASSERT_TRUE(FillKml()) << "the next export recovers";
+        EXPECT_TRUE(ReadFile(target) != before);
+        std::filesystem::remove(target);
+    }
+    EXPECT_TRUE(Entries(tmp.path() + "/out").empty()) << "no temporary left";
 }
 
 }  // namespace

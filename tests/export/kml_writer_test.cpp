@@ -31,8 +31,8 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
 
 // Three vessels: texts full of XML's special characters, a vessel that has
 // sent no static data (after one with an ETA), and one past 100 degrees east.
-std::vector<TVessel> Fixture() {
-    std::vector<TVessel> list(3);
+VesselList Fixture() {
+    VesselList list(3);
     TVessel& a = list[0];
     a = TVessel{};
     a.lastSeen = 1700000000;

@@ -272,6 +272,38 @@ TEST_F(SnapshotTest, PurgeRemovesStaleAndFutureVessels) {
     EXPECT_EQ(Order(), (std::vector<uint64_t>{1, 4, 2}));
 }
 
+TEST_F(SnapshotTest, PurgeOfMostVesselsRebuildsTheSnapshotIntact) {
+    // Most vessels purged: the survivors move into a fresh list and index.
+    for (const bool byExport : {false, true}) {
+        ClearSnapshot();
+        std::vector<uint64_t> survivors;
+        for (uint32_t mmsi = 1; mmsi <= 1000; ++mmsi) {
+            const bool lives = mmsi % 10 == 3;
+            Position(mmsi, static_cast<int32_t>(mmsi), 0, lives ? kNow : kNow - 5000);
+            if (lives) {
+                Static5(mmsi, kNow);
+                survivors.push_back(mmsi);
+            }
+        }
+        if (byExport) {
+            EXPECT_EQ(CopySnapshotForExport(fixedClock).size(), survivors.size());
+        } else {
+            PurgeSnapshot(kNow);
+        }
+        EXPECT_EQ(Order(), survivors) << byExport;
+        for (const uint64_t mmsi : survivors) {
+            const TVessel& v = Find(static_cast<uint32_t>(mmsi));
+            EXPECT_EQ(v.lon, static_cast<int32_t>(mmsi));
+            EXPECT_STREQ(v.destination, "ROTTERDAM");
+        }
+        EXPECT_EQ(snapshotSearchMMSI(4), snapshot.end());
+        // The index leads to the new records: an update lands in place.
+        Position(503, -7, 0, kNow);
+        EXPECT_EQ(Find(503).lon, -7);
+        EXPECT_EQ(snapshot.size(), survivors.size());
+    }
+}
+
 TEST_F(SnapshotTest, ExportCopyPurgesAndClampsShipType) {
     Position(1, 0, 0, kNow);
     Position(2, 0, 0, kNow - 10000);
@@ -281,7 +313,7 @@ TEST_F(SnapshotTest, ExportCopyPurgesAndClampsShipType) {
     parser->message24.shipType = 120;
     AddUpdateSnapshot(*parser, 24, kNow);
 
-    const std::vector<TVessel> copy = CopySnapshotForExport(fixedClock);
+    const VesselList copy = CopySnapshotForExport(fixedClock);
     ASSERT_EQ(copy.size(), 1u);
     EXPECT_EQ(copy[0].mmsi, 1u);
     EXPECT_EQ(copy[0].shipType, 0);
