@@ -1,8 +1,5 @@
 #include "net/Thread.h"
 
-#include <cstdio>
-#include <cstring>
-
 Thread::Thread(bool release) {
     if (release) SetRelease(true);
 }
@@ -24,7 +21,7 @@ bool Thread::Start() {
     int rc = pthread_create(&m_thread, &attr, &Thread::StartThread, this);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-        fprintf(stderr, "Thread: create failed: %s\n", strerror(rc));
+        m_create_error = rc;
         SetRunning(false);
         m_ended = true;
         return false;
@@ -40,6 +37,8 @@ void Thread::Stop() {
     Wake();
     Join();
 }
+
+int Thread::CreateError() const { return m_create_error; }
 
 void Thread::Join() {
     if (!m_started || m_joined || pthread_equal(m_thread, pthread_self())) return;

@@ -21,9 +21,11 @@ public:
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
-    // Creates the thread; false (with "Thread: create failed: <reason>" on
-    // standard error, running false) when it cannot be made or was started.
+    // Creates the thread; false when it was started already, or when it
+    // cannot be made: running is then false and CreateError() holds
+    // pthread_create's result. Nothing is printed; the caller reports it.
     bool Start();
+    int CreateError() const;
     // Lowers the running flag, wakes the thread and joins it. From the
     // thread itself only the flag goes down. Safe to call more than once.
     void Stop();
@@ -55,4 +57,5 @@ private:
     std::atomic<bool> m_ended{false};
     bool m_started = false;  // touched only by the owner's thread
     bool m_joined = false;
+    int m_create_error = 0;
 };
