@@ -47,7 +47,9 @@ SocketHandler::~SocketHandler() {
         m_resolver->Quit();
         m_resolver.reset();
     }
-    for (auto& t : m_socket_threads) t->Stop();
+    // A detached socket's thread may be deep in blocking work (a look-up in
+    // the system resolver): it is not waited for, and finishes on its own.
+    for (auto& t : m_socket_threads) Thread::Abandon(t.release());
     m_socket_threads.clear();
     while (!m_sockets.empty()) {
         auto it = m_sockets.begin();
@@ -270,6 +272,13 @@ int SocketHandler::Select() {
 int SocketHandler::Select(timeval* tv) {
     TakeHandOver();
     if (!m_add.empty()) AddIncoming();
+    // Sockets dropped as they joined are freed, and those that asked to be
+    // detached move, in this turn without a wait for an event first: a
+    // detached socket's loop would hold its thread and descriptors for a
+    // whole wait, a master would hold back each detach.
+    timeval none{0, 0};
+    if (!m_fds_erase.empty() || !m_delete.empty() || (m_detach_joined && !m_slave)) tv = &none;
+    m_detach_joined = false;
     int n = ISocketHandler_Select(tv);
     if (m_b_check_callonconnect) CheckCallOnConnect();
     if (!m_slave && m_b_check_detach) CheckDetach();
@@ -433,7 +442,7 @@ void SocketHandler::AddIncoming() {
             continue;
         }
         if (s->CallOnConnect()) m_b_check_callonconnect = true;
-        if (s->IsDetach()) m_b_check_detach = true;
+        if (s->IsDetach()) m_b_check_detach = m_detach_joined = true;
         if (s->CheckTimeout()) m_b_check_timeout = true;
         if (s->RetryClientConnect()) m_b_check_retry = true;
         m_sockets[fd] = s;

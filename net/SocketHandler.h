@@ -17,8 +17,10 @@
 // it except while it waits in select(); another thread calls into such a
 // handler only while holding GetMutex(). Release() alone may be called from
 // any thread. The handler owns the threads it starts (its pool, its
-// resolver server, the threads of the sockets it detached) and stops and
-// joins them when it is destroyed.
+// resolver server, the threads of the sockets it detached). When it is
+// destroyed it stops and joins the pool and the resolver server; the
+// threads of detached sockets are woken and left to end on their own (one
+// may be blocked in a look-up), and touch nothing of this handler.
 
 #include <sys/select.h>
 
@@ -48,8 +50,8 @@ public:
     // waits in select().
     SocketHandler(IMutex& mutex, StdLog* log);
     SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log);
-    // Stops and joins the threads it owns, closes the mapped sockets and
-    // frees those the handler owns.
+    // Stops the threads it owns (joining all but those of detached
+    // sockets), closes the mapped sockets and frees those the handler owns.
     ~SocketHandler() override;
     SocketHandler(const SocketHandler&) = delete;
     SocketHandler& operator=(const SocketHandler&) = delete;
@@ -222,6 +224,7 @@ private:
     bool m_b_check_timeout = false;
     bool m_b_check_retry = false;
     bool m_b_check_close = false;
+    bool m_detach_joined = false;  // this turn's AddIncoming mapped a socket that asked to detach
     int m_resolv_id = 0;
     std::unique_ptr<ResolvServer> m_resolver;
     unsigned short m_resolver_port = 0;
