@@ -10,6 +10,7 @@
 #include "net/Exception.h"
 #include "net/IMutex.h"
 #include "net/ResolvServer.h"
+#include "net/ResolvSocket.h"
 #include "net/Socket.h"
 #include "net/SocketHandlerThread.h"
 #include "net/SocketThread.h"
@@ -85,6 +86,11 @@ SocketHandler::~SocketHandler() {
         m_resolving.pop_front();
         if (Owns(p)) Free(p);
     }
+    while (!m_resolv_waiting.empty()) {
+        ResolvSocket* r = m_resolv_waiting.front();
+        m_resolv_waiting.pop_front();
+        Free(r);
+    }
     if (m_b_use_mutex) m_mutex->Unlock();
 }
 
@@ -153,7 +159,6 @@ void SocketHandler::TakeHandOver() {
 size_t SocketHandler::Load() const { return m_load; }
 
 void SocketHandler::Remove(Socket* p) {
-    m_resolve_q.erase(p->UniqueIdentifier());
     if (p == m_release) {
         m_release = nullptr;
         m_release_fd = -1;
@@ -178,10 +183,13 @@ void SocketHandler::Remove(Socket* p) {
         list.remove(p);
         if (code == 0 && list.size() != before) code = listCode;
     };
+    // One left aside after a failed look-up is its owner's to delete.
+    const bool pending = ResolvePending(p->UniqueIdentifier());
     drop(m_add, -2);
-    drop(m_resolving, -2);
+    drop(m_resolving, pending ? -2 : 0);
     drop(m_delete, -3);
     PurgeQueues(p);
+    m_resolve_q.erase(p->UniqueIdentifier());
     if (code != 0 && !quiet)
         LogError(p, "Remove", code, "Socket destructor called while still in use", loglevel_warning);
 }
@@ -271,6 +279,7 @@ int SocketHandler::Select() {
 
 int SocketHandler::Select(timeval* tv) {
     TakeHandOver();
+    if (!m_resolv_waiting.empty()) StartWaitingRequests();
     if (!m_add.empty()) AddIncoming();
     // Sockets dropped as they joined are freed, and those that asked to be
     // detached move, in this turn without a wait for an event first: a
@@ -385,6 +394,8 @@ void SocketHandler::AddIncoming() {
         Socket* s = m_add.front();
         const unsigned long uid = s->UniqueIdentifier();
         const int fd = s->GetSocket();
+        // One left aside comes back when its owner adds it again.
+        if (!m_resolving.empty()) m_resolving.remove(s);
         if (fd == -1 && ResolvePending(uid)) {
             // Opens once its look-up answers; waits aside until then.
             m_add.pop_front();
@@ -592,6 +603,7 @@ void SocketHandler::CheckRetry() {
 
 void SocketHandler::CheckClose() {
     m_b_check_close = false;
+    if (!m_resolving.empty()) DropLeftAside();
     for (const Entry& e : Snapshot()) {
         Socket* p = Find(e);
         if (p == nullptr || !p->CloseAndDelete() || Dropped(e.uid)) continue;

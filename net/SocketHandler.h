@@ -37,6 +37,7 @@
 #include "net/ISocketHandler.h"
 
 class ResolvServer;
+class ResolvSocket;
 class SocketAddress;
 class SocketHandlerThread;
 class SocketThread;
@@ -126,13 +127,17 @@ public:
     size_t Load() const;
 
     // For the resolver's client sockets: the requesting socket of `uid`
-    // still waits for its answer (it is alive and its look-up not ended);
-    // and its look-up has ended, so a socket handed over meanwhile joins the
-    // loop (or is refused there) after all.
+    // still waits for an answer (it is alive and a look-up not ended);
+    // and one of its look-ups has ended: a socket added meanwhile that its
+    // answer opened joins the loop, one whose look-up failed stays aside,
+    // left to its owner (Add it again, or close or delete it).
     bool ResolvePending(unsigned long uid) const;
     // The socket of `uid` asked for a look-up and is still alive.
     bool Resolving(unsigned long uid) const;
     void ResolveEnded(unsigned long uid);
+    // A request that was sent has ended (its socket is being freed): a
+    // waiting one may start.
+    void RequestEnded();
 
 protected:
     // The steps of one turn, in their order.
@@ -194,6 +199,13 @@ private:
     // (a slave's wake-up socket is its own too).
     bool Owns(const Socket* p) const;
     void PurgeQueues(Socket* p);
+    // Resolver requests: numbered and sent, or held while kBacklog are in
+    // flight, or refused at once while the server is not ready.
+    int Request(ResolvSocket* r, Socket* p);
+    void StartRequest(ResolvSocket* r);
+    void StartWaitingRequests();
+    // Sockets aside whose look-up failed and that their owner closed go.
+    void DropLeftAside();
     void ClearBits(int fd);
 
     socket_m m_sockets;
@@ -228,9 +240,12 @@ private:
     int m_resolv_id = 0;
     std::unique_ptr<ResolvServer> m_resolver;
     unsigned short m_resolver_port = 0;
-    std::map<unsigned long, bool> m_resolve_q;  // true: the look-up has not ended
-    // Sockets added while their look-up is pending; they rejoin m_add when it ends.
+    std::map<unsigned long, int> m_resolve_q;  // look-ups of the socket not ended yet
+    // Sockets added while their look-up is pending; they rejoin m_add when
+    // it answers, and stay here, left to their owner, when it fails.
     std::list<Socket*> m_resolving;
+    size_t m_resolv_active = 0;              // requests sent and not yet freed
+    std::list<ResolvSocket*> m_resolv_waiting;  // requests not sent yet, in order
     std::list<std::unique_ptr<SocketThread>> m_socket_threads;
     bool m_slave = false;
 };
