@@ -15,7 +15,6 @@
 
 void SocketHandler::EnableResolver(unsigned short port) {
     if (m_resolver) return;
-    m_resolver_port = port;
     m_resolver.reset(new ResolvServer(port));
     // Bound here, in this thread: a port held by another program is known
     // (and logged here) before any request could be sent to that program.
@@ -87,9 +86,10 @@ void SocketHandler::RequestEnded() {
 }
 
 unsigned short SocketHandler::GetResolverPort() {
-    // With port 0 the system chose one; it is known once the server listens.
+    // The port the server holds (the system's choice for port 0); none
+    // while it does not listen: the port may be another program's.
     if (m_resolver && m_resolver->Ready()) return m_resolver->GetPort();
-    return m_resolver_port;
+    return 0;
 }
 
 bool SocketHandler::ResolverReady() { return m_resolver && m_resolver->Ready(); }

@@ -106,10 +106,19 @@ public:
     void SetRetry(bool x) override;
     void SetClose(bool x) override;
 
+    // Starts the resolver server on 127.0.0.1:port (0: the system's
+    // choice), once. It listens, and is ready, when this returns; a port it
+    // cannot bind is logged here ("bind", errno, level 3) and the resolver
+    // stays enabled but never ready.
     void EnableResolver(unsigned short port) override;
     bool ResolverEnabled() override;
+    // The request's id. The answer comes as OnResolved, OnReverseResolved or
+    // OnResolveFailed of `p` in a later turn; while the resolver is not
+    // ready every request fails, and none is sent. At most
+    // ResolvServer::kBacklog are in flight; later ones wait their turn.
     int Resolve(Socket* p, const std::string& host, unsigned short port) override;
     int Resolve(Socket* p, unsigned long address) override;
+    // The port the server listens on; 0 while it is not ready.
     unsigned short GetResolverPort() override;
     bool ResolverReady() override;
     bool Resolving(Socket* p) override;
@@ -239,7 +248,6 @@ private:
     bool m_detach_joined = false;  // this turn's AddIncoming mapped a socket that asked to detach
     int m_resolv_id = 0;
     std::unique_ptr<ResolvServer> m_resolver;
-    unsigned short m_resolver_port = 0;
     std::map<unsigned long, int> m_resolve_q;  // look-ups of the socket not ended yet
     // Sockets added while their look-up is pending; they rejoin m_add when
     // it answers, and stay here, left to their owner, when it fails.

@@ -261,6 +261,7 @@ TEST_F(Resolver, APortHeldByAnotherProgramIsNeverAsked) {
     handler.EnableResolver(impostor.port);
     EXPECT_TRUE(handler.ResolverEnabled());
     EXPECT_FALSE(handler.ResolverReady());
+    EXPECT_EQ(0, handler.GetResolverPort());
     const nettest::LogEntry* bind = log.FindLabel("bind");
     ASSERT_NE(nullptr, bind) << log.Dump();
     EXPECT_EQ(EADDRINUSE, bind->code);
