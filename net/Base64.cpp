@@ -38,7 +38,7 @@ public:
     }
 
     void bytes(const unsigned char* input, size_t length) {
-        m_out.reserve(length / 3 * 4 + 4 + (m_breaks ? length / 57 : 0));
+        m_out.reserve(m_out.size() + length / 3 * 4 + 4 + (m_breaks ? length / 57 : 0));
         for (size_t i = 0; i < length; i += 3) group(input + i, length - i < 3 ? length - i : 3);
     }
 
@@ -84,19 +84,36 @@ void Base64::encode(const unsigned char* input, size_t length, std::string& outp
     Encoder(output, breaks).bytes(input, length);
 }
 
-void Base64::encode(FILE* file, std::string& output, bool breaks) const {
+namespace {
+// Reads in blocks and carries a group's first bytes over to the next read:
+// a reader may return fewer bytes than asked at any time, and only the
+// last group of the stream is padded.
+template <class Read>
+void encodeStream(Read read, std::string& output, bool breaks) {
     Encoder enc(output, breaks);
-    unsigned char b[3];
-    size_t n;
-    while ((n = fread(b, 1, 3, file)) > 0) enc.group(b, n);
+    unsigned char buf[3 * 1024];
+    size_t held = 0;
+    for (;;) {
+        const size_t room = sizeof buf - held;
+        size_t n = read(buf + held, room);
+        if (n == 0) break;
+        held += n < room ? n : room;  // a misbehaving reader may claim more
+        const size_t whole = held / 3 * 3;
+        enc.bytes(buf, whole);
+        held -= whole;
+        for (size_t i = 0; i < held; ++i) buf[i] = buf[whole + i];
+    }
+    if (held != 0) enc.group(buf, held);
+}
+}  // namespace
+
+void Base64::encode(FILE* file, std::string& output, bool breaks) const {
+    encodeStream([&](unsigned char* b, size_t n) { return fread(b, 1, n, file); }, output, breaks);
 }
 
 void Base64::encode(IFile* file, std::string& output, bool breaks) const {
-    Encoder enc(output, breaks);
-    char b[3];
-    size_t n;
-    // A misbehaving reader may claim more than it was asked for.
-    while ((n = file->fread(b, 1, 3)) > 0) enc.group(reinterpret_cast<unsigned char*>(b), n < 3 ? n : 3);
+    encodeStream([&](unsigned char* b, size_t n) { return file->fread(reinterpret_cast<char*>(b), 1, n); }, output,
+                 breaks);
 }
 
 void Base64::decode(const std::string& input, std::string& output) const {

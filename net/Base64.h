@@ -22,7 +22,8 @@ public:
     void encode(const std::string& input, std::string& output, bool breaks) const;
     void encode(const char* input, size_t length, std::string& output, bool breaks) const;
     void encode(const unsigned char* input, size_t length, std::string& output, bool breaks) const;
-    // Reads three bytes at a time until a read returns nothing.
+    // Reads until a read returns nothing. Reads may be short: a group is
+    // filled across them, and only the stream's last group is padded.
     void encode(FILE* file, std::string& output, bool breaks) const;
     void encode(IFile* file, std::string& output, bool breaks) const;
 

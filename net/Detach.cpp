@@ -1,5 +1,7 @@
 // Detaching a socket into a thread and event loop of its own.
 
+#include <cstring>
+
 #include "net/Socket.h"
 #include "net/SocketHandler.h"
 #include "net/SocketThread.h"
@@ -33,7 +35,12 @@ void SocketHandler::CheckDetach() {
         // From Start on the socket is its thread's: not touched here again.
         SocketThread* t = p->DetachThread();
         m_socket_threads.emplace_back(t);
-        if (t->Start()) t->SetRelease(true);
+        if (t->Start()) {
+            t->SetRelease(true);
+        } else {
+            // Reaped next turn; its loop frees the socket unserved.
+            LogError(nullptr, "pthread_create", t->CreateError(), strerror(t->CreateError()), loglevel_fatal);
+        }
     }
     // Those still queued are looked at again once they have joined.
     for (Socket* p : m_add) {

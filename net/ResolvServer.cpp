@@ -4,6 +4,22 @@
 #include "net/ListenSocket.h"
 #include "net/ResolvSocket.h"
 #include "net/SocketHandler.h"
+#include "net/StdLog.h"
+
+namespace {
+// Hands the server loop's messages to another handler's log.
+class ForwardLog : public StdLog {
+public:
+    explicit ForwardLog(ISocketHandler& to) : m_to(to) {}
+    void Report(ISocketHandler*, Socket*, const std::string& label, int code, const std::string& text,
+                loglevel_t level) override {
+        m_to.LogError(nullptr, label, code, text, level);
+    }
+
+private:
+    ISocketHandler& m_to;
+};
+}  // namespace
 
 ResolvServer::ResolvServer(unsigned short port) : Thread(true), m_port(port) {}
 
@@ -12,37 +28,39 @@ ResolvServer::~ResolvServer() {
     Stop();
 }
 
+bool ResolvServer::Listen(ISocketHandler& report) {
+    if (m_h) return m_listening;
+    m_h.reset(new SocketHandler(nullptr));
+    ForwardLog log(report);
+    m_h->RegStdLog(&log);
+    std::unique_ptr<ListenSocket<ResolvSocket>> l(new ListenSocket<ResolvSocket>(*m_h));
+    bool ok = false;
+    try {
+        ok = l->Bind("127.0.0.1", m_port, kBacklog) == 0;
+        if (ok) m_h->EnableRelease();
+    } catch (const Exception&) {
+        ok = false;  // logged by Bind, or no wake-up socket
+    }
+    m_h->RegStdLog(nullptr);
+    if (!ok) return false;
+    m_port = l->GetPort();
+    l->SetDeleteByHandler();
+    m_h->Add(l.release());
+    m_listening = true;
+    return true;
+}
+
 void ResolvServer::Quit() { m_quit = true; }
-bool ResolvServer::Ready() const { return m_ready; }
+bool ResolvServer::Ready() const { return m_listening && !Ended(); }
 unsigned short ResolvServer::GetPort() const { return m_port; }
 
 void ResolvServer::Run() {
-    SocketHandler h(nullptr);
-    {
-        // Declared after the handler: it leaves the loop before the loop goes.
-        ListenSocket<ResolvSocket> l(h);
-        try {
-            if (l.Bind("127.0.0.1", m_port, 20) != 0) return;
-            h.EnableRelease();
-        } catch (const Exception&) {
-            return;  // never ready: every request fails to connect
-        }
-        m_port = l.GetPort();
-        h.Add(&l);
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_handler = &h;
-        }
-        m_ready = true;
-        while (!m_quit && IsRunning()) h.Select(0, 500000);
-        m_ready = false;
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_handler = nullptr;
-    }
-    SetRunning(false);
+    if (!m_listening) return;
+    while (!m_quit && IsRunning()) m_h->Select(0, 500000);
+    m_listening = false;
 }
 
 void ResolvServer::Wake() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (m_handler != nullptr) m_handler->Release();
+    // m_h lives from before the thread's start until after its join.
+    if (m_h) m_h->Release();
 }

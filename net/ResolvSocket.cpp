@@ -58,9 +58,13 @@ ResolvSocket::ResolvSocket(ISocketHandler& h, Socket* p, unsigned long address)
     SetLineProtocol(true);
 }
 
-ResolvSocket::~ResolvSocket() = default;
+ResolvSocket::~ResolvSocket() {
+    if (!m_in_flight) return;
+    if (SocketHandler* h = dynamic_cast<SocketHandler*>(&Handler())) h->RequestEnded();
+}
 
 void ResolvSocket::SetId(int id) { m_resolv_id = id; }
+void ResolvSocket::SetInFlight() { m_in_flight = true; }
 int ResolvSocket::GetId() const { return m_resolv_id; }
 
 // --- Cache ---
@@ -136,9 +140,10 @@ void ResolvSocket::Store(const std::string& answer) {
 
 void ResolvSocket::OnDelete() {
     if (m_server || m_parent_socket == nullptr) return;
-    // The connection ended without an answer.
+    // The connection ended without an answer: the request failed, but no
+    // answer came from the server, so nothing is cached (the server end may
+    // have dropped it for lack of a descriptor, or never been there).
     if (Known()) m_parent_socket->OnResolveFailed(m_resolv_id);
-    Store("");
     Answered();
 }
 

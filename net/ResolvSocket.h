@@ -8,6 +8,8 @@
 // own for the blocking look-up. Replies are one or two lines and an empty
 // one; "Failed" (or "Failed: <reason>") for anything that cannot be
 // answered, malformed requests included; "Unknown" for another query word.
+// Only answers the server sent are cached: a connection that ends without
+// one fails the request and stores nothing.
 //
 // The answers live in a process-wide cache: found ones for an hour,
 // failures for a minute, at most kCacheMax of them (the expired, then the
@@ -41,6 +43,8 @@ public:
 
     void SetId(int id);
     int GetId() const;
+    // Client end: sent to the server; its handler counts it until it goes.
+    void SetInFlight();
 
     // The cache, by query word and query data; an empty answer is a failure.
     static bool CacheGet(const std::string& word, const std::string& data, std::string& answer);
@@ -67,4 +71,5 @@ private:
     unsigned short m_resolv_port = 0;
     unsigned long m_resolv_address = 0;
     bool m_cached = false;
+    bool m_in_flight = false;
 };

@@ -1,7 +1,10 @@
 // The handler's side of the asynchronous resolver: the server thread it
-// owns, and one loopback connection (a ResolvSocket) per request.
+// owns, and one loopback connection (a ResolvSocket) per request. At most
+// ResolvServer::kBacklog requests are in flight; the rest wait their turn,
+// so a burst never runs out of descriptors.
 
 #include <algorithm>
+#include <cstring>
 
 #include "net/Exception.h"
 #include "net/Ipv4Address.h"
@@ -12,56 +15,81 @@
 
 void SocketHandler::EnableResolver(unsigned short port) {
     if (m_resolver) return;
-    m_resolver_port = port;
     m_resolver.reset(new ResolvServer(port));
-    m_resolver->Start();
+    // Bound here, in this thread: a port held by another program is known
+    // (and logged here) before any request could be sent to that program.
+    if (!m_resolver->Listen(*this)) return;
+    if (!m_resolver->Start())
+        LogError(nullptr, "pthread_create", m_resolver->CreateError(), strerror(m_resolver->CreateError()),
+                 loglevel_fatal);
 }
 
 bool SocketHandler::ResolverEnabled() { return m_resolver != nullptr; }
 
-namespace {
-// Connects a request to the server; a failure leaves it closing, and its
-// OnDelete reports the failure to the requesting socket.
-void Connect(SocketHandler& h, ResolvSocket* r, unsigned short port) {
-    bool ok = false;
-    try {
-        Ipv4Address server(htonl(INADDR_LOOPBACK), port);
-        ok = port != 0 && r->Open(server);
-    } catch (const Exception&) {
-        ok = false;
-    }
-    if (!ok) {
-        h.LogError(r, "Resolve", -1, "Can't connect to local resolve server", loglevel_fatal);
-        r->SetCloseAndDelete();
-    }
+int SocketHandler::Resolve(Socket* p, const std::string& host, unsigned short port) {
+    return Request(new ResolvSocket(*this, p, host, port), p);
 }
 
-// Sends one request socket on its way to the resolver; its id answers.
-int StartRequest(SocketHandler& h, ResolvSocket* r, int id, unsigned short port) {
+int SocketHandler::Resolve(Socket* p, unsigned long address) { return Request(new ResolvSocket(*this, p, address), p); }
+
+int SocketHandler::Request(ResolvSocket* r, Socket* p) {
+    const int id = ++m_resolv_id;
     r->SetId(id);
     r->SetDeleteByHandler();
-    Connect(h, r, port);
-    h.Add(r);
+    if (p != nullptr) ++m_resolve_q[p->UniqueIdentifier()];
+    if (!ResolverReady()) {
+        // Nobody else's answer: not even a connection is tried. The request
+        // is refused next turn, and its OnDelete reports the failure.
+        LogError(r, "Resolve", -1, "Can't connect to local resolve server", loglevel_fatal);
+        r->SetCloseAndDelete();
+        Add(r);
+    } else if (m_resolv_active >= static_cast<size_t>(ResolvServer::kBacklog)) {
+        m_resolv_waiting.push_back(r);
+    } else {
+        StartRequest(r);
+    }
     return id;
 }
-}  // namespace
 
-int SocketHandler::Resolve(Socket* p, const std::string& host, unsigned short port) {
-    const int id = StartRequest(*this, new ResolvSocket(*this, p, host, port), ++m_resolv_id, GetResolverPort());
-    if (p != nullptr) m_resolve_q[p->UniqueIdentifier()] = true;
-    return id;
+void SocketHandler::StartRequest(ResolvSocket* r) {
+    ++m_resolv_active;
+    r->SetInFlight();
+    bool ok = false;
+    try {
+        Ipv4Address server(htonl(INADDR_LOOPBACK), GetResolverPort());
+        ok = r->Open(server);
+    } catch (const Exception&) {
+        ok = false;  // no descriptor
+    }
+    if (!ok) {
+        LogError(r, "Resolve", -1, "Can't connect to local resolve server", loglevel_fatal);
+        r->SetCloseAndDelete();
+    }
+    Add(r);
 }
 
-int SocketHandler::Resolve(Socket* p, unsigned long address) {
-    const int id = StartRequest(*this, new ResolvSocket(*this, p, address), ++m_resolv_id, GetResolverPort());
-    if (p != nullptr) m_resolve_q[p->UniqueIdentifier()] = true;
-    return id;
+void SocketHandler::StartWaitingRequests() {
+    while (!m_resolv_waiting.empty() && m_resolv_active < static_cast<size_t>(ResolvServer::kBacklog)) {
+        ResolvSocket* r = m_resolv_waiting.front();
+        m_resolv_waiting.pop_front();
+        if (ResolverReady()) {
+            StartRequest(r);
+        } else {
+            r->SetCloseAndDelete();
+            Add(r);
+        }
+    }
+}
+
+void SocketHandler::RequestEnded() {
+    if (m_resolv_active > 0) --m_resolv_active;
 }
 
 unsigned short SocketHandler::GetResolverPort() {
-    // With port 0 the system chose one; it is known once the server listens.
+    // The port the server holds (the system's choice for port 0); none
+    // while it does not listen: the port may be another program's.
     if (m_resolver && m_resolver->Ready()) return m_resolver->GetPort();
-    return m_resolver_port;
+    return 0;
 }
 
 bool SocketHandler::ResolverReady() { return m_resolver && m_resolver->Ready(); }
@@ -72,18 +100,35 @@ bool SocketHandler::Resolving(unsigned long uid) const { return m_resolve_q.coun
 
 bool SocketHandler::ResolvePending(unsigned long uid) const {
     auto it = m_resolve_q.find(uid);
-    return it != m_resolve_q.end() && it->second;
+    return it != m_resolve_q.end() && it->second > 0;
 }
 
 void SocketHandler::ResolveEnded(unsigned long uid) {
     auto it = m_resolve_q.find(uid);
-    if (it != m_resolve_q.end()) it->second = false;
+    if (it == m_resolve_q.end()) return;
+    if (it->second > 0) --it->second;
+    if (it->second > 0) return;  // asked again meanwhile
     for (auto w = m_resolving.begin(); w != m_resolving.end(); ++w) {
         Socket* s = *w;
         if (s->UniqueIdentifier() != uid) continue;
-        m_resolving.erase(w);
-        // Opened by its answer and queued already, or to be refused now.
-        if (std::find(m_add.begin(), m_add.end(), s) == m_add.end()) m_add.push_back(s);
+        // Opened by its answer, it joins the loop (queued already, or now);
+        // else its look-up failed and it stays aside, left to its owner.
+        if (s->GetSocket() != -1) {
+            m_resolving.erase(w);
+            if (std::find(m_add.begin(), m_add.end(), s) == m_add.end()) m_add.push_back(s);
+        }
         return;
+    }
+}
+
+void SocketHandler::DropLeftAside() {
+    for (auto w = m_resolving.begin(); w != m_resolving.end();) {
+        Socket* s = *w;
+        if (!ResolvePending(s->UniqueIdentifier()) && s->CloseAndDelete()) {
+            w = m_resolving.erase(w);
+            if (std::find(m_delete.begin(), m_delete.end(), s) == m_delete.end()) m_delete.push_back(s);
+        } else {
+            ++w;
+        }
     }
 }

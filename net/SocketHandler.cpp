@@ -10,6 +10,7 @@
 #include "net/Exception.h"
 #include "net/IMutex.h"
 #include "net/ResolvServer.h"
+#include "net/ResolvSocket.h"
 #include "net/Socket.h"
 #include "net/SocketHandlerThread.h"
 #include "net/SocketThread.h"
@@ -47,7 +48,9 @@ SocketHandler::~SocketHandler() {
         m_resolver->Quit();
         m_resolver.reset();
     }
-    for (auto& t : m_socket_threads) t->Stop();
+    // A detached socket's thread may be deep in blocking work (a look-up in
+    // the system resolver): it is not waited for, and finishes on its own.
+    for (auto& t : m_socket_threads) Thread::Abandon(t.release());
     m_socket_threads.clear();
     while (!m_sockets.empty()) {
         auto it = m_sockets.begin();
@@ -82,6 +85,11 @@ SocketHandler::~SocketHandler() {
         Socket* p = m_resolving.front();
         m_resolving.pop_front();
         if (Owns(p)) Free(p);
+    }
+    while (!m_resolv_waiting.empty()) {
+        ResolvSocket* r = m_resolv_waiting.front();
+        m_resolv_waiting.pop_front();
+        Free(r);
     }
     if (m_b_use_mutex) m_mutex->Unlock();
 }
@@ -151,7 +159,6 @@ void SocketHandler::TakeHandOver() {
 size_t SocketHandler::Load() const { return m_load; }
 
 void SocketHandler::Remove(Socket* p) {
-    m_resolve_q.erase(p->UniqueIdentifier());
     if (p == m_release) {
         m_release = nullptr;
         m_release_fd = -1;
@@ -176,10 +183,13 @@ void SocketHandler::Remove(Socket* p) {
         list.remove(p);
         if (code == 0 && list.size() != before) code = listCode;
     };
+    // One left aside after a failed look-up is its owner's to delete.
+    const bool pending = ResolvePending(p->UniqueIdentifier());
     drop(m_add, -2);
-    drop(m_resolving, -2);
+    drop(m_resolving, pending ? -2 : 0);
     drop(m_delete, -3);
     PurgeQueues(p);
+    m_resolve_q.erase(p->UniqueIdentifier());
     if (code != 0 && !quiet)
         LogError(p, "Remove", code, "Socket destructor called while still in use", loglevel_warning);
 }
@@ -269,7 +279,15 @@ int SocketHandler::Select() {
 
 int SocketHandler::Select(timeval* tv) {
     TakeHandOver();
+    if (!m_resolv_waiting.empty()) StartWaitingRequests();
     if (!m_add.empty()) AddIncoming();
+    // Sockets dropped as they joined are freed, and those that asked to be
+    // detached move, in this turn without a wait for an event first: a
+    // detached socket's loop would hold its thread and descriptors for a
+    // whole wait, a master would hold back each detach.
+    timeval none{0, 0};
+    if (!m_fds_erase.empty() || !m_delete.empty() || (m_detach_joined && !m_slave)) tv = &none;
+    m_detach_joined = false;
     int n = ISocketHandler_Select(tv);
     if (m_b_check_callonconnect) CheckCallOnConnect();
     if (!m_slave && m_b_check_detach) CheckDetach();
@@ -376,6 +394,8 @@ void SocketHandler::AddIncoming() {
         Socket* s = m_add.front();
         const unsigned long uid = s->UniqueIdentifier();
         const int fd = s->GetSocket();
+        // One left aside comes back when its owner adds it again.
+        if (!m_resolving.empty()) m_resolving.remove(s);
         if (fd == -1 && ResolvePending(uid)) {
             // Opens once its look-up answers; waits aside until then.
             m_add.pop_front();
@@ -433,7 +453,7 @@ void SocketHandler::AddIncoming() {
             continue;
         }
         if (s->CallOnConnect()) m_b_check_callonconnect = true;
-        if (s->IsDetach()) m_b_check_detach = true;
+        if (s->IsDetach()) m_b_check_detach = m_detach_joined = true;
         if (s->CheckTimeout()) m_b_check_timeout = true;
         if (s->RetryClientConnect()) m_b_check_retry = true;
         m_sockets[fd] = s;
@@ -583,6 +603,7 @@ void SocketHandler::CheckRetry() {
 
 void SocketHandler::CheckClose() {
     m_b_check_close = false;
+    if (!m_resolving.empty()) DropLeftAside();
     for (const Entry& e : Snapshot()) {
         Socket* p = Find(e);
         if (p == nullptr || !p->CloseAndDelete() || Dropped(e.uid)) continue;

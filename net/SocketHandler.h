@@ -17,8 +17,10 @@
 // it except while it waits in select(); another thread calls into such a
 // handler only while holding GetMutex(). Release() alone may be called from
 // any thread. The handler owns the threads it starts (its pool, its
-// resolver server, the threads of the sockets it detached) and stops and
-// joins them when it is destroyed.
+// resolver server, the threads of the sockets it detached). When it is
+// destroyed it stops and joins the pool and the resolver server; the
+// threads of detached sockets are woken and left to end on their own (one
+// may be blocked in a look-up), and touch nothing of this handler.
 
 #include <sys/select.h>
 
@@ -35,6 +37,7 @@
 #include "net/ISocketHandler.h"
 
 class ResolvServer;
+class ResolvSocket;
 class SocketAddress;
 class SocketHandlerThread;
 class SocketThread;
@@ -48,8 +51,8 @@ public:
     // waits in select().
     SocketHandler(IMutex& mutex, StdLog* log);
     SocketHandler(IMutex& mutex, ISocketHandler& parent, StdLog* log);
-    // Stops and joins the threads it owns, closes the mapped sockets and
-    // frees those the handler owns.
+    // Stops the threads it owns (joining all but those of detached
+    // sockets), closes the mapped sockets and frees those the handler owns.
     ~SocketHandler() override;
     SocketHandler(const SocketHandler&) = delete;
     SocketHandler& operator=(const SocketHandler&) = delete;
@@ -103,10 +106,19 @@ public:
     void SetRetry(bool x) override;
     void SetClose(bool x) override;
 
+    // Starts the resolver server on 127.0.0.1:port (0: the system's
+    // choice), once. It listens, and is ready, when this returns; a port it
+    // cannot bind is logged here ("bind", errno, level 3) and the resolver
+    // stays enabled but never ready.
     void EnableResolver(unsigned short port) override;
     bool ResolverEnabled() override;
+    // The request's id. The answer comes as OnResolved, OnReverseResolved or
+    // OnResolveFailed of `p` in a later turn; while the resolver is not
+    // ready every request fails, and none is sent. At most
+    // ResolvServer::kBacklog are in flight; later ones wait their turn.
     int Resolve(Socket* p, const std::string& host, unsigned short port) override;
     int Resolve(Socket* p, unsigned long address) override;
+    // The port the server listens on; 0 while it is not ready.
     unsigned short GetResolverPort() override;
     bool ResolverReady() override;
     bool Resolving(Socket* p) override;
@@ -124,13 +136,17 @@ public:
     size_t Load() const;
 
     // For the resolver's client sockets: the requesting socket of `uid`
-    // still waits for its answer (it is alive and its look-up not ended);
-    // and its look-up has ended, so a socket handed over meanwhile joins the
-    // loop (or is refused there) after all.
+    // still waits for an answer (it is alive and a look-up not ended);
+    // and one of its look-ups has ended: a socket added meanwhile that its
+    // answer opened joins the loop, one whose look-up failed stays aside,
+    // left to its owner (Add it again, or close or delete it).
     bool ResolvePending(unsigned long uid) const;
     // The socket of `uid` asked for a look-up and is still alive.
     bool Resolving(unsigned long uid) const;
     void ResolveEnded(unsigned long uid);
+    // A request that was sent has ended (its socket is being freed): a
+    // waiting one may start.
+    void RequestEnded();
 
 protected:
     // The steps of one turn, in their order.
@@ -192,6 +208,13 @@ private:
     // (a slave's wake-up socket is its own too).
     bool Owns(const Socket* p) const;
     void PurgeQueues(Socket* p);
+    // Resolver requests: numbered and sent, or held while kBacklog are in
+    // flight, or refused at once while the server is not ready.
+    int Request(ResolvSocket* r, Socket* p);
+    void StartRequest(ResolvSocket* r);
+    void StartWaitingRequests();
+    // Sockets aside whose look-up failed and that their owner closed go.
+    void DropLeftAside();
     void ClearBits(int fd);
 
     socket_m m_sockets;
@@ -222,12 +245,15 @@ private:
     bool m_b_check_timeout = false;
     bool m_b_check_retry = false;
     bool m_b_check_close = false;
+    bool m_detach_joined = false;  // this turn's AddIncoming mapped a socket that asked to detach
     int m_resolv_id = 0;
     std::unique_ptr<ResolvServer> m_resolver;
-    unsigned short m_resolver_port = 0;
-    std::map<unsigned long, bool> m_resolve_q;  // true: the look-up has not ended
-    // Sockets added while their look-up is pending; they rejoin m_add when it ends.
+    std::map<unsigned long, int> m_resolve_q;  // look-ups of the socket not ended yet
+    // Sockets added while their look-up is pending; they rejoin m_add when
+    // it answers, and stay here, left to their owner, when it fails.
     std::list<Socket*> m_resolving;
+    size_t m_resolv_active = 0;              // requests sent and not yet freed
+    std::list<ResolvSocket*> m_resolv_waiting;  // requests not sent yet, in order
     std::list<std::unique_ptr<SocketThread>> m_socket_threads;
     bool m_slave = false;
 };

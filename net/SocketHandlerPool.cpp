@@ -2,6 +2,8 @@
 // a handler made by this one's Create, for a listening socket to spread its
 // connections over.
 
+#include <cstring>
+
 #include "net/Exception.h"
 #include "net/Lock.h"
 #include "net/SocketHandler.h"
@@ -11,7 +13,10 @@ void SocketHandler::SetNumberOfThreads(size_t n) {
     if (!m_threads.empty() || n < 2 || n > 255) return;
     for (size_t i = 0; i < n; ++i) {
         std::unique_ptr<SocketHandlerThread> t(new SocketHandlerThread(*this));
-        if (!t->Start()) continue;  // reported on standard error
+        if (!t->Start()) {
+            LogError(nullptr, "pthread_create", t->CreateError(), strerror(t->CreateError()), loglevel_fatal);
+            continue;
+        }
         t->SetRelease(true);
         t->Wait();
         m_threads.push_back(std::move(t));

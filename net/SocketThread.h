@@ -4,12 +4,18 @@
 // then the loop serves the socket until the socket is gone or the thread is
 // stopped. The loop's handler is a slave: it frees the socket once the
 // socket is closed, and the socket's Handler() answers with it from the
-// start. The master handler that detached the socket owns this object.
+// start. The thread frees that loop, and with it every descriptor it held,
+// before it ends. The master handler that detached the socket owns this
+// object until it goes; then it abandons it (Thread::Abandon), and a thread
+// still busy finishes on its own with the loop and socket it owns.
 
-#include "net/SocketHandler.h"
+#include <memory>
+#include <mutex>
+
 #include "net/Thread.h"
 
 class Socket;
+class SocketHandler;
 
 class SocketThread : public Thread {
 public:
@@ -23,6 +29,7 @@ protected:
     void Wake() override;
 
 private:
-    SocketHandler m_h;
+    std::mutex m_lock;  // guards m_h against its end in Run
+    std::unique_ptr<SocketHandler> m_h;
     Socket* m_socket;  // freed by m_h
 };

@@ -160,12 +160,20 @@ void TcpSocket::OnResolved(int id, unsigned long address, unsigned short port) {
     }
     if (address == 0 || port == 0) {
         Handler().LogError(this, "OnResolved", 0, "Resolver failed", loglevel_fatal);
-        SetCloseAndDelete();
+        m_resolver_id = 0;
+        OnConnectFailed();
         return;
     }
     Ipv4Address remote(address, port);
     Ipv4Address local(static_cast<unsigned short>(0));
     if (Open(remote, local, false) && !Handler().Valid(this)) Handler().Add(this);
+}
+
+void TcpSocket::OnResolveFailed(int id) {
+    if (id != m_resolver_id) return;
+    // Outside the handler still: its owner decides what comes next.
+    m_resolver_id = 0;
+    OnConnectFailed();
 }
 
 // --- Closing ---

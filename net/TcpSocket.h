@@ -81,6 +81,11 @@ public:
     // doesn't resolve, the handler is full or connect() fails at once without
     // reconnect; then OnConnectFailed never comes. Throws Exception when no
     // descriptor can be made. A new connection starts with no partial line.
+    // With the handler's resolver a name returns true at once; a socket
+    // added meanwhile waits aside. When the name fails, OnConnectFailed comes
+    // and the socket is left outside the loop, to its owner: Open and Add it
+    // again, SetCloseAndDelete() it (the handler then drops it, freeing it
+    // when it owns it) or delete it.
     bool Open(const std::string& host, unsigned short port);
     bool Open(unsigned long ip, unsigned short port, bool skip_socks = false);
     bool Open(SocketAddress& address, bool skip_socks = false);
@@ -102,6 +107,7 @@ public:
     void OnOptions(int family, int type, int protocol, int s) override;  // SO_REUSEADDR, SO_KEEPALIVE
     void OnConnectTimeout() override;
     void OnResolved(int id, unsigned long address, unsigned short port) override;
+    void OnResolveFailed(int id) override;
     void SetLineProtocol(bool x = true) override;
     int Protocol() override;
 

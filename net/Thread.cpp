@@ -1,8 +1,5 @@
 #include "net/Thread.h"
 
-#include <cstdio>
-#include <cstring>
-
 Thread::Thread(bool release) {
     if (release) SetRelease(true);
 }
@@ -24,7 +21,7 @@ bool Thread::Start() {
     int rc = pthread_create(&m_thread, &attr, &Thread::StartThread, this);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-        fprintf(stderr, "Thread: create failed: %s\n", strerror(rc));
+        m_create_error = rc;
         SetRunning(false);
         m_ended = true;
         return false;
@@ -41,6 +38,25 @@ void Thread::Stop() {
     Join();
 }
 
+int Thread::CreateError() const { return m_create_error; }
+
+void Thread::Abandon(Thread* t) {
+    t->SetRunning(false);
+    t->SetRelease(true);
+    if (!t->m_started) {
+        delete t;
+        return;
+    }
+    t->Wake();
+    const pthread_t thread = t->m_thread;
+    if (t->m_state.exchange(kAbandoned) == kFinished) {
+        delete t;  // joins: Run has returned
+        return;
+    }
+    // The thread owns the object from here on: not touched again.
+    pthread_detach(thread);
+}
+
 void Thread::Join() {
     if (!m_started || m_joined || pthread_equal(m_thread, pthread_self())) return;
     pthread_join(m_thread, nullptr);
@@ -53,6 +69,10 @@ void* Thread::StartThread(void* object) {
     if (t->IsRunning()) t->Run();
     t->SetRunning(false);
     t->m_ended = true;
+    if (t->m_state.exchange(kFinished) == kAbandoned) {
+        t->m_joined = true;  // detached: nobody joins it
+        delete t;
+    }
     return nullptr;
 }
 

@@ -3,6 +3,9 @@
 // text, the stack-trace text, sleeping and the clock. IPv4 only; name look-ups
 // are synchronous and block the caller. Then the toolbox: local host,
 // environment, Base64, URL and path texts, UTF-8, case, random numbers.
+// Defined by topic: UtilityAddress.cpp, UtilityText.cpp (text and numbers),
+// UtilityEncoding.cpp (URL and encodings), UtilityPath.cpp (paths and
+// environment), UtilityTime.cpp, UtilityStack.cpp.
 
 #include <netinet/in.h>
 #include <pthread.h>

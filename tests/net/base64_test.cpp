@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -153,11 +154,12 @@ TEST(Base64, MatchesCoreutils) {
     }
 }
 
+// Gives at most `chunk` bytes per read, as a pipe or socket may.
 class StringFile : public IFile {
 public:
-    explicit StringFile(const std::string& s) : m_s(s) {}
+    explicit StringFile(const std::string& s, size_t chunk = SIZE_MAX) : m_s(s), m_chunk(chunk) {}
     size_t fread(char* buffer, size_t size, size_t count) const override {
-        size_t n = std::min(size * count, m_s.size() - m_pos);
+        size_t n = std::min({size * count, m_s.size() - m_pos, m_chunk});
         m_s.copy(buffer, n, m_pos);
         m_pos += n;
         return n / size;
@@ -165,6 +167,7 @@ public:
 
 private:
     std::string m_s;
+    size_t m_chunk;
     mutable size_t m_pos = 0;
 };
 
@@ -188,6 +191,35 @@ TEST(Base64, EncodeStreams) {
         std::string fromChars;
         Base64().encode(data.data(), data.size(), fromChars, true);
         EXPECT_EQ(Encode(data, true), fromChars) << n;
+    }
+}
+
+// Short reads fill groups: every size 0 to 1000, read 1, 2, 3 and 7 bytes
+// at a time, against coreutils (one shell run for all sizes).
+TEST(Base64, EncodeFromShortReadsMatchesCoreutils) {
+    const size_t kMax = 1000;
+    TempDir dir;
+    const std::string data = Bytes(kMax);
+    for (size_t n = 0; n <= kMax; ++n) WriteFile(dir.File(std::to_string(n)), data.substr(0, n));
+    const std::string all = Shell("cd " + dir.File("") + " && for n in $(seq 0 " + std::to_string(kMax) +
+                                  "); do base64 $n; echo .; done");
+    size_t at = 0;
+    for (size_t n = 0; n <= kMax; ++n) {
+        const size_t end = all.find(".\n", at);
+        ASSERT_NE(std::string::npos, end) << n;
+        const std::string wrapped = all.substr(at, end - at);
+        at = end + 2;
+        std::string flat = wrapped;
+        flat.erase(std::remove(flat.begin(), flat.end(), '\n'), flat.end());
+        for (size_t chunk : {1, 2, 3, 7}) {
+            StringFile broken(data.substr(0, n), chunk);
+            std::string out = "junk";
+            Base64().encode(&broken, out, true);
+            ASSERT_EQ(wrapped, out + (n ? "\n" : "")) << n << " bytes, reads of " << chunk;
+            StringFile flatReads(data.substr(0, n), chunk);
+            Base64().encode(&flatReads, out, false);
+            ASSERT_EQ(flat, out) << n << " bytes, reads of " << chunk;
+        }
     }
 }
 

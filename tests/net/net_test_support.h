@@ -3,6 +3,7 @@
 // settable clock, a socket over one end of a socketpair that records its
 // events, and loopback helpers.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/Socket.h"
@@ -132,6 +134,28 @@ struct Pair {
 };
 
 inline bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+// Entries of a /proc directory, its own descriptor included for
+// /proc/self/fd; -1 when it can't be read.
+inline int CountEntries(const char* dir) {
+    DIR* d = opendir(dir);
+    if (d == nullptr) return -1;
+    int n = 0;
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+    return n;
+}
+inline int CountFds() { return CountEntries("/proc/self/fd"); }
+// The process's threads, once a sanitizer's own helper thread (started with
+// the first thread of the process) is there.
+inline int CountThreads() {
+    static const bool warm = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)warm;
+    return CountEntries("/proc/self/task");
+}
 
 inline unsigned long Loopback() { return htonl(INADDR_LOOPBACK); }
 

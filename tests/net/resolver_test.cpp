@@ -1,10 +1,13 @@
 // The asynchronous resolver: requests from a handler's sockets, the wire
-// replies of its loopback server (malformed requests included), and the
-// bounded, expiring answer cache.
+// replies of its loopback server (malformed requests included), the
+// bounded, expiring answer cache, and what a port held by another program,
+// a hung name server, a descriptor-starved server end and a burst of
+// requests do to it. Every look-up goes to a private name service.
 
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <memory>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/ResolvSocket.h"
@@ -20,6 +24,7 @@
 #include "net/TcpSocket.h"
 #include "net/Utility.h"
 #include "net_test_support.h"
+#include "private_names.h"
 #include "tcp_test_support.h"
 
 namespace {
@@ -51,13 +56,16 @@ private:
     std::vector<std::string>& m_answers;
 };
 
+const char* const kHosts = "127.0.0.1 localhost\n10.1.2.3 known.test\n";
+
+// Runs in a child with private names: its name server answers "no such
+// name" to every query unless a test says otherwise.
 class Resolver : public ::testing::Test {
 protected:
-    void SetUp() override {
+    // The resolver on a port the system picks; ready at once.
+    void Start() {
         ResolvSocket::ClearCache();
-        handler.EnableResolver(0);  // the system picks the port
-        const auto start = Clock::now();
-        while (!handler.ResolverReady() && SecondsSince(start) < 5) handler.Select(0, 10000);
+        handler.EnableResolver(0);
         ASSERT_TRUE(handler.ResolverReady());
     }
 
@@ -93,10 +101,18 @@ protected:
         return out;
     }
 
-    SocketHandler handler;
+    nettest::RecordingLog log;
+    SocketHandler handler{&log};
 };
 
+#define START_RESOLVER(hosts)          \
+    PRIVATE_NAMES(hosts);              \
+    privatenames::NameServer dns;      \
+    dns.Answer();                      \
+    ASSERT_NO_FATAL_FAILURE(Start())
+
 TEST_F(Resolver, AnswersRequestsOfItsSockets) {
+    START_RESOLVER(kHosts);
     std::string reverse;
     sockaddr_in sa{};
     ASSERT_TRUE(Utility::u2ip("127.0.0.1", sa, AI_NUMERICHOST));
@@ -125,6 +141,7 @@ TEST_F(Resolver, AnswersRequestsOfItsSockets) {
 }
 
 TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
+    START_RESOLVER(kHosts);
     struct Case {
         const char* request;
         const char* reply;
@@ -156,36 +173,71 @@ TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
 // A TcpSocket opened by name on a handler with the resolver connects once
 // the answer comes, even when it was added before.
 TEST_F(Resolver, TcpSocketOpensByNameThroughTheResolver) {
+    START_RESOLVER(kHosts);
     tcptest::Listener listener;
     std::vector<std::string> trace;
-    tcptest::Client* c = new tcptest::Client(handler, trace);
-    c->SetDeleteByHandler();
-    ASSERT_TRUE(c->Open("localhost", listener.port));
-    EXPECT_EQ(-1, c->GetSocket());  // waits for its answer
-    handler.Add(c);
-    int server = -1;
-    ASSERT_TRUE(Pump([&] {
-        if (server == -1) server = listener.Accept(0);
-        return server != -1 && tcptest::Has(trace, "connect");
-    }));
+    // A client the handler owns, opened by `host` and added before its answer.
+    auto opened = [&](const char* host) {
+        trace.clear();
+        tcptest::Client* c = new tcptest::Client(handler, trace);
+        c->SetDeleteByHandler();
+        EXPECT_TRUE(c->Open(host, listener.port));
+        EXPECT_EQ(-1, c->GetSocket());  // waits for its answer
+        handler.Add(c);
+        return c;
+    };
+    // It connects; closed, it is dropped and freed once.
+    auto connectsAndEnds = [&](tcptest::Client* c) {
+        int server = -1;
+        ASSERT_TRUE(Pump([&] {
+            if (server == -1) server = listener.Accept(0);
+            return server != -1 && tcptest::Has(trace, "connect");
+        })) << log.Dump();
+        c->SetCloseAndDelete();
+        ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "freed"); }));
+        EXPECT_EQ(1, tcptest::Count(trace, "delete"));
+        close(server);
+    };
+    connectsAndEnds(opened("localhost"));
+
+    // A name that doesn't resolve: OnConnectFailed, and the socket stays
+    // aside, neither refused nor freed, until its owner acts; closed, it is
+    // dropped and freed once.
+    tcptest::Client* c = opened(kNoSuchHost);
+    ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "failed"); }));
+    for (int i = 0; i < 5; ++i) handler.Select(0, 1000);
+    EXPECT_EQ((std::vector<std::string>{"failed"}), trace);
+    EXPECT_FALSE(handler.Valid(c));
     c->SetCloseAndDelete();
     ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "freed"); }));
-    EXPECT_EQ(1, tcptest::Count(trace, "delete"));
-    close(server);
+    EXPECT_EQ((std::vector<std::string>{"failed", "delete", "freed"}), trace);
 
-    // A name that doesn't resolve: the socket is refused and freed once.
-    trace.clear();
-    c = new tcptest::Client(handler, trace);
-    c->SetDeleteByHandler();
-    ASSERT_TRUE(c->Open(kNoSuchHost, listener.port));
-    handler.Add(c);
-    ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "freed"); }));
-    EXPECT_EQ((std::vector<std::string>{"delete", "freed"}), trace);
+    // Or its owner opens it again, by a name that resolves: it connects.
+    c = opened(kNoSuchHost);
+    ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "failed"); }));
+    ASSERT_TRUE(c->Open("localhost", listener.port));
+    connectsAndEnds(c);
+}
+
+// A TcpSocket the application owns, opened by a name that fails and never
+// added, is the application's to delete: no warning, nothing left behind.
+TEST_F(Resolver, FailedNameOfAnApplicationSocket) {
+    START_RESOLVER(kHosts);
+    std::vector<std::string> trace;
+    {
+        tcptest::Client c(handler, trace);
+        ASSERT_TRUE(c.Open(kNoSuchHost, 80));
+        handler.Add(&c);
+        ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "failed"); }));
+    }
+    EXPECT_EQ(nullptr, log.Find("Socket destructor called while still in use")) << log.Dump();
+    EXPECT_TRUE(Pump([&] { return handler.GetCount() == 0; }));
 }
 
 // A socket that asked and is gone before the answer gets nothing; the
 // answer is still cached.
 TEST_F(Resolver, AskerGoneBeforeTheAnswer) {
+    START_RESOLVER(kHosts);
     std::vector<std::string> answers;
     auto* asker = new Asker(handler, answers);
     asker->Resolve("localhost", 80);
@@ -194,6 +246,147 @@ TEST_F(Resolver, AskerGoneBeforeTheAnswer) {
     ASSERT_TRUE(Pump([&] { return ResolvSocket::CacheGet("gethostbyname", "localhost", cached); }));
     EXPECT_EQ("127.0.0.1", cached);
     EXPECT_TRUE(answers.empty());
+}
+
+// A resolver that cannot listen on its port asks nobody: the program that
+// holds the port gets no connection, its words are never cached, and every
+// request fails; the bind failure goes to the handler that enabled it.
+TEST_F(Resolver, APortHeldByAnotherProgramIsNeverAsked) {
+    PRIVATE_NAMES("10.1.2.3 victim.test\n");
+    privatenames::NameServer dns;
+    dns.Answer();
+    ResolvSocket::ClearCache();
+    tcptest::Listener impostor;
+    ASSERT_NE(0, impostor.port);
+    handler.EnableResolver(impostor.port);
+    EXPECT_TRUE(handler.ResolverEnabled());
+    EXPECT_FALSE(handler.ResolverReady());
+    EXPECT_EQ(0, handler.GetResolverPort());
+    const nettest::LogEntry* bind = log.FindLabel("bind");
+    ASSERT_NE(nullptr, bind) << log.Dump();
+    EXPECT_EQ(EADDRINUSE, bind->code);
+    EXPECT_EQ(loglevel_fatal, bind->level);
+
+    std::vector<std::string> answers;
+    Asker asker(handler, answers);
+    const int id = asker.Resolve("victim.test", 80);
+    std::vector<std::string> trace;
+    tcptest::Client* c = new tcptest::Client(handler, trace);
+    c->SetDeleteByHandler();
+    ASSERT_TRUE(c->Open("victim.test", 80));
+    handler.Add(c);
+    ASSERT_TRUE(Pump([&] { return answers.size() == 1 && tcptest::Has(trace, "failed"); }));
+    EXPECT_EQ(std::to_string(id) + " Failed", answers[0]);
+    EXPECT_EQ(-1, impostor.Accept(0));
+    std::string cached;
+    EXPECT_FALSE(ResolvSocket::CacheGet("gethostbyname", "victim.test", cached)) << cached;
+    c->SetCloseAndDelete();
+    ASSERT_TRUE(Pump([&] { return tcptest::Has(trace, "freed"); }));
+
+    // A resolver that does listen answers with the name's own address.
+    SocketHandler other;
+    other.EnableResolver(0);
+    ASSERT_TRUE(other.ResolverReady());
+    std::vector<std::string> fresh;
+    Asker otherAsker(other, fresh);
+    const int otherId = otherAsker.Resolve("victim.test", 80);
+    const auto start = Clock::now();
+    while (fresh.empty() && SecondsSince(start) < 10) other.Select(0, 10000);
+    EXPECT_EQ((std::vector<std::string>{std::to_string(otherId) + " A 10.1.2.3:80"}), fresh);
+}
+
+// The system resolver waits 5 s twice for a silent name server; destroying
+// the handler does not wait with it. The look-up's thread is left to end on
+// its own once the name server answers.
+TEST_F(Resolver, DestructionDoesNotWaitForAHungLookUp) {
+    PRIVATE_NAMES(kHosts);
+    privatenames::NameServer dns;  // silent
+    const int threads = nettest::CountThreads();
+    auto h = std::make_unique<SocketHandler>();
+    h->EnableResolver(0);
+    ASSERT_TRUE(h->ResolverReady());
+    std::vector<std::string> answers;
+    auto asker = std::make_unique<Asker>(*h, answers);
+    asker->Resolve("hung.test", 80);
+    auto start = Clock::now();
+    while (dns.Queries() == 0 && SecondsSince(start) < 5) h->Select(0, 10000);
+    ASSERT_NE(0, dns.Queries());  // the look-up hangs in the system resolver
+    asker.reset();
+    start = Clock::now();
+    h.reset();
+    EXPECT_LT(SecondsSince(start), 0.5);
+    EXPECT_TRUE(answers.empty());
+
+    dns.Answer();
+    start = Clock::now();
+    while (nettest::CountThreads() != threads && SecondsSince(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(threads, nettest::CountThreads());
+}
+
+// A request whose server end is refused for lack of a descriptor fails,
+// but is not cached: the name answers as soon as descriptors are back.
+TEST_F(Resolver, ARequestTheServerDroppedIsNotCached) {
+    START_RESOLVER(kHosts);
+    rlimit rl{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &rl));
+    if (rl.rlim_max != RLIM_INFINITY && rl.rlim_max < FD_SETSIZE + 64) GTEST_SKIP() << "too few descriptors allowed";
+    rl.rlim_cur = FD_SETSIZE + 64;
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &rl));
+    // Every descriptor below FD_SETSIZE taken but the last: the request
+    // gets that one, the server end one that select() cannot hold.
+    std::vector<int> filler;
+    for (;;) {
+        const int fd = dup(0);
+        ASSERT_NE(-1, fd) << strerror(errno);
+        if (fd >= FD_SETSIZE) {
+            close(fd);
+            break;
+        }
+        filler.push_back(fd);
+    }
+    close(filler.back());
+    filler.pop_back();
+
+    std::vector<std::string> answers;
+    Asker asker(handler, answers);
+    asker.Resolve("known.test", 80);
+    const bool failed = Pump([&] { return answers.size() == 1; });
+    for (int fd : filler) close(fd);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ("1 Failed", answers[0]);
+    std::string cached;
+    EXPECT_FALSE(ResolvSocket::CacheGet("gethostbyname", "known.test", cached));
+
+    asker.Resolve("known.test", 81);
+    ASSERT_TRUE(Pump([&] { return answers.size() == 2; }));
+    EXPECT_EQ("2 A 10.1.2.3:81", answers[1]);
+}
+
+// 1,000 requests at once on one handler: each is answered, half found in
+// /etc/hosts, half refused by the name server, none for want of a
+// descriptor.
+TEST_F(Resolver, EveryRequestOfABurstIsAnswered) {
+    const int kNames = 500;
+    std::string hosts;
+    for (int i = 0; i < kNames; ++i)
+        hosts += "10.2." + std::to_string(i / 256) + "." + std::to_string(i % 256) + " host" + std::to_string(i) + ".test\n";
+    START_RESOLVER(hosts);
+    std::vector<std::string> answers;
+    std::vector<std::string> expected;
+    Asker asker(handler, answers);
+    for (int i = 0; i < kNames; ++i) {
+        const int found = asker.Resolve("host" + std::to_string(i) + ".test", 80);
+        expected.push_back(std::to_string(found) + " A 10.2." + std::to_string(i / 256) + "." +
+                           std::to_string(i % 256) + ":80");
+        const int lost = asker.Resolve("none" + std::to_string(i) + ".test", 80);
+        expected.push_back(std::to_string(lost) + " Failed");
+    }
+    ASSERT_TRUE(Pump([&] { return answers.size() >= expected.size(); }, 60)) << answers.size();
+    std::sort(answers.begin(), answers.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, answers);
+    EXPECT_EQ(nullptr, log.Find("descriptor too large for select()"));
 }
 
 TEST(ResolverCache, AnswersExpireFailuresSoonerAndTheSizeIsBounded) {

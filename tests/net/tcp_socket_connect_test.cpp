@@ -457,17 +457,24 @@ TEST_F(TcpConnect, ReconnectStartsWithACleanLine) {
 
 TEST_F(TcpConnect, ResolverAnswers) {
     Listener listener;
+    // A stray answer closes the socket; a failed name is its owner's to
+    // handle, like any failed connect.
     struct Case {
         int id;
         unsigned long address;
         const char* text;
         int code;
+        bool closed;
+        bool failed;
     };
-    for (const Case& k : {Case{7, Loopback(), "Resolver returned wrong job id", 7}, Case{0, 0, "Resolver failed", 0}}) {
+    for (const Case& k : {Case{7, Loopback(), "Resolver returned wrong job id", 7, true, false},
+                          Case{0, 0, "Resolver failed", 0, false, true}}) {
         SCOPED_TRACE(k.text);
+        trace.clear();
         Client c(handler, trace);
         c.OnResolved(k.id, k.address, listener.port);
-        EXPECT_TRUE(c.CloseAndDelete());
+        EXPECT_EQ(k.closed, c.CloseAndDelete());
+        EXPECT_EQ(k.failed, Has(trace, "failed"));
         const nettest::LogEntry* e = log.Find(k.text, "OnResolved");
         ASSERT_NE(nullptr, e);
         EXPECT_EQ(k.code, e->code);

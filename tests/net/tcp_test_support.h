@@ -3,7 +3,6 @@
 // records its events, a handler with a recording log, and bounded pumping of
 // the loop.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -115,15 +114,7 @@ inline int Count(const std::vector<std::string>& trace, const std::string& event
 
 inline bool Has(const std::vector<std::string>& trace, const std::string& event) { return Count(trace, event) > 0; }
 
-// Entries of /proc/self/fd, the directory's own descriptor included.
-inline int CountFds() {
-    DIR* d = opendir("/proc/self/fd");
-    if (d == nullptr) return -1;
-    int n = 0;
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-    return n;
-}
+using nettest::CountFds;
 
 // Everything `fd` holds now (it is non-blocking); `eof` is set at the end.
 inline std::string Drain(int fd, bool* eof = nullptr) {

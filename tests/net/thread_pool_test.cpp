@@ -212,6 +212,7 @@ TEST(Release, WakesAHandlerWaitingWithoutTimeOut) {
 
 std::atomic<int> g_detached{0};
 std::atomic<int> g_freed{0};
+std::atomic<int> g_work_ms{50};
 
 // Answers its first line from a thread of its own after a blocking pause.
 class SlowEcho : public TcpSocket {
@@ -226,7 +227,7 @@ public:
     }
     void OnDetached() override {
         ++g_detached;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // blocks this socket's thread only
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_work_ms));  // blocks this socket's thread only
         Send("done " + m_line + "\n");
         SetCloseAndDelete();
     }
@@ -277,26 +278,94 @@ TEST(Detach, DetachedSocketsFinishTheirWorkAndEnd) {
     }
 }
 
-// A detached socket still working when its master handler goes is stopped
-// with it: the socket is freed, nothing is left running.
+// A detached socket still working when its master handler goes is not
+// waited for: the master ends at once, and the socket's thread finishes its
+// work and frees the socket on its own.
 TEST(Detach, MasterDestroyedWhileADetachedSocketWorks) {
     g_detached = 0;
     g_freed = 0;
-    int fd = -1;
-    {
-        SocketHandler h;
-        ListenSocket<SlowEcho> listener(h);
-        ASSERT_EQ(0, listener.Bind("127.0.0.1", 0));
-        h.Add(&listener);
-        h.Select(0, 0);
-        fd = ConnectTo(listener.GetPort());
-        ASSERT_EQ(2, write(fd, "x\n", 2));
-        const auto start = Clock::now();
-        while (g_detached == 0 && SecondsSince(start) < 5) h.Select(0, 10000);
-        ASSERT_EQ(1, g_detached);
-    }
+    g_work_ms = 1000;
+    const int threads = nettest::CountThreads();
+    auto h = std::make_unique<SocketHandler>();
+    auto listener = std::make_unique<ListenSocket<SlowEcho>>(*h);
+    ASSERT_EQ(0, listener->Bind("127.0.0.1", 0));
+    h->Add(listener.get());
+    h->Select(0, 0);
+    const int fd = ConnectTo(listener->GetPort());
+    ASSERT_EQ(2, write(fd, "x\n", 2));
+    auto start = Clock::now();
+    while (g_detached == 0 && SecondsSince(start) < 5) h->Select(0, 10000);
+    ASSERT_EQ(1, g_detached);
+    ASSERT_EQ(0, g_freed);  // still in its second of work
+    listener.reset();
+    start = Clock::now();
+    h.reset();
+    EXPECT_LT(SecondsSince(start), 0.5);
+
+    start = Clock::now();
+    while ((g_freed == 0 || nettest::CountThreads() != threads) && SecondsSince(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(1, g_freed);
+    EXPECT_EQ(threads, nettest::CountThreads());
+    g_work_ms = 50;
+    EXPECT_EQ("done x\n", ReadUntilClosed(fd, 5));  // its work was finished
     close(fd);
+}
+
+std::atomic<int> g_served{0};
+
+// Detaches as soon as it is accepted, answers from its own thread and closes.
+class DetachAndClose : public TcpSocket {
+public:
+    explicit DetachAndClose(ISocketHandler& h) : TcpSocket(h) {}
+    void OnAccept() override { Detach(); }
+    void OnDetached() override {
+        ++g_served;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // some work
+        Send("ok\n");
+        SetCloseAndDelete();
+    }
+};
+
+// Each thread gives its descriptors back as soon as its socket is gone,
+// without a turn of the master: thousands of short-lived detached sockets
+// never run the process out of the descriptors select() can hold.
+TEST(Detach, ThreadsEndAndGiveTheirDescriptorsBackPromptly) {
+    const int kRounds = 200;
+    const int kAtATime = 10;
+    g_served = 0;
+    SocketHandler h;
+    ListenSocket<DetachAndClose> listener(h);
+    ASSERT_EQ(0, listener.Bind("127.0.0.1", 0));
+    h.Add(&listener);
+    h.Select(0, 0);
+    const int fds = nettest::CountFds();
+    const int threads = nettest::CountThreads();
+
+    std::atomic<bool> done{false};
+    std::atomic<int> refused{0};
+    std::thread clients([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            std::vector<int> batch;
+            for (int i = 0; i < kAtATime; ++i) batch.push_back(ConnectTo(listener.GetPort()));
+            for (int c : batch) {
+                if (c == -1 || ReadUntilClosed(c, 5) != "ok\n") ++refused;
+                if (c != -1) close(c);
+            }
+        }
+        done = true;
+    });
+    // The master stops turning once the last socket has started its work:
+    // the last threads must end and give everything back without it.
+    while (!done && g_served < kRounds * kAtATime) h.Select(0, 1000);
+    clients.join();
+    EXPECT_EQ(0, refused);
+    EXPECT_EQ(kRounds * kAtATime, g_served);
+    const auto start = Clock::now();
+    while ((nettest::CountFds() != fds || nettest::CountThreads() != threads) && SecondsSince(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(fds, nettest::CountFds());
+    EXPECT_EQ(threads, nettest::CountThreads());
 }
 
 }  // namespace
