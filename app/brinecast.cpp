@@ -61,7 +61,7 @@ struct Brinecast::Renewal {
     time_t wokenAt = 0;            // main thread only
     std::thread thread;
 
-    void run(TDestination* destinations, unsigned count) {
+    void run(TDestination* table, unsigned count) {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             const bool woken =
@@ -71,7 +71,7 @@ struct Brinecast::Renewal {
             due = false;
             lock.unlock();
             for (unsigned i = 0; i < count && !stop; ++i) {
-                TDestination& d = destinations[i];
+                TDestination& d = table[i];
                 uint32_t a = 0;
                 if (!d.numeric && resolve(d.host, a)) d.address.store(a, std::memory_order_relaxed);
             }
