@@ -426,6 +426,31 @@ TEST(Read, NamesArePredictedUnderTheRootPath) {
     zip.Close();
 }
 
+// "end." and "end" are two files to zip and unzip: added from disk, both
+// names are stored whole and extract to two files.
+TEST(Read, TrailingDotsStayInNamesBothWays) {
+    TempDir src, out;
+    WriteFile(src.File("report."), "with dot");
+    WriteFile(src.File("report"), "without");
+    WriteFile(src.File("..."), "three dots");
+    std::string archive = src.File("dots.zip");
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipCreate));
+        for (const char* name : {"report.", "report", "..."})
+            ASSERT_TRUE(zip.AddNewFile(src.File(name).c_str(), -1, false)) << name;
+        zip.Close();
+    }
+    ToolResult listing = RunTool("zipinfo -1 " + Quote(archive), false);
+    EXPECT_EQ(listing.output, "report.\nreport\n...\n");
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipOpenReadOnly));
+    for (unsigned short i = 0; i < zip.GetCount(); ++i) EXPECT_TRUE(zip.ExtractFile(i, out.path().c_str()));
+    EXPECT_EQ(ReadFile(out.File("report.")), "with dot");
+    EXPECT_EQ(ReadFile(out.File("report")), "without");
+    EXPECT_EQ(ReadFile(out.File("...")), "three dots");
+}
+
 TEST(Read, ExtractionKeepsANewerFileOnlyWhenAsked) {
     TempDir out;
     CZipBundle zip;
