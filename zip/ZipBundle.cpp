@@ -254,6 +254,7 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     // First, so that neither a Close that throws nor one of a closed archive
     // (a password set while closed) leaves the password behind.
     m_pszPassword.Wipe();
+    m_dirModes.Apply();
     if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
     if (m_iFileOpened == extract) CloseFile(nullptr, afterException != afNoException);
     if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);

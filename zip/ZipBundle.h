@@ -18,6 +18,7 @@
 #include "ZipCollections.h"
 #include "ZipCompressor.h"
 #include "ZipException.h"
+#include "ZipExtractTarget.h"
 #include "ZipFileHeader.h"
 #include "ZipModifyInfo.h"
 #include "ZipPathComponent.h"
@@ -381,4 +382,7 @@ protected:
     CZipAutoBuffer m_addBuffer;
     int m_iBufferSize;
     CZipCompressor::COptionsMap m_compressorsOptions;
+    // Modes of extracted directories, set at Close (or when the archive
+    // object goes).
+    ZipLib::CDirectoryModes m_dirModes;
 };

@@ -242,7 +242,8 @@ TEST(Read, AnEntryNeverGivesMoreThanItsHeaderDeclares) {
         EXPECT_LE(mem.GetLength(), declared) << file;
         TempDir out;
         EXPECT_NE(CodeOf([&] { zip.ExtractFile(0, out.path().c_str()); }), 0) << file;
-        EXPECT_LE(fs::file_size(out.File(zip[0]->GetFileName(false))), declared) << file;
+        // A failed entry leaves nothing behind, not even its temporary file.
+        EXPECT_TRUE(fs::is_empty(out.path())) << file;
         EXPECT_EQ(zip.CurrentFile(), nullptr);
         // Read by hand: the throw closes the entry, which opens again.
         ASSERT_TRUE(zip.OpenFile(0));
@@ -321,12 +322,15 @@ TEST(Read, ExtractedModesAreMaskedAndOnlyFilesAndDirectoriesAreMade) {
     CZipBundle zip;
     ASSERT_TRUE(zip.Open(Fx().Path("modes.zip").c_str(), CZipBundle::zipOpenReadOnly));
     for (unsigned short i = 0; i < zip.GetCount(); ++i) EXPECT_TRUE(zip.ExtractFile(i, out.path().c_str()));
+    zip.Close();  // directory modes are set once nothing more goes into them
+    // Special files keep their own bits, never wider ones; a link's bits
+    // say nothing and give way to the default.
     struct {
         const char* name;
         unsigned mode;
     } expected[] = {{"setuid.sh", 0100755}, {"worldwrite.txt", 0100666}, {"link", 0100644},
-                    {"device", 0100644},    {"fifo", 0100644},           {"sticky.txt", 0100644},
-                    {"wdir", 040777}};
+                    {"device", 0100600},    {"fifo", 0100600},           {"socket", 0100640},
+                    {"sticky.txt", 0100644}, {"wdir", 040777}};
     for (auto& e : expected) EXPECT_EQ(ModeOf(out.File(e.name)), e.mode) << e.name;
     EXPECT_EQ(ReadFile(out.File("link")), "target");
 }
