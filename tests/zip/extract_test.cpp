@@ -138,6 +138,10 @@ const std::vector<Row>& Table() {
          {{"target/end.", "f 644 with dot\n"}, {"target/end", "f 644 without\n"},
           {"target/keep.txt.", "f 644 not keep.txt\n"}},
          {}, {}, true, {}},
+        // unzip writes the first entry (the second one's bytes in it) and
+        // removes the link of the second before it stops: "possible zip bomb".
+        {"overlapping entries", "x_overlapping.zip", nullptr, {{"keep.txt", {225}}, {"linkfile", {225}}}, {}, {},
+         {}, true, {"target/keep.txt", "target/linkfile"}},
         // Special files become plain files with their own bits (no setuid);
         // DOS entries get unzip's modes. unzip makes the link entry a link.
         {"special and DOS entries", "x_special.zip", nullptr, {},
