@@ -187,6 +187,9 @@ unsigned CDeflateCompressor::Decompress(void* buffer, unsigned size) {
                 m_bDecompressionDone = true;
                 return delivered;
             }
+            // No room left and the stream goes on: it holds more than the
+            // entry declares, which is damage, not a zlib fault.
+            if (err == Z_BUF_ERROR) ThrowError(CZipException::badZipFile);
             CheckForError(err);
         }
         if (delivered == 0 && m_options.m_bCheckLastBlock && size > 0) {

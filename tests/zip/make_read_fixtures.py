@@ -193,6 +193,9 @@ def crafted(out):
     # Sizes that lie: more data than the header announces.
     open(f"{out}/deflate_more_than_declared.zip", "wb").write(
         build([Entry("big.txt", b"A" * 100000, declared=1000)]))
+    # Compressed data left over once the declared size is reached.
+    open(f"{out}/deflate_long_more_than_declared.zip", "wb").write(
+        build([Entry("big.bin", random.Random(3).randbytes(200000), declared=1000)]))
     open(f"{out}/stored_more_than_declared.zip", "wb").write(
         build([Entry("big.bin", b"B" * 5000, method=0, declared=100)]))
     # jar writes its directories as empty deflate streams.

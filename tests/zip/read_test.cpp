@@ -219,7 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"directory_past_end.zip", 201, {}, false},
                       Damage{"zip64_locator.zip", 222, {}, false}, Damage{"bad_crc.zip", 0, {202}, false},
                       Damage{"encrypted_tiny.zip", 0, {201}, false}, Damage{"encrypted.zip", 0, {213}, false},
-                      Damage{"deflate_more_than_declared.zip", 0, {201, 506}, false},
+                      Damage{"deflate_more_than_declared.zip", 0, {201}, false},
+                      Damage{"deflate_long_more_than_declared.zip", 0, {201}, false},
                       Damage{"stored_more_than_declared.zip", 0, {201}, false},
                       Damage{"local_flag_low_bits.zip", 0, {201}, false},
                       Damage{"local_flag_high_bits.zip", 0, {0}, false}, Damage{"bzip2.zip", 0, {}, true},
@@ -233,15 +234,17 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(Read, AnEntryNeverGivesMoreThanItsHeaderDeclares) {
-    for (const char* file : {"deflate_more_than_declared.zip", "stored_more_than_declared.zip"}) {
+    for (const char* file :
+         {"deflate_more_than_declared.zip", "deflate_long_more_than_declared.zip", "stored_more_than_declared.zip"}) {
         CZipBundle zip;
         ASSERT_TRUE(zip.Open(Fx().Path(file).c_str(), CZipBundle::zipOpenReadOnly));
         unsigned declared = zip[0]->m_uUncomprSize;
         CZipMemFile mem(1024);
-        EXPECT_NE(CodeOf([&] { zip.ExtractFile(0, mem, false, 64); }), 0) << file;
+        // Damage, whichever way the data runs on: 201.
+        EXPECT_EQ(CodeOf([&] { zip.ExtractFile(0, mem, false, 64); }), 201) << file;
         EXPECT_LE(mem.GetLength(), declared) << file;
         TempDir out;
-        EXPECT_NE(CodeOf([&] { zip.ExtractFile(0, out.path().c_str()); }), 0) << file;
+        EXPECT_EQ(CodeOf([&] { zip.ExtractFile(0, out.path().c_str()); }), 201) << file;
         // A failed entry leaves nothing behind, not even its temporary file.
         EXPECT_TRUE(fs::is_empty(out.path())) << file;
         EXPECT_EQ(zip.CurrentFile(), nullptr);
