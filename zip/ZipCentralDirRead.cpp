@@ -55,13 +55,19 @@ void CZipCentralDir::Read() {
         m_pStorage->Read(locator, 4, true);
         if (std::memcmp(locator, m_gszSignature64Locator, 4) == 0) ThrowError(CZipException::noZip64);
     }
+    // Values no archive of volumes can have are damage, found before the
+    // record's volumes are asked for (a spanned archive needs a callback).
+    unsigned long long directoryEnd = (unsigned long long)m_pInfo->m_uOffset + m_pInfo->m_uSize;
+    if (m_pInfo->m_uVolumeWithCD > m_pInfo->m_uLastVolume ||
+        m_pInfo->m_uVolumeEntriesNo > m_pInfo->m_uEntriesNumber ||
+        (m_pInfo->m_uVolumeWithCD == m_pInfo->m_uLastVolume && !stream && endOffset < directoryEnd))
+        ThrowError(CZipException::badZipFile);
     m_pStorage->UpdateSegmMode(m_pInfo->m_uLastVolume);
     // One file holds its whole directory; volumes hold it on or before the
     // last one (a binary-split stream counts as one volume).
     const bool volumes = m_pStorage->IsSegmented() && !m_pStorage->IsBinarySplit();
     if (volumes ? m_pInfo->m_uVolumeWithCD > m_pInfo->m_uLastVolume : m_pInfo->m_uVolumeWithCD != 0)
         ThrowError(CZipException::badZipFile);
-    unsigned long long directoryEnd = (unsigned long long)m_pInfo->m_uOffset + m_pInfo->m_uSize;
     if (!volumes && endOffset < directoryEnd) ThrowError(CZipException::badZipFile);
     if (m_pStorage->m_uBytesBeforeZip == 0 && m_pStorage->GetCurrentVolume() == 0)
         m_pStorage->m_uBytesBeforeZip = unsigned(endOffset - directoryEnd);

@@ -231,6 +231,15 @@ def crafted(out):
     # NTFS times at the top of their range.
     ntfs = struct.pack("<HHIHH", 0x000A, 32, 0, 1, 24) + b"\xff" * 24
     open(f"{out}/ntfs_time_max.zip", "wb").write(build([Entry("t.txt", b"time", extra=ntfs)]))
+    # End records naming volumes in ways no archive of volumes can.
+    for name, disk, cd_disk, on_disk, offset in [("end_cd_after_last", 1, 2, 2, None),
+                                                  ("end_more_on_volume", 1, 1, 3, None),
+                                                  ("end_directory_past_record", 1, 1, 2, 0x7FFFFFF0)]:
+        record = bytearray(good)
+        struct.pack_into("<HHH", record, len(good) - 18, disk, cd_disk, on_disk)
+        if offset is not None:
+            struct.pack_into("<I", record, len(good) - 6, offset)
+        open(f"{out}/{name}.zip", "wb").write(bytes(record))
     open(f"{out}/comment_max.zip", "wb").write(build([Entry("c.txt", b"c")], comment=b"#" * 65535))
 
 
