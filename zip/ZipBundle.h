@@ -342,6 +342,8 @@ protected:
     // With the storage open: whether an end record is found; closes the storage.
     bool EndRecordFound();
     void InitOnOpen(int systemCompatibility, CZipCentralDir* source = nullptr);
+    // At Close: the kept target directory goes, directory modes are set.
+    void FinishExtraction();
     void ClearCryptograph();
     void ClearCompressor();
     void InitBuffer() { m_pBuffer.Allocate(unsigned(m_iBufferSize)); }
@@ -438,7 +440,11 @@ protected:
     CZipAutoBuffer m_addBuffer;
     int m_iBufferSize;
     CZipCompressor::COptionsMap m_compressorsOptions;
-    // Modes of extracted directories, set at Close (or when the archive
-    // object goes).
+    // The buffer of ExtractFile and TestFile, kept for the next entry
+    // until Close.
+    CZipAutoBuffer m_readBuffer;
+    // The directory last extracted into, and the modes of extracted
+    // directories, set at Close (or when the archive object goes).
+    ZipLib::CDirectoryCache m_dirCache;
     ZipLib::CDirectoryModes m_dirModes;
 };

@@ -200,21 +200,17 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
 
     if (header->IsDirectory()) {
         if (cb) cb->SetProgressTotal(0);
-        ZipLib::CDescriptor dir(ZipLib::OpenTargetDirectory(base, parts, parts.size(), target));
-        if (KeepsUnixModes(header) && S_ISDIR(attr)) m_dirModes.Add(target.c_str(), dir.Get(), attr & 0777);
+        int dir = m_dirCache.Open(base, parts, parts.size(), target);
+        if (KeepsUnixModes(header) && S_ISDIR(attr)) m_dirModes.Add(target.c_str(), dir, attr & 0777);
         if (cb) cb->EndProgress();
         return true;
     }
 
+    // A directory standing where the file goes fails the rename at the end.
     struct stat existing;
-    if (::lstat(target, &existing) == 0) {
-        if (S_ISDIR(existing.st_mode)) {
-            errno = EISDIR;
-            ThrowError(CZipException::notRemoved, target);
-        }
+    if ((mode & ZipPlatform::fomOnlyIfNewer) && ::lstat(target, &existing) == 0) {
         time_t entryTime = header->GetModificationTime();
-        if ((mode & ZipPlatform::fomOnlyIfNewer) && S_ISREG(existing.st_mode) && entryTime > 0 &&
-            existing.st_mtime > 0 && existing.st_mtime >= entryTime) {
+        if (S_ISREG(existing.st_mode) && entryTime > 0 && existing.st_mtime > 0 && existing.st_mtime >= entryTime) {
             if (cb) {
                 cb->SetProgressTotal(header->m_uUncomprSize);
                 bool goOn = cb->RequestCallback(header->m_uUncomprSize) && cb->RequestLastCallback(0);
@@ -232,11 +228,12 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
         return false;
     }
     try {
-        ZipLib::CDescriptor dir(ZipLib::OpenTargetDirectory(base, parts, parts.size() - 1, target));
+        int dir = m_dirCache.Open(base, parts, parts.size() - 1, target);
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
         const bool unixModes = KeepsUnixModes(header);
-        ZipLib::CTemporaryTarget out(dir.Get(), parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);
-        CZipAutoBuffer buffer(bufferSize);
+        ZipLib::CTemporaryTarget out(dir, parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);
+        CZipAutoBuffer& buffer = m_readBuffer;
+        buffer.Allocate(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [&out](const char* data, unsigned n) { out.Write(data, n); });
         int result = 1;
         if (code == 0) result = CloseFile(nullptr, false);
@@ -276,7 +273,8 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
     unsigned long long origin = rewind ? target.GetPosition() : 0;
     try {
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
-        CZipAutoBuffer buffer(bufferSize);
+        CZipAutoBuffer& buffer = m_readBuffer;
+        buffer.Allocate(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [&target](const char* data, unsigned n) { target.Write(data, n); });
         code = SettleStop(code, [&] { return CloseFile(nullptr, false); });
         if (code) {
@@ -319,7 +317,8 @@ bool CZipBundle::TestFile(unsigned short index, unsigned bufferSize) {
         return false;
     }
     try {
-        CZipAutoBuffer buffer(bufferSize);
+        CZipAutoBuffer& buffer = m_readBuffer;
+        buffer.Allocate(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [](const char*, unsigned) {});
         code = SettleStop(code, [&] { return CloseFile(nullptr, false); });
         if (code) {
@@ -334,4 +333,9 @@ bool CZipBundle::TestFile(unsigned short index, unsigned bufferSize) {
     }
     if (cb) cb->EndProgress();
     return true;
+}
+
+void CZipBundle::FinishExtraction() {
+    m_dirCache.Forget();
+    m_dirModes.Apply();
 }

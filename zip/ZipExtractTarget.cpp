@@ -27,10 +27,6 @@ std::vector<std::string> ConfinedComponents(const char* name) {
     return parts;
 }
 
-CDescriptor::~CDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-}
-
 namespace {
 const int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -59,8 +55,9 @@ int OpenOrMakeDirectory(int dirFd, const char* name) {
 int OpenTargetDirectory(const std::string& base, const std::vector<std::string>& parts, size_t count,
                         const char* shown) {
     const char* start = base.empty() ? "." : base.c_str();
-    if (!base.empty() && !ZipPlatform::ForceDirectory(start)) CZipException::Throw(CZipException::fileError, shown);
     int fd = ::open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && ZipPlatform::ForceDirectory(start))
+        fd = ::open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) CZipException::Throw(CZipException::fileError, shown);
     for (size_t i = 0; i < count && i < parts.size(); ++i) {
         int next = OpenOrMakeDirectory(fd, parts[i].c_str());
@@ -73,6 +70,24 @@ int OpenTargetDirectory(const std::string& base, const std::vector<std::string>&
         fd = next;
     }
     return fd;
+}
+
+int CDirectoryCache::Open(const std::string& base, const std::vector<std::string>& parts, size_t count,
+                          const char* shown) {
+    std::string key = base;
+    for (size_t i = 0; i < count && i < parts.size(); ++i) key.append(1, '\0').append(parts[i]);
+    struct stat st;
+    if (m_fd >= 0 && key == m_key && ::fstat(m_fd, &st) == 0 && st.st_nlink > 0) return m_fd;
+    Forget();
+    m_fd = OpenTargetDirectory(base, parts, count, shown);
+    m_key = key;
+    return m_fd;
+}
+
+void CDirectoryCache::Forget() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_key.clear();
 }
 
 void CDirectoryModes::Add(const std::string& path, int dirFd, unsigned mode) {
@@ -101,7 +116,8 @@ namespace {
 // A name unlikely to be taken; O_EXCL makes sure it is not.
 std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
-    unsigned v = unsigned(::getpid()) * 2654435761u ^ (counter.fetch_add(1) * 40503u) ^ unsigned(::time(nullptr));
+    static const unsigned pid = unsigned(::getpid());
+    unsigned v = pid * 2654435761u ^ (counter.fetch_add(1) * 40503u) ^ unsigned(::time(nullptr));
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::string name = ".zar";
     for (int i = 0; i < 6; ++i, v /= 36) name += digits[v % 36];
@@ -154,7 +170,9 @@ void CTemporaryTarget::Install() {
     m_fd = -1;
     if (::close(fd) != 0) CZipException::Throw(errno, m_shown.c_str());
     if (::renameat(m_dirFd, m_name.c_str(), m_dirFd, m_leaf.c_str()) != 0)
-        CZipException::Throw(CZipException::notRenamed, m_shown.c_str());
+        CZipException::Throw(errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST ? CZipException::notRemoved
+                                                                                    : CZipException::notRenamed,
+                             m_shown.c_str());
     m_name.clear();
 }
 

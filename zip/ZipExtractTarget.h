@@ -16,19 +16,6 @@ namespace ZipLib {
 // other one is kept whole ("..." and "end." included).
 std::vector<std::string> ConfinedComponents(const char* name);
 
-// A descriptor closed when it goes.
-class CDescriptor {
-public:
-    explicit CDescriptor(int fd = -1) : m_fd(fd) {}
-    ~CDescriptor();
-    CDescriptor(const CDescriptor&) = delete;
-    CDescriptor& operator=(const CDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // Opens `base` as the caller named it (made with its parents when
 // missing, links in it followed: it is the caller's path), then the first
 // `count` of `parts` below it, each without following a link: a missing
@@ -38,6 +25,25 @@ private:
 // is not a directory.
 int OpenTargetDirectory(const std::string& base, const std::vector<std::string>& parts, size_t count,
                         const char* shown);
+
+// The directory of the last file extracted, kept open for the next file
+// of the same directory (archives keep a directory's files together): one
+// walk a directory instead of one a file. A kept directory that has been
+// removed meanwhile is walked to again.
+class CDirectoryCache {
+public:
+    CDirectoryCache() = default;
+    ~CDirectoryCache() { Forget(); }
+    CDirectoryCache(const CDirectoryCache&) = delete;
+    CDirectoryCache& operator=(const CDirectoryCache&) = delete;
+    // OpenTargetDirectory's directory, owned by the cache.
+    int Open(const std::string& base, const std::vector<std::string>& parts, size_t count, const char* shown);
+    void Forget();
+
+private:
+    std::string m_key;
+    int m_fd = -1;
+};
 
 // Stored directory modes set once nothing more is extracted into the
 // directories (a read-only one would refuse its own files). Each mode goes
@@ -77,8 +83,9 @@ public:
     // when either could not be set.
     bool SetTimesAndMode(time_t modification, time_t access, bool setMode, unsigned mode);
     // Closes the file and renames it into leaf's place; throws the system
-    // error code (a failed close) or 219 (a failed rename) with the shown
-    // path, the temporary file removed.
+    // error code (a failed close), 218 (a directory stands at leaf) or 219
+    // (another failed rename) with the shown path, the temporary file
+    // removed.
     void Install();
 
 private:
