@@ -148,14 +148,24 @@ void CDeflateCompressor::FinishCompression(bool afterException) {
 void CDeflateCompressor::InitDecompression(CZipFileHeader* file, CZipCryptograph* cryptograph) {
     CZipCompressor::InitDecompression(file, cryptograph);
     m_bDecompressionDone = false;
-    EndStream(true);
-    std::memset(&m_stream, 0, sizeof m_stream);
+    void* opaque = SetOpaque(m_options);
     if (m_pFile->m_uMethod == methodDeflate) {
-        m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
-        m_stream.zfree = _zipfree;
-        m_stream.opaque = SetOpaque(m_options);
-        CheckForError(inflateInit2(&m_stream, -MAX_WBITS));
-        m_streamState = streamInflate;
+        // The inflate stream and buffer of the last entry serve the next:
+        // allocating and freeing them for each small entry made glibc give
+        // the memory back and fault it in again every time.
+        const bool kept = m_streamState == streamInflate && m_stream.opaque == opaque &&
+                          inflateReset(&m_stream) == Z_OK;
+        if (!kept) {
+            EndStream(true);
+            std::memset(&m_stream, 0, sizeof m_stream);
+            m_stream.zalloc = reinterpret_cast<alloc_func>(_zipalloc);
+            m_stream.zfree = _zipfree;
+            m_stream.opaque = opaque;
+            CheckForError(inflateInit2(&m_stream, -MAX_WBITS));
+            m_streamState = streamInflate;
+        }
+    } else if (m_streamState == streamDeflate) {
+        EndStream(true);
     }
     m_stream.total_out = 0;
     m_stream.avail_in = 0;
@@ -187,6 +197,9 @@ unsigned CDeflateCompressor::Decompress(void* buffer, unsigned size) {
                 m_bDecompressionDone = true;
                 return delivered;
             }
+            // No room left and the stream goes on: it holds more than the
+            // entry declares, which is damage, not a zlib fault.
+            if (err == Z_BUF_ERROR) ThrowError(CZipException::badZipFile);
             CheckForError(err);
         }
         if (delivered == 0 && m_options.m_bCheckLastBlock && size > 0) {
@@ -215,8 +228,10 @@ unsigned CDeflateCompressor::Decompress(void* buffer, unsigned size) {
 }
 
 void CDeflateCompressor::FinishDecompression(bool afterException) {
-    // A deflate stream kept from an earlier add is not this read's.
-    if (m_streamState == streamInflate) EndStream(!afterException);
+    // A finished read keeps its stream and buffer for the next entry; one
+    // that failed leaves nothing.
+    if (!afterException) return;
+    if (m_streamState == streamInflate) EndStream(false);
     ReleaseBuffer();
 }
 

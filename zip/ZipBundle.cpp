@@ -254,6 +254,7 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     // First, so that neither a Close that throws nor one of a closed archive
     // (a password set while closed) leaves the password behind.
     m_pszPassword.Wipe();
+    FinishExtraction();
     if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
     if (m_iFileOpened == extract) CloseFile(nullptr, afterException != afNoException);
     if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);
@@ -274,6 +275,7 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     // The compressor's zlib state and buffers serve the entries of one archive.
     ClearCompressor();
     m_addBuffer.Release();
+    m_readBuffer.Release();
     CZipString path = m_storage.Close(written, afterException != afAfterException);
     if (updateTimeStamp && !path.IsEmpty()) ZipPlatform::SetFileTimes(path, &newest);
     return path;

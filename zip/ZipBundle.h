@@ -18,6 +18,7 @@
 #include "ZipCollections.h"
 #include "ZipCompressor.h"
 #include "ZipException.h"
+#include "ZipExtractTarget.h"
 #include "ZipFileHeader.h"
 #include "ZipModifyInfo.h"
 #include "ZipPathComponent.h"
@@ -130,6 +131,11 @@ public:
     const CZipFileHeader* GetFileInfo(unsigned short index) const;
     CZipFileHeader* operator[](unsigned short index) { return GetFileInfo(index); }
     const CZipFileHeader* operator[](unsigned short index) const { return GetFileInfo(index); }
+    // The index of the entry named `name` (with fileNameOnly, the first
+    // whose name without its directory is `name`), or 0xFFFF when none is,
+    // the archive is closed or name is null. caseMode ffCaseSens and
+    // ffNoCaseSens force the case rule; ffDefault uses the archive's.
+    // Throws nothing of its own; builds the name index on first use.
     unsigned short FindFile(const char* name, int caseMode = ffDefault, bool fileNameOnly = false);
     void EnableFindFast(bool enable = true);
     bool GetCaseSensitivity() const { return m_bCaseSensitive; }
@@ -209,16 +215,63 @@ public:
     void FindMatches(const char* pattern, CZipArray<unsigned short>& indexes, bool fullPath = true);
 
     // --- Reading entries and names ---------------------------------------
+    // Every throw below leaves no entry open (CurrentFile() is null) and
+    // the archive usable for the next call. Codes: 201 damage (a local
+    // header that does not match its central one, data shorter or longer
+    // than declared), 202 CRC mismatch, 206 stopped by the callback with
+    // data left, 207 stopped after the last byte, 213 no or a wrong
+    // password, 214 a directory with data, 222 ZIP64, 223 WinZip AES, 225
+    // an entry sharing bytes with another (an overlapping zip bomb), 500 to
+    // 507 zlib, or a system error code.
+    //
+    // Opens the entry for ReadFile: false, changing nothing, when the
+    // archive is closed, the index invalid, a segmented archive is being
+    // created, an entry is already open or the method is neither stored
+    // nor deflated. Throws 201, 213, 223, 225 or a system error code.
     bool OpenFile(unsigned short index);
+    // Up to size bytes of the open entry's data; 0 at its end, or when no
+    // entry is open, buffer is null or size is 0. Never more than the
+    // entry declares. Throws (201, 500-507, a system error) with the entry
+    // closed.
     unsigned ReadFile(void* buffer, unsigned size);
     CZipFileHeader* CurrentFile() { return m_centralDir.GetOpenedFile(); }
-    // 1 closed and checked; -1 not read to its end; -2 times or attributes
-    // not set; 0 nothing open for reading.
+    // 1 closed and checked; -1 not read to its end (no CRC to check); -2
+    // times or attributes not set on filePath; 0 nothing open for reading.
+    // afterException closes without checks. Throws 202 (CRC) or 201 (a data
+    // descriptor that does not match), with the entry closed.
     int CloseFile(const char* filePath = nullptr, bool afterException = false);
+    // Closes the caller's file, then CloseFile(its path).
     int CloseFile(CZipFile& file);
+    // Extracts the entry below filePath (the current directory when empty;
+    // made when missing). The name's empty, "." and ".." components go, the
+    // rest is kept whole; components below filePath are opened without
+    // following links, a link in the way is replaced, never followed.
+    // False, writing nothing, for a buffer size of 0, a closed archive, an
+    // invalid index, an entry already open, a name with nothing left or an
+    // unsupported method; true when done (also when an existing file at
+    // least as new is kept under fomOnlyIfNewer); false with the file in
+    // place when its times or mode could not be set. A file's data goes
+    // into a temporary file beside its place and replaces what stands
+    // there only once the CRC is checked: after any failure or stop (the
+    // codes above with the target path, 216 a directory that cannot be
+    // made, 218 a directory where the file goes, 219 a failed rename) what
+    // stood there is as it was and nothing of the entry is left, but for
+    // 207, thrown with the checked file in place. Directories get their
+    // stored mode at Close, so that a read-only one receives its files
+    // first.
     bool ExtractFile(unsigned short index, const char* filePath, bool fullPath = true, const char* newName = nullptr,
                      ZipPlatform::FileOverwriteMode mode = ZipPlatform::fomNone, unsigned bufferSize = 65536);
+    // Appends the entry's data to target (from its position); with rewind
+    // the position is put back. False, writing nothing, for a buffer size
+    // of 0, a closed archive, an invalid index, a directory, an entry
+    // already open or an unsupported method. Throws the codes above; the
+    // target keeps what was written before the failure.
     bool ExtractFile(unsigned short index, CZipAbstractFile& target, bool rewind = true, unsigned bufferSize = 65536);
+    // Decompresses the entry and checks its CRC, writing nothing. True
+    // when sound; false for a closed archive, a segmented archive being
+    // created, a buffer size of 0, an invalid index, an entry already open
+    // or an unsupported method. Throws the codes above (201 when the data
+    // ends early).
     bool TestFile(unsigned short index, unsigned bufferSize = 65536);
 
     void SetRootPath(const char* filePath = nullptr);
@@ -264,6 +317,10 @@ public:
     bool RemoveCentralDirectoryFromArchive();
 
     // --- Encryption ------------------------------------------------------
+    // The password for the entries read and added next (null: none),
+    // converted to codePage (0xFFFFFFFF: the archive's default). False,
+    // changing nothing, while an entry is open. The old password is wiped
+    // from memory; every open and Close wipe it too. Throws nothing.
     bool SetPassword(const char* password = nullptr, unsigned codePage = 0xFFFFFFFF);
     CZipString GetPassword() const;
     bool SetEncryptionMethod(int method = 0);
@@ -285,6 +342,8 @@ protected:
     // With the storage open: whether an end record is found; closes the storage.
     bool EndRecordFound();
     void InitOnOpen(int systemCompatibility, CZipCentralDir* source = nullptr);
+    // At Close: the kept target directory goes, directory modes are set.
+    void FinishExtraction();
     void ClearCryptograph();
     void ClearCompressor();
     void InitBuffer() { m_pBuffer.Allocate(unsigned(m_iBufferSize)); }
@@ -381,4 +440,11 @@ protected:
     CZipAutoBuffer m_addBuffer;
     int m_iBufferSize;
     CZipCompressor::COptionsMap m_compressorsOptions;
+    // The buffer of ExtractFile and TestFile, kept for the next entry
+    // until Close.
+    CZipAutoBuffer m_readBuffer;
+    // The directory last extracted into, and the modes of extracted
+    // directories, set at Close (or when the archive object goes).
+    ZipLib::CDirectoryCache m_dirCache;
+    ZipLib::CDirectoryModes m_dirModes;
 };

@@ -1,45 +1,39 @@
 // Reading entries: opening one for reading, decompressing it in pieces,
 // closing it with its checks, extracting it to disk or into a caller's
 // file, and testing it.
+#include <cstdlib>
+#include <fstream>
 #include <sys/stat.h>
 
 #include "ZipBundle.h"
+#include "ZipCompatibility.h"
 #include "ZipCryptograph.h"
+#include "ZipExtractTarget.h"
 
 namespace {
-// Names as unzip extracts them: backslashes become separators and empty,
-// "." and ".." components are dropped, so no name reaches outside the
-// target directory.
-CZipString ConfinedName(const char* name) {
-    CZipString in(name);
-    in.Replace('\\', '/');
-    CZipString out;
-    size_t start = 0;
-    while (start <= in.size()) {
-        size_t end = in.find('/', start);
-        if (end == CZipString::npos) end = in.size();
-        CZipString part = in.substr(start, end - start);
-        if (!part.empty() && part != "." && part != "..") {
-            if (!out.IsEmpty()) out += CZipPathComponent::m_cSeparator;
-            out += part;
-        }
-        start = end + 1;
-    }
-    return out;
+bool KeepsUnixModes(const CZipFileHeader* header) {
+    return header->GetSystemCompatibility() == ZipCompatibility::zcUnix;
 }
 
-// Extracted files get at most their permission bits; anything that is not
-// a plain file or a directory (a link, a device) becomes a plain file with
-// the default attributes, so no entry can make a setuid or device file.
-// No type at all is a plain file (python's zipfile writes such modes).
-unsigned FileAttributes(unsigned attr) {
-    if (S_ISREG(attr) || (attr & S_IFMT) == 0) return attr & 0777;
-    return ZipPlatform::GetDefaultAttributes() & 0777;
+// The permission bits of an entry made on Unix, on a plain file: a FIFO,
+// device or socket keeps its bits (setuid, setgid and sticky go), a link,
+// whose bits say nothing, gets the default ones.
+unsigned UnixFileMode(unsigned attr) {
+    if (S_ISLNK(attr)) return ZipPlatform::GetDefaultAttributes() & 0777;
+    return attr & 0777;
 }
 
-unsigned DirectoryAttributes(unsigned attr) {
-    if (S_ISDIR(attr)) return attr & 0777;
-    return ZipPlatform::GetDefaultDirAttributes() & 0777;
+// Entries of other hosts get what unzip gives them: everyone may read, and
+// write unless the entry is read-only, less the umask.
+unsigned ForeignFileMode(unsigned attr) { return (attr & 0200) ? 0666 : 0444; }
+
+mode_t CurrentUmask() {
+    // Read rather than set and reset: umask() would race other threads.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "Umask:") == 0) return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return 022;
 }
 
 // Reads the open entry to its end through sink; 0, or 206 / 207 when the
@@ -76,7 +70,11 @@ int SettleStop(int code, Close close) {
 CZipString CZipBundle::PredictExtractedFileName(const char* nameInZip, const char* filePath, bool fullPath,
                                                 const char* newName) const {
     CZipString path(filePath);
-    CZipString name = ConfinedName(newName ? newName : nameInZip);
+    CZipString name;
+    for (const std::string& part : ZipLib::ConfinedComponents(newName ? newName : nameInZip)) {
+        if (!name.IsEmpty()) name += CZipPathComponent::m_cSeparator;
+        name += part;
+    }
     if (name.IsEmpty()) return path;
     if (!path.IsEmpty()) CZipPathComponent::AppendSeparator(path);
     CZipPathComponent component(name);
@@ -151,8 +149,10 @@ int CZipBundle::CloseFile(const char* filePath, bool afterException) {
                 time_t modification = header->GetModificationTime();
                 time_t creation = header->GetCreationTime();
                 time_t access = header->GetLastAccessTime();
+                unsigned attr = header->GetSystemAttr();
+                unsigned mode = KeepsUnixModes(header) ? UnixFileMode(attr) : ForeignFileMode(attr) & ~CurrentUmask();
                 if (!ZipPlatform::SetFileTimes(filePath, &modification, &creation, &access) ||
-                    !ZipPlatform::SetFileAttr(filePath, FileAttributes(header->GetSystemAttr())))
+                    !ZipPlatform::SetFileAttr(filePath, mode))
                     result = -2;
             }
             if (m_pCryptograph) m_pCryptograph->FinishDecode(*CurrentFile(), m_storage);
@@ -187,27 +187,30 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
     if (bufferSize == 0 || IsClosed() || !m_centralDir.IsValidIndex(index) || m_iFileOpened != nothing) return false;
     CZipFileHeader* header = m_centralDir[index];
     CZipString name = header->GetFileName(false);
-    // A name of nothing but separators, "." and ".." has no place inside
-    // the target.
-    if (ConfinedName(newName ? newName : name.c_str()).IsEmpty()) return false;
+    // The components below the target, walked one by one: nothing a name
+    // yields is "." or ".." or leaves the target.
+    std::vector<std::string> parts =
+        ZipLib::ConfinedComponents(PredictExtractedFileName(name, nullptr, fullPath, newName));
+    if (parts.empty()) return false;
+    const std::string base(filePath ? filePath : "");
     CZipString target = PredictExtractedFileName(name, filePath, fullPath, newName);
     CZipActionCallback* cb = GetCallback(CZipActionCallback::cbExtract);
     if (cb) cb->BeginProgress(name, target);
+    const unsigned attr = header->GetSystemAttr();
 
     if (header->IsDirectory()) {
         if (cb) cb->SetProgressTotal(0);
-        bool made = ZipPlatform::ForceDirectory(target);
-        if (made) ZipPlatform::SetFileAttr(target, DirectoryAttributes(header->GetSystemAttr()));
+        int dir = m_dirCache.Open(base, parts, parts.size(), target);
+        if (KeepsUnixModes(header) && S_ISDIR(attr)) m_dirModes.Add(target.c_str(), dir, attr & 0777);
         if (cb) cb->EndProgress();
-        if (!made) ThrowError(CZipException::fileError, target);
         return true;
     }
 
-    if (ZipPlatform::FileExists(target)) {
+    // A directory standing where the file goes fails the rename at the end.
+    struct stat existing;
+    if ((mode & ZipPlatform::fomOnlyIfNewer) && ::lstat(target, &existing) == 0) {
         time_t entryTime = header->GetModificationTime();
-        time_t fileTime = 0;
-        if ((mode & ZipPlatform::fomOnlyIfNewer) && entryTime > 0 &&
-            ZipPlatform::GetFileTimes(target, &fileTime) && fileTime > 0 && fileTime >= entryTime) {
+        if (S_ISREG(existing.st_mode) && entryTime > 0 && existing.st_mtime > 0 && existing.st_mtime >= entryTime) {
             if (cb) {
                 cb->SetProgressTotal(header->m_uUncomprSize);
                 bool goOn = cb->RequestCallback(header->m_uUncomprSize) && cb->RequestLastCallback(0);
@@ -216,31 +219,41 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
             }
             return true;
         }
-        ZipPlatform::RemoveFile(target, true, mode);
     }
 
+    // The entry is checked (local header, method, password) before anything
+    // on disk is touched.
     if (!OpenFile(index)) {
         if (cb) cb->EndProgress();
         return false;
     }
     try {
-        CZipPathComponent component(target);
-        ZipPlatform::ForceDirectory(component.GetFilePath());
+        int dir = m_dirCache.Open(base, parts, parts.size() - 1, target);
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
-        CZipFile out;
-        out.Open(target, CZipFile::modeWrite | CZipFile::modeCreate, true);
-        CZipAutoBuffer buffer(bufferSize);
+        const bool unixModes = KeepsUnixModes(header);
+        ZipLib::CTemporaryTarget out(dir, parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);
+        CZipAutoBuffer& buffer = m_readBuffer;
+        buffer.Allocate(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [&out](const char* data, unsigned n) { out.Write(data, n); });
-        code = SettleStop(code, [&] { return CloseFile(out); });
-        if (code) {
+        int result = 1;
+        if (code == 0) result = CloseFile(nullptr, false);
+        else code = SettleStop(code, [&] { return result = CloseFile(nullptr, false); });
+        if (code == CZipException::abortedAction) {
             CloseFile(nullptr, true);
             if (cb) cb->EndProgress();
             ThrowError(code, target);
         }
-        int result = CloseFile(out);
+        if (result == -1) {
+            if (cb) cb->EndProgress();
+            ThrowError(CZipException::badZipFile, target);
+        }
+        // Checked whole: only now does it take the place of what stood there.
+        bool settled = out.SetTimesAndMode(header->GetModificationTime(), header->GetLastAccessTime(), unixModes,
+                                           UnixFileMode(attr));
+        out.Install();
         if (cb) cb->EndProgress();
-        if (result == -1) ThrowError(CZipException::badZipFile, target);
-        return result == 1;
+        if (code) ThrowError(code, target);
+        return settled;
     } catch (...) {
         CloseFile(nullptr, true);
         throw;
@@ -260,7 +273,8 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
     unsigned long long origin = rewind ? target.GetPosition() : 0;
     try {
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
-        CZipAutoBuffer buffer(bufferSize);
+        CZipAutoBuffer& buffer = m_readBuffer;
+        buffer.Allocate(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [&target](const char* data, unsigned n) { target.Write(data, n); });
         code = SettleStop(code, [&] { return CloseFile(nullptr, false); });
         if (code) {
@@ -303,7 +317,8 @@ bool CZipBundle::TestFile(unsigned short index, unsigned bufferSize) {
         return false;
     }
     try {
-        CZipAutoBuffer buffer(bufferSize);
+        CZipAutoBuffer& buffer = m_readBuffer;
+        buffer.Allocate(bufferSize);
         int code = CopyEntry(*this, cb, buffer, [](const char*, unsigned) {});
         code = SettleStop(code, [&] { return CloseFile(nullptr, false); });
         if (code) {
@@ -318,4 +333,9 @@ bool CZipBundle::TestFile(unsigned short index, unsigned bufferSize) {
     }
     if (cb) cb->EndProgress();
     return true;
+}
+
+void CZipBundle::FinishExtraction() {
+    m_dirCache.Forget();
+    m_dirModes.Apply();
 }

@@ -55,13 +55,19 @@ void CZipCentralDir::Read() {
         m_pStorage->Read(locator, 4, true);
         if (std::memcmp(locator, m_gszSignature64Locator, 4) == 0) ThrowError(CZipException::noZip64);
     }
+    // Values no archive of volumes can have are damage, found before the
+    // record's volumes are asked for (a spanned archive needs a callback).
+    unsigned long long directoryEnd = (unsigned long long)m_pInfo->m_uOffset + m_pInfo->m_uSize;
+    if (m_pInfo->m_uVolumeWithCD > m_pInfo->m_uLastVolume ||
+        m_pInfo->m_uVolumeEntriesNo > m_pInfo->m_uEntriesNumber ||
+        (m_pInfo->m_uVolumeWithCD == m_pInfo->m_uLastVolume && !stream && endOffset < directoryEnd))
+        ThrowError(CZipException::badZipFile);
     m_pStorage->UpdateSegmMode(m_pInfo->m_uLastVolume);
     // One file holds its whole directory; volumes hold it on or before the
     // last one (a binary-split stream counts as one volume).
     const bool volumes = m_pStorage->IsSegmented() && !m_pStorage->IsBinarySplit();
     if (volumes ? m_pInfo->m_uVolumeWithCD > m_pInfo->m_uLastVolume : m_pInfo->m_uVolumeWithCD != 0)
         ThrowError(CZipException::badZipFile);
-    unsigned long long directoryEnd = (unsigned long long)m_pInfo->m_uOffset + m_pInfo->m_uSize;
     if (!volumes && endOffset < directoryEnd) ThrowError(CZipException::badZipFile);
     if (m_pStorage->m_uBytesBeforeZip == 0 && m_pStorage->GetCurrentVolume() == 0)
         m_pStorage->m_uBytesBeforeZip = unsigned(endOffset - directoryEnd);
@@ -96,10 +102,37 @@ void CZipCentralDir::ReadHeaders() {
 
 // ---- entries ------------------------------------------------------------
 
+namespace {
+// Whether the entry at `index` (its local header read) shares bytes with
+// its neighbours in data order: entries that reuse each other's data make
+// a small archive extract into far more than it holds. Offsets of split
+// and spanned volumes count within their volume, so only neighbours on
+// one volume compare; the neighbour before counts its local header at no
+// less than its fixed part.
+bool OverlapsNeighbour(const CZipArray<CZipFileHeader*>& headers, size_t index) {
+    const CZipFileHeader* h = headers[index];
+    const unsigned long long start = h->m_uOffset;
+    const unsigned long long end = start + h->GetLocalSize(true) + h->m_uComprSize;
+    if (index > 0) {
+        const CZipFileHeader* before = headers[index - 1];
+        if (before->m_uVolumeStart == h->m_uVolumeStart && before->m_uOffset < start &&
+            before->m_uOffset + 30ull + before->m_uComprSize > start)
+            return true;
+    }
+    if (index + 1 < headers.size()) {
+        const CZipFileHeader* after = headers[index + 1];
+        if (after->m_uVolumeStart == h->m_uVolumeStart && after->m_uOffset > start && end > after->m_uOffset)
+            return true;
+    }
+    return false;
+}
+}  // namespace
+
 void CZipCentralDir::OpenFile(unsigned short index) {
     CZipFileHeader* header = (*m_pHeaders)[index];
     m_pOpenedFile = nullptr;
     if (!header->ReadLocal(this)) ThrowError(CZipException::badZipFile);
+    if (OverlapsNeighbour(*m_pHeaders, index)) ThrowError(CZipException::overlappingEntries);
     m_pOpenedFile = header;
 }
 

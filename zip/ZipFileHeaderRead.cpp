@@ -105,8 +105,12 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     }
     const unsigned short volume = storage->GetCurrentVolume();
     // Seeking past the end would grow a memory file (by up to 4 GiB for a
-    // crafted offset): a header that cannot be there is no match.
-    if ((unsigned long long)m_uOffset + 30 > storage->GetLastDataOffset()) return false;
+    // crafted offset): a header that cannot be there is no match. A single
+    // file on disk only reads nothing there (201), so its length, three
+    // seeks to learn, is not asked for every entry.
+    if ((!storage->m_pFile->HasFilePath() || storage->IsSegmented()) &&
+        (unsigned long long)m_uOffset + 30 > storage->GetLastDataOffset())
+        return false;
     storage->Seek(m_uOffset, CZipStorage::seekFromBeginning);
     char buf[30];
     storage->Read(buf, 30, true);

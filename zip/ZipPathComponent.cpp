@@ -28,6 +28,7 @@ void CZipPathComponent::SetFullPath(const char* path) {
         name = rest.Mid(int(slash + 1));
     }
     size_t dot = name.rfind('.');
+    m_bHasDot = dot != std::string::npos;
     if (dot == std::string::npos) {
         m_szFileTitle = name;
     } else {
@@ -38,7 +39,7 @@ void CZipPathComponent::SetFullPath(const char* path) {
 
 CZipString CZipPathComponent::GetFileName() const {
     CZipString name = m_szFileTitle;
-    if (!m_szFileExt.IsEmpty()) {
+    if (m_bHasDot) {
         name += '.';
         name += m_szFileExt;
     }
@@ -48,6 +49,7 @@ CZipString CZipPathComponent::GetFileName() const {
 void CZipPathComponent::SetExtension(const char* ext) {
     m_szFileExt = ext;
     m_szFileExt.TrimLeft('.');
+    m_bHasDot = !m_szFileExt.IsEmpty();
 }
 
 CZipString CZipPathComponent::GetFilePath() const {

@@ -35,4 +35,7 @@ protected:
     CZipString m_szFileExt;
     CZipString m_szDrive;
     CZipString m_szPrefix;
+    // The name had a dot before its (possibly empty) extension: "end." and
+    // "..." must come back whole, not as "end" and "..".
+    bool m_bHasDot = false;
 };

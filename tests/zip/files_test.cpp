@@ -126,19 +126,26 @@ TEST(PathComponent, Splitting) {
         const char* dir;
         const char* title;
         const char* ext;
+        const char* name;
     } cases[] = {
-        {"dir/sub/name.tar.gz", "dir/sub", "name.tar", "gz"},
-        {"name", "", "name", ""},
-        {"dir/", "dir", "", ""},
+        {"dir/sub/name.tar.gz", "dir/sub", "name.tar", "gz", "name.tar.gz"},
+        {"name", "", "name", "", "name"},
+        {"dir/", "dir", "", "", ""},
+        // A dot before an empty extension stays: "end." is not "end", and
+        // "..." never turns into "..".
+        {"dir/end.", "dir", "end", "", "end."},
+        {"a/...", "a", "..", "", "..."},
+        {".hidden", "", "", "hidden", ".hidden"},
         // Prefixes are cut first; backslashes do not split here.
-        {"\\\\?\\UNC\\server\\x.txt", "", "server\\x", "txt"},
-        {"\\\\server/x", "server", "x", ""},
+        {"\\\\?\\UNC\\server\\x.txt", "", "server\\x", "txt", "server\\x.txt"},
+        {"\\\\server/x", "server", "x", "", "x"},
     };
     for (const auto& c : cases) {
         CZipPathComponent pc(c.path);
         EXPECT_EQ(pc.GetFileDir(), c.dir) << c.path;
         EXPECT_EQ(pc.GetFileTitle(), c.title) << c.path;
         EXPECT_EQ(pc.GetFileExt(), c.ext) << c.path;
+        EXPECT_EQ(pc.GetFileName(), c.name) << c.path;
     }
     EXPECT_EQ(CZipPathComponent("dir/sub/name.tar.gz").GetFullPath(), "dir/sub/name.tar.gz");
     EXPECT_EQ(CZipPathComponent("name").GetFullPath(), "./name");

@@ -90,7 +90,7 @@ def refused_by_tools(out, src):
 
 class Entry:
     def __init__(self, name, data=b"", method=8, mode=0o100644, flag=0, system=3, declared=None, crc=None,
-                 extra=b""):
+                 extra=b"", attr=None, password=None):
         self.name = name.encode() if isinstance(name, str) else name
         self.data = data
         self.method = method
@@ -100,6 +100,41 @@ class Entry:
         self.declared = declared  # uncompressed size to announce, when not the real one
         self.crc = crc
         self.extra = extra
+        self.attr = attr  # the whole external attributes, when not mode << 16
+        self.password = password  # traditional encryption with this password
+
+
+def _crc_table():
+    table = []
+    for n in range(256):
+        c = n
+        for _ in range(8):
+            c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
+        table.append(c)
+    return table
+
+
+CRC_TABLE = _crc_table()
+
+
+def encrypt(password, crc, data):
+    """Traditional ZIP encryption: a 12-byte header whose last byte is the
+    CRC's high byte, then the data."""
+    keys = [0x12345678, 0x23456789, 0x34567890]
+
+    def update(b):
+        keys[0] = CRC_TABLE[(keys[0] ^ b) & 0xFF] ^ (keys[0] >> 8)
+        keys[1] = ((keys[1] + (keys[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        keys[2] = CRC_TABLE[(keys[2] ^ (keys[1] >> 24)) & 0xFF] ^ (keys[2] >> 8)
+
+    for b in password.encode():
+        update(b)
+    out = bytearray()
+    for b in bytes(range(11)) + bytes([crc >> 24]) + data:
+        t = (keys[2] | 2) & 0xFFFF
+        out.append(b ^ (((t * (t ^ 1)) >> 8) & 0xFF))
+        update(b)
+    return bytes(out)
 
 
 def build(entries, comment=b"", prefix=b"", duplicate_offsets=False):
@@ -113,18 +148,22 @@ def build(entries, comment=b"", prefix=b"", duplicate_offsets=False):
         else:
             packed = e.data
         crc = zlib.crc32(e.data) if e.crc is None else e.crc
+        flag = e.flag
+        if e.password is not None:
+            packed = encrypt(e.password, crc, packed)
+            flag |= 1
         size = len(e.data) if e.declared is None else e.declared
         offset = len(body)
         if first_offset is None:
             first_offset = offset
         if duplicate_offsets:
             offset = first_offset
-        local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, e.flag, e.method, 0x6000, 0x5021, crc, len(packed),
+        local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flag, e.method, 0x6000, 0x5021, crc, len(packed),
                             size, len(e.name), len(e.extra))
         body += local + e.name + e.extra + packed
-        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (e.system << 8) | 20, 20, e.flag, e.method,
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (e.system << 8) | 20, 20, flag, e.method,
                                0x6000, 0x5021, crc, len(packed), size, len(e.name), len(e.extra), 0, 0, 0,
-                               e.mode << 16, offset) + e.name + e.extra
+                               e.mode << 16 if e.attr is None else e.attr, offset) + e.name + e.extra
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(body),
                       len(comment)) + comment
     return prefix + bytes(body) + bytes(central) + end
@@ -154,6 +193,9 @@ def crafted(out):
     # Sizes that lie: more data than the header announces.
     open(f"{out}/deflate_more_than_declared.zip", "wb").write(
         build([Entry("big.txt", b"A" * 100000, declared=1000)]))
+    # Compressed data left over once the declared size is reached.
+    open(f"{out}/deflate_long_more_than_declared.zip", "wb").write(
+        build([Entry("big.bin", random.Random(3).randbytes(200000), declared=1000)]))
     open(f"{out}/stored_more_than_declared.zip", "wb").write(
         build([Entry("big.bin", b"B" * 5000, method=0, declared=100)]))
     # jar writes its directories as empty deflate streams.
@@ -174,8 +216,8 @@ def crafted(out):
                "./ok/./six.txt", "../", "."]
     open(f"{out}/hostile_names.zip", "wb").write(build([Entry(n, n.encode()) for n in hostile]))
     # Modes that must not survive extraction.
-    modes = [("setuid.sh", 0o104755), ("worldwrite.txt", 0o100666), ("link", 0o120777), ("device", 0o020644),
-             ("fifo", 0o010644), ("sticky.txt", 0o101644), ("wdir/", 0o040777)]
+    modes = [("setuid.sh", 0o104755), ("worldwrite.txt", 0o100666), ("link", 0o120777), ("device", 0o020600),
+             ("fifo", 0o010600), ("socket", 0o140640), ("sticky.txt", 0o101644), ("wdir/", 0o040777)]
     open(f"{out}/modes.zip", "wb").write(build([Entry(n, b"target" if n != "wdir/" else b"", mode=m)
                                                  for n, m in modes]))
     # DOS-made entries: backslashes and attributes in the low bytes.
@@ -189,7 +231,65 @@ def crafted(out):
     # NTFS times at the top of their range.
     ntfs = struct.pack("<HHIHH", 0x000A, 32, 0, 1, 24) + b"\xff" * 24
     open(f"{out}/ntfs_time_max.zip", "wb").write(build([Entry("t.txt", b"time", extra=ntfs)]))
+    # End records naming volumes in ways no archive of volumes can.
+    for name, disk, cd_disk, on_disk, offset in [("end_cd_after_last", 1, 2, 2, None),
+                                                  ("end_more_on_volume", 1, 1, 3, None),
+                                                  ("end_directory_past_record", 1, 1, 2, 0x7FFFFFF0)]:
+        record = bytearray(good)
+        struct.pack_into("<HHH", record, len(good) - 18, disk, cd_disk, on_disk)
+        if offset is not None:
+            struct.pack_into("<I", record, len(good) - 6, offset)
+        open(f"{out}/{name}.zip", "wb").write(bytes(record))
     open(f"{out}/comment_max.zip", "wb").write(build([Entry("c.txt", b"c")], comment=b"#" * 65535))
+
+
+def extraction(out):
+    """The archives of the extraction table: each aims at what the table's
+    target already holds (files, links, a read-only directory)."""
+    over = [("keep.txt", b"new keep\n"), ("dangling", b"new dangling\n"), ("linkfile", b"new linkfile\n"),
+            ("linkdir/x.txt", b"through linkdir\n"), ("rodir/inside.txt", b"new inside\n")]
+    files = lambda **kw: build([Entry(n, d, **kw) for n, d in over])
+    open(f"{out}/x_plain.zip", "wb").write(files())
+    open(f"{out}/x_encrypted.zip", "wb").write(files(password="right"))
+    open(f"{out}/x_unsupported.zip", "wb").write(build([Entry("keep.txt", b"x" * 50, method=12),
+                                                        Entry("dangling", b"y" * 50, method=14)]))
+    broken = bytearray(build([Entry("keep.txt", b"new keep\n" * 20)]))
+    broken[0] = 0x51
+    open(f"{out}/x_local_header.zip", "wb").write(bytes(broken))
+    flipped = bytearray(build([Entry("keep.txt", bytes(range(256)) * 8)]))
+    flipped[30 + 8 + 20] ^= 0x55
+    open(f"{out}/x_data.zip", "wb").write(bytes(flipped))
+    open(f"{out}/x_three_dots.zip", "wb").write(build([Entry(".../", b"", method=0, mode=0o040777),
+                                                       Entry(".../f.txt", b"in three dots\n")]))
+    open(f"{out}/x_two_dots.zip", "wb").write(build([Entry("../up.txt", b"up\n"), Entry("a/../../up2.txt", b"up2\n"),
+                                                     Entry("../", b"", method=0, mode=0o040777)]))
+    open(f"{out}/x_one_dot.zip", "wb").write(build([Entry("./dot.txt", b"dot\n"), Entry("a/./b.txt", b"b\n"),
+                                                    Entry(".", b"", method=0, mode=0o040777)]))
+    open(f"{out}/x_trailing_dots.zip", "wb").write(build([Entry("end.", b"with dot\n"), Entry("end", b"without\n"),
+                                                          Entry("keep.txt.", b"not keep.txt\n")]))
+    # The first entry's data runs over the whole second entry: both are
+    # one stretch of bytes counted twice.
+    lapped = bytearray(build([Entry("keep.txt", b"k" * 40, method=0), Entry("linkfile", b"l" * 40, method=0)]))
+    second = 30 + 8 + 40
+    grow = 30 + 8 + 40
+    central = struct.unpack_from("<I", lapped, len(lapped) - 6)[0]
+    for at in (18, 22):
+        struct.pack_into("<I", lapped, at, 40 + grow)
+    for at in (20, 24):
+        struct.pack_into("<I", lapped, central + at, 40 + grow)
+    struct.pack_into("<I", lapped, 14, zlib.crc32(bytes(lapped[38:38 + 40 + grow])))
+    struct.pack_into("<I", lapped, central + 16, zlib.crc32(bytes(lapped[38:38 + 40 + grow])))
+    assert struct.unpack_from("<I", lapped, second)[0] == 0x04034B50
+    open(f"{out}/x_overlapping.zip", "wb").write(bytes(lapped))
+    open(f"{out}/x_special.zip", "wb").write(build([
+        Entry("fifo", b"was a fifo\n", mode=0o010600), Entry("dev", b"was a device\n", mode=0o020600),
+        Entry("sock", b"was a socket\n", mode=0o140640), Entry("setuid", b"was setuid\n", mode=0o104750),
+        Entry("dangling", b"../outside/outside.txt", mode=0o120777),
+        Entry("dosfile", b"dos\n", system=0, attr=0), Entry("dosro", b"dos read-only\n", system=0, attr=0x01),
+        Entry("DOSDIR/", b"", method=0, system=0, attr=0x10)]))
+    open(f"{out}/x_readonly_tree.zip", "wb").write(build([
+        Entry("ro/", b"", method=0, mode=0o040555), Entry("ro/a.txt", b"a\n"),
+        Entry("ro/sub/", b"", method=0, mode=0o040555), Entry("ro/sub/b.txt", b"b\n")]))
 
 
 def main():
@@ -199,6 +299,7 @@ def main():
     made = tool_archives(out, src)
     refused_by_tools(out, src)
     crafted(out)
+    extraction(out)
     for name in made:
         print(name)
 

@@ -1,0 +1,179 @@
+#include "ZipExtractTarget.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ZipException.h"
+#include "ZipPlatform.h"
+
+namespace ZipLib {
+
+std::vector<std::string> ConfinedComponents(const char* name) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char* p = name ? name : "";; ++p) {
+        if (*p == '/' || *p == '\\' || *p == '\0') {
+            if (!part.empty() && part != "." && part != "..") parts.push_back(part);
+            part.clear();
+            if (*p == '\0') break;
+        } else {
+            part += *p;
+        }
+    }
+    return parts;
+}
+
+namespace {
+const int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// The directory `name` in dirFd, made when missing; a link in its place is
+// replaced. -1 with errno set when it cannot be had.
+int OpenOrMakeDirectory(int dirFd, const char* name) {
+    int fd = ::openat(dirFd, name, kDirFlags);
+    if (fd >= 0) return fd;
+    if (errno == ENOENT) {
+        if (::mkdirat(dirFd, name, 0777) != 0 && errno != EEXIST) return -1;
+        return ::openat(dirFd, name, kDirFlags);
+    }
+    if (errno != ELOOP && errno != ENOTDIR) return -1;
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (!S_ISLNK(st.st_mode)) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    if (::unlinkat(dirFd, name, 0) != 0) return -1;
+    if (::mkdirat(dirFd, name, 0777) != 0) return -1;
+    return ::openat(dirFd, name, kDirFlags);
+}
+}  // namespace
+
+int OpenTargetDirectory(const std::string& base, const std::vector<std::string>& parts, size_t count,
+                        const char* shown) {
+    const char* start = base.empty() ? "." : base.c_str();
+    int fd = ::open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && ZipPlatform::ForceDirectory(start))
+        fd = ::open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) CZipException::Throw(CZipException::fileError, shown);
+    for (size_t i = 0; i < count && i < parts.size(); ++i) {
+        int next = OpenOrMakeDirectory(fd, parts[i].c_str());
+        int saved = errno;
+        ::close(fd);
+        if (next < 0) {
+            errno = saved;
+            CZipException::Throw(CZipException::fileError, shown);
+        }
+        fd = next;
+    }
+    return fd;
+}
+
+int CDirectoryCache::Open(const std::string& base, const std::vector<std::string>& parts, size_t count,
+                          const char* shown) {
+    std::string key = base;
+    for (size_t i = 0; i < count && i < parts.size(); ++i) key.append(1, '\0').append(parts[i]);
+    struct stat st;
+    if (m_fd >= 0 && key == m_key && ::fstat(m_fd, &st) == 0 && st.st_nlink > 0) return m_fd;
+    Forget();
+    m_fd = OpenTargetDirectory(base, parts, count, shown);
+    m_key = key;
+    return m_fd;
+}
+
+void CDirectoryCache::Forget() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_key.clear();
+}
+
+void CDirectoryModes::Add(const std::string& path, int dirFd, unsigned mode) {
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0) return;
+    m_items.push_back(Item{path, st.st_dev, st.st_ino, mode});
+}
+
+void CDirectoryModes::Apply() noexcept {
+    // Deepest first, so that a directory made unsearchable does not hide
+    // one below it; of one directory named twice the later mode wins.
+    std::stable_sort(m_items.begin(), m_items.end(),
+                     [](const Item& a, const Item& b) { return a.path > b.path; });
+    for (const Item& item : m_items) {
+        int fd = ::open(item.path.c_str(), kDirFlags);
+        if (fd < 0) continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && st.st_dev == item.device && st.st_ino == item.inode)
+            (void)::fchmod(fd, mode_t(item.mode));
+        ::close(fd);
+    }
+    m_items.clear();
+}
+
+namespace {
+// A name unlikely to be taken; O_EXCL makes sure it is not.
+std::string TemporaryName() {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned pid = unsigned(::getpid());
+    unsigned v = pid * 2654435761u ^ (counter.fetch_add(1) * 40503u) ^ unsigned(::time(nullptr));
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string name = ".zar";
+    for (int i = 0; i < 6; ++i, v /= 36) name += digits[v % 36];
+    return name;
+}
+}  // namespace
+
+CTemporaryTarget::CTemporaryTarget(int dirFd, const std::string& leaf, unsigned createMode, const char* shown)
+    : m_dirFd(dirFd), m_leaf(leaf), m_shown(shown ? shown : ""), m_fd(-1) {
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        m_name = TemporaryName();
+        m_fd = ::openat(dirFd, m_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        mode_t(createMode));
+        if (m_fd < 0 && errno != EEXIST) break;
+    }
+    if (m_fd < 0) CZipException::Throw(errno, m_shown.c_str());
+}
+
+CTemporaryTarget::~CTemporaryTarget() {
+    if (m_fd >= 0) ::close(m_fd);
+    if (!m_name.empty()) ::unlinkat(m_dirFd, m_name.c_str(), 0);
+}
+
+void CTemporaryTarget::Write(const void* data, unsigned size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(m_fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            CZipException::Throw(errno, m_shown.c_str());
+        }
+        p += n;
+        size -= unsigned(n);
+    }
+}
+
+bool CTemporaryTarget::SetTimesAndMode(time_t modification, time_t access, bool setMode, unsigned mode) {
+    time_t now = ::time(nullptr);
+    struct timespec times[2];
+    times[0].tv_sec = access > 0 ? access : now;
+    times[1].tv_sec = modification > 0 ? modification : now;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    bool ok = ::futimens(m_fd, times) == 0;
+    if (setMode && ::fchmod(m_fd, mode_t(mode)) != 0) ok = false;
+    return ok;
+}
+
+void CTemporaryTarget::Install() {
+    int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) CZipException::Throw(errno, m_shown.c_str());
+    if (::renameat(m_dirFd, m_name.c_str(), m_dirFd, m_leaf.c_str()) != 0)
+        CZipException::Throw(errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST ? CZipException::notRemoved
+                                                                                    : CZipException::notRenamed,
+                             m_shown.c_str());
+    m_name.clear();
+}
+
+}  // namespace ZipLib

@@ -1,0 +1,99 @@
+#pragma once
+// Writing under an extraction's target directory so that nothing already
+// on disk is harmed: every component below the target is opened without
+// following links, data goes into an exclusive temporary file beside its
+// place and takes that place only once it is checked, and directory modes
+// wait until nothing more goes into the directories.
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace ZipLib {
+
+// The components an entry's name may use below the target: either kind of
+// separator splits, empty, "." and ".." components are dropped, every
+// other one is kept whole ("..." and "end." included).
+std::vector<std::string> ConfinedComponents(const char* name);
+
+// Opens `base` as the caller named it (made with its parents when
+// missing, links in it followed: it is the caller's path), then the first
+// `count` of `parts` below it, each without following a link: a missing
+// directory is made with mode 0777 less the umask; a link standing in the
+// way is replaced by a directory. Returns the last directory's descriptor;
+// throws 216 with `shown` as the path when a component cannot be made or
+// is not a directory.
+int OpenTargetDirectory(const std::string& base, const std::vector<std::string>& parts, size_t count,
+                        const char* shown);
+
+// The directory of the last file extracted, kept open for the next file
+// of the same directory (archives keep a directory's files together): one
+// walk a directory instead of one a file. A kept directory that has been
+// removed meanwhile is walked to again.
+class CDirectoryCache {
+public:
+    CDirectoryCache() = default;
+    ~CDirectoryCache() { Forget(); }
+    CDirectoryCache(const CDirectoryCache&) = delete;
+    CDirectoryCache& operator=(const CDirectoryCache&) = delete;
+    // OpenTargetDirectory's directory, owned by the cache.
+    int Open(const std::string& base, const std::vector<std::string>& parts, size_t count, const char* shown);
+    void Forget();
+
+private:
+    std::string m_key;
+    int m_fd = -1;
+};
+
+// Stored directory modes set once nothing more is extracted into the
+// directories (a read-only one would refuse its own files). Each mode goes
+// only to the directory recorded (same device and inode), deepest first.
+class CDirectoryModes {
+public:
+    ~CDirectoryModes() { Apply(); }
+    // dirFd is the directory at path, open now.
+    void Add(const std::string& path, int dirFd, unsigned mode);
+    // Sets every recorded mode and forgets them; failures are passed over.
+    void Apply() noexcept;
+
+private:
+    struct Item {
+        std::string path;
+        dev_t device;
+        ino_t inode;
+        unsigned mode;
+    };
+    std::vector<Item> m_items;
+};
+
+// A new file created exclusively beside `leaf` in the directory dirFd.
+// It replaces whatever stands at leaf (a file, a link: never written
+// through) only at Install; gone without Install, it is removed and leaf
+// is as it was. createMode is passed to open, so the umask applies to it.
+class CTemporaryTarget {
+public:
+    CTemporaryTarget(int dirFd, const std::string& leaf, unsigned createMode, const char* shown);
+    ~CTemporaryTarget();
+    CTemporaryTarget(const CTemporaryTarget&) = delete;
+    CTemporaryTarget& operator=(const CTemporaryTarget&) = delete;
+
+    // Throws the system error code with the shown path.
+    void Write(const void* data, unsigned size);
+    // Times (0 or less: now) and, when setMode, the permission bits; false
+    // when either could not be set.
+    bool SetTimesAndMode(time_t modification, time_t access, bool setMode, unsigned mode);
+    // Closes the file and renames it into leaf's place; throws the system
+    // error code (a failed close), 218 (a directory stands at leaf) or 219
+    // (another failed rename) with the shown path, the temporary file
+    // removed.
+    void Install();
+
+private:
+    int m_dirFd;
+    std::string m_leaf;
+    std::string m_name;
+    std::string m_shown;
+    int m_fd;
+};
+
+}  // namespace ZipLib
