@@ -58,6 +58,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
                                               probe.GetDataDescriptorSize(&m_storage);
             MakeSpaceForReplace(replaceIndex, needed, header.GetFileName(false));
         }
+        if (!replacing) KeepRoomFor(EntryBound(header, dataSize));
         // The old entry leaves the directory only now, with its room made.
         added = m_centralDir.AddNewFile(header, replaceIndex, level, true);
         if (keepNoDescriptor && added->IsDataDescriptor()) added->m_uFlag &= ~CZipFileHeader::flDataDescriptor;
@@ -91,6 +92,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
             if (m_pCryptograph) m_pCryptograph->FinishEncode(*added, m_storage);
             added->WriteDataDescriptor(&m_storage);
             m_storage.Flush();
+            EntryWritten();
             if (aborted) code = CZipException::abortedSafely;
         } else if (aborted) {
             // The partial entry never stays: the archive keeps what it had.
@@ -119,6 +121,23 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
     }
     ClearCryptograph();
     if (ownBuffer) ReleaseBuffer();
+    // With room kept the copy of the old directory stands until Close.
+    if ((wasOnDisk && !HasRoom()) || replacing) {
+        try {
+            CompleteChange();
+        } catch (...) {
+            // An appended copy goes again, so that the old directory fits
+            // where it stood; a replacement has nothing left to go back to.
+            if (!replacing) {
+                m_centralDir.RemoveFile(added, 0xFFFF, true);
+                RestoreDirectory(true, entryStart);
+            } else {
+                RestoreDirectory(true, m_storage.GetLastDataOffset());
+            }
+            if (cb) cb->EndProgress();
+            throw;
+        }
+    }
     if (cb) cb->EndProgress();
     if (code) CZipException::Throw(code);
     return true;

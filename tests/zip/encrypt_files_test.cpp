@@ -503,7 +503,8 @@ TEST(EncryptFiles, AnAbortAnywhereLeavesAReadableArchive) {
 
 // Every write of the operation failing in turn, half written: the archive
 // stays readable, every entry it keeps reads back whole, and only the
-// entry whose bytes the write was moving or encrypting may go.
+// entry whose bytes the write was encrypting may go. A chunk that a move
+// puts down again goes on: the change then succeeds.
 TEST(EncryptFiles, AFailingWriteAnywhereLeavesAReadableArchive) {
     TempDir dir;
     const std::string source = dir.File("source.zip"), path = dir.File("a.zip");
@@ -514,8 +515,8 @@ TEST(EncryptFiles, AFailingWriteAnywhereLeavesAReadableArchive) {
         SCOPED_TRACE("write " + std::to_string(n) + " fails");
         const Outcome run = EncryptOnFaultyDisk(path, original, -1, n, nullptr, 0);
         finished = !run.stopped;
-        EXPECT_EQ(run.code, finished ? 0 : EIO);
-        EXPECT_GE(ExpectReadable(path, contents).size() + 1, contents.size());
+        EXPECT_TRUE(run.code == 0 || (run.code == EIO && !finished)) << run.code;
+        EXPECT_GE(ExpectReadable(path, contents).size() + (run.code ? 1 : 0), contents.size());
     }
 }
 
