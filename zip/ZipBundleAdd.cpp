@@ -1,4 +1,6 @@
 // Adding entries to an archive.
+#include <sys/stat.h>
+
 #include <ctime>
 
 #include "ZipBundle.h"
@@ -319,6 +321,8 @@ bool CZipBundle::GatherSourceFacts(CZipAddNewFileInfo& info, CZipFileHeader& hea
         modification = creation = access = ::time(nullptr);
     } else {
         if (!ZipPlatform::GetFileAttr(path, attr)) ThrowError(CZipException::fileError, path);
+        // Opening a FIFO would block for ever, a device read without end.
+        if (!ZipPlatform::IsDirectory(attr) && !S_ISREG(attr)) ThrowError(CZipException::specialFile, path);
         ZipPlatform::GetFileTimes(path, &modification, &creation, &access);
     }
     header.SetSystemCompatibility(m_iArchiveSystCompatib, false);

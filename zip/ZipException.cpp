@@ -76,6 +76,7 @@ const char* FixedText(int code) {
         return "WinZip AES encryption has not been enabled for the library, but is required to decompress the "
                "archive.";
     case CZipException::outOfBounds: return "The collection is empty and the bounds do not exist.";
+    case CZipException::specialFile: return "Not a regular file or a directory (a FIFO, socket or device).";
     case CZipException::streamEnd: return "Zlib library error (end of stream).";
     case CZipException::streamError: return "Zlib library error (stream error).";
     case CZipException::dataError: return "Zlib library error (data error).";

@@ -35,6 +35,7 @@ public:
         noZip64 = 222,
         noAES = 223,
         outOfBounds = 224,
+        specialFile = 226,
         streamEnd = 500,
         needDict = 501,
         errNo = 502,
