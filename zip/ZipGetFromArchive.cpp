@@ -70,13 +70,18 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
         added->WriteLocal(&m_storage);
         if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
 
-        source.m_storage.Seek((unsigned long long)original->m_uOffset + original->m_uLocalHeaderSize,
-                              CZipStorage::seekFromBeginning);
+        // Reading the local header left a split source on the entry's
+        // volume, right behind it; offsets of the others count in the
+        // whole stream.
+        if (!source.m_storage.IsSplit() || source.m_storage.IsBinarySplit())
+            source.m_storage.Seek((unsigned long long)original->m_uOffset + original->m_uLocalHeaderSize,
+                                  CZipStorage::seekFromBeginning);
         unsigned long long left = dataSize;
         bool aborted = false;
         while (left > 0) {
             unsigned want = unsigned(left < m_pBuffer.GetSize() ? left : m_pBuffer.GetSize());
-            unsigned got = source.m_storage.m_pFile->Read(m_pBuffer, want);
+            // Through the storage: data may go on in the next volume.
+            unsigned got = source.m_storage.Read(m_pBuffer, want, false);
             if (got == 0) break;
             if (m_pCryptograph) m_pCryptograph->Encode(m_pBuffer, got);
             m_storage.Write(m_pBuffer, got, false);
