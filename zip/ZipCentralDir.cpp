@@ -342,7 +342,10 @@ void CZipCentralDir::WriteCentralEnd() {
     CBytesWriter::WriteBytes(p + 8, m_pInfo->m_uVolumeEntriesNo);
     CBytesWriter::WriteBytes(p + 10, m_pInfo->m_uEntriesNumber);
     CBytesWriter::WriteBytes(p + 12, m_pInfo->m_uSize);
-    CBytesWriter::WriteBytes(p + 16, m_pInfo->m_uOffset);
+    // An empty directory is said to start at 0, as zip -d writes it: with
+    // data before the archive, its own place reads as extra bytes, which
+    // tools take for an empty archive, not a damaged one.
+    CBytesWriter::WriteBytes(p + 16, m_pInfo->m_uEntriesNumber ? m_pInfo->m_uOffset : 0u);
     CBytesWriter::WriteBytes(p + 20, (unsigned short)commentSize);
     if (commentSize) std::memcpy(p + 22, m_pInfo->m_pszComment.GetBuffer(), commentSize);
     m_pStorage->Write(buf, size, true);

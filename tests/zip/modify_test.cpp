@@ -663,6 +663,30 @@ TEST(Modify, RefusalsChangeNothing) {
     }
 }
 
+// Removing every entry of an archive behind a stub leaves the stub and the
+// end record zip -d leaves, which unzip reads as an empty archive.
+TEST(Modify, RemovingEveryEntryBehindAStubLeavesWhatZipLeaves) {
+    TempDir dir;
+    const std::string path = dir.File("a.zip");
+    MakeBase(path);
+    const std::string stub(1000, '#');
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+        CZipMemFile data(1024);
+        data.Write(stub.data(), unsigned(stub.size()));
+        ASSERT_TRUE(zip.PrependData(data));
+        CZipArray<unsigned short> all;
+        for (unsigned short i = 0; i < zip.GetCount(); ++i) all.Add(i);
+        ASSERT_TRUE(zip.RemoveFiles(all));
+        zip.Close();
+    }
+    const std::string end("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 22);
+    EXPECT_TRUE(ReadFile(path) == stub + end);
+    const ToolResult u = RunTool("unzip -t " + Quote(path));
+    EXPECT_NE(u.output.find("zipfile is empty"), std::string::npos) << u.output;
+}
+
 TEST(Modify, PrependingWithANewExtensionMakesAnExecutable) {
     TempDir dir;
     const std::string path = dir.File("a.zip"), stub = dir.File("stub.sh");
