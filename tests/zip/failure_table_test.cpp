@@ -82,8 +82,18 @@ struct Operation {
     std::function<void(CZipBundle&)> prepare;
 };
 
+// Copies an entry of the base archive in under a new name.
+void CopyIn(CZipBundle& zip, unsigned short index, const char* name) {
+    const std::string base = BaseImage();
+    CZipMemFile copySource(1024);
+    copySource.Write(base.data(), unsigned(base.size()));
+    CZipBundle source;
+    source.Open(copySource, CZipBundle::zipOpenReadOnly, false);
+    zip.GetFromArchive(source, index, name);
+    source.Close();
+}
+
 const std::vector<Operation>& Operations() {
-    static CZipMemFile copySource(1024);
     static const std::vector<Operation> ops = {
         {"remove the first", {"a.txt"}, [](CZipBundle& z) { z.RemoveFile(0); }, nullptr},
         {"remove two in the middle", {"e.bin", "g.txt"},
@@ -119,18 +129,7 @@ const std::vector<Operation>& Operations() {
              AddBytes(z, "n3.bin", RandomBytes(9000, 12), 6);
          },
          nullptr},
-        {"copy in", {"copied.bin"},
-         [](CZipBundle& z) {
-             const std::string base = BaseImage();
-             copySource.SetLength(0);
-             copySource.SeekToBegin();
-             copySource.Write(base.data(), unsigned(base.size()));
-             CZipBundle source;
-             source.Open(copySource, CZipBundle::zipOpenReadOnly, false);
-             z.GetFromArchive(source, 4, "copied.bin");
-             source.Close();
-         },
-         nullptr},
+        {"copy in", {"copied.bin"}, [](CZipBundle& z) { CopyIn(z, 4, "copied.bin"); }, nullptr},
         {"prepend", {},
          [](CZipBundle& z) {
              CZipMemFile stub(1024);
@@ -145,16 +144,7 @@ const std::vector<Operation>& Operations() {
         {"rename, then add", {"late.bin"}, [](CZipBundle& z) { AddBytes(z, "late.bin", RandomBytes(30000, 13), 6); },
          [](CZipBundle& z) { Rename(z, 1, "b-renamed.bin"); }},
         {"copy, then rename", {"e.bin"}, [](CZipBundle& z) { Rename(z, 4, "e-renamed-longer.bin"); },
-         [](CZipBundle& z) {
-             const std::string base = BaseImage();
-             copySource.SetLength(0);
-             copySource.SeekToBegin();
-             copySource.Write(base.data(), unsigned(base.size()));
-             CZipBundle source;
-             source.Open(copySource, CZipBundle::zipOpenReadOnly, false);
-             z.GetFromArchive(source, 0, "copied.txt");
-             source.Close();
-         }},
+         [](CZipBundle& z) { CopyIn(z, 0, "copied.txt"); }},
     };
     return ops;
 }
