@@ -23,12 +23,6 @@ namespace {
 
 const char kPassword[] = "secret";
 
-// The operation is protected; nothing public reaches it.
-class EncryptingBundle : public CZipBundle {
-public:
-    using CZipBundle::EncryptFilesInternal;
-};
-
 bool AddMemory(CZipBundle& zip, const char* name, const std::string& data, int level) {
     CZipMemFile source(1024);
     source.Write(data.data(), unsigned(data.size()));
@@ -241,7 +235,7 @@ TEST_P(EncryptFiles, ToolsReadTheEncryptedArchive) {
     const std::map<std::string, Entry> before = ReadEntries(path);
     const unsigned long long lengthBefore = ReadFile(path).size();
     {
-        EncryptingBundle zip;
+        CZipBundle zip;
         ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
         ASSERT_TRUE(zip.SetPassword(kPassword));
         CZipArray<unsigned short> indexes;
@@ -316,26 +310,26 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
         const char* label;
         bool emptyArchive;
         int mode;
-        std::function<bool(EncryptingBundle&)> request;
+        std::function<bool(CZipBundle&)> request;
         bool answer;
     } cases[] = {
-        {"no password", false, CZipBundle::zipOpen, [](EncryptingBundle& zip) { return zip.EncryptFilesInternal(nullptr); },
+        {"no password", false, CZipBundle::zipOpen, [](CZipBundle& zip) { return zip.EncryptFilesInternal(nullptr); },
          false},
         {"encryption switched off", false, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              EXPECT_TRUE(zip.SetEncryptionMethod(0xFF));
              return zip.EncryptFilesInternal(nullptr);
          },
          false},
         {"read-only", false, CZipBundle::zipOpenReadOnly,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              return zip.EncryptFilesInternal(nullptr);
          },
          false},
         {"an entry open for reading", false, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              EXPECT_TRUE(zip.OpenFile(0));
              const bool answer = zip.EncryptFilesInternal(nullptr);
@@ -344,13 +338,13 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
          },
          false},
         {"no entries", true, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              return zip.EncryptFilesInternal(nullptr);
          },
          false},
         {"nothing left to encrypt", false, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              CZipArray<unsigned short> indexes;
              indexes.Add(zip.FindFile("already.txt"));
@@ -372,7 +366,7 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
         }
         const std::string before = ReadFile(path);
         {
-            EncryptingBundle zip;
+            CZipBundle zip;
             ASSERT_TRUE(zip.Open(path.c_str(), c.mode));
             EXPECT_EQ(c.request(zip), c.answer);
             for (unsigned short i = 0; i < zip.GetCount(); ++i)
@@ -384,7 +378,7 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
 
     // A segmented archive being made cannot be changed in place.
     TempDir dir;
-    EncryptingBundle split;
+    CZipBundle split;
     ASSERT_TRUE(split.Open(dir.File("s.zip").c_str(), CZipBundle::zipCreateBinSplit, 100000));
     ASSERT_TRUE(AddMemory(split, "one.txt", "one", 6));
     ASSERT_TRUE(split.SetPassword(kPassword));
@@ -437,7 +431,7 @@ Outcome EncryptOnFaultyDisk(const std::string& path, const std::string& original
     Outcome run;
     FaultyDisk file(path);
     if (room >= 0) file.m_cap = original.size() + (unsigned long long)room;
-    EncryptingBundle zip;
+    CZipBundle zip;
     zip.SetAdvanced(65536, 1024);
     EXPECT_TRUE(zip.Open(file, CZipBundle::zipOpen, false));
     EXPECT_TRUE(zip.SetPassword(kPassword));
