@@ -1,4 +1,5 @@
 #pragma once
+#include <vector>
 // A breadth-first walk of a directory tree that hands every file and
 // directory a filter accepts to Process.
 #include <ctime>
@@ -62,6 +63,14 @@ public:
     const char* GetDirectory() const { return m_lpszDirectory; }
     bool IsRecursive() const { return m_bRecursive; }
     static bool IsDots(const char* name);
+    // Files the walk never hands on (an archive's own volumes): by path,
+    // whether they exist yet or not. Set before Start.
+    void SkipFiles(const std::vector<CZipString>& paths);
+    // Symbolic links left out by the last walk: links to directories (not
+    // entered, so no link can loop the walk) and links that cannot be
+    // followed. A link to a file is handed on as that file under its own
+    // name.
+    unsigned GetLinksLeftOut() const { return m_uLinksLeftOut; }
 
 protected:
     virtual bool Process(const char* filePath, const CFileInfo& info) = 0;
@@ -73,6 +82,13 @@ protected:
     const char* m_lpszDirectory;
     bool m_bRecursive;
     CZipString m_szCurrentDirectory;
+    unsigned m_uLinksLeftOut = 0;
+    // Skipped files as (directory device, directory inode, name).
+    struct Skipped {
+        unsigned long long device, inode;
+        CZipString name;
+    };
+    std::vector<Skipped> m_skipped;
 };
 
 }  // namespace ZipLib

@@ -1,34 +1,16 @@
 #include "ZipAddFilesEnumerator.h"
 
-#include <sys/stat.h>
-
 #include "ZipBundle.h"
 
-namespace {
-bool Identify(const char* path, unsigned long long& device, unsigned long long& inode) {
-    struct stat st;
-    if (!path || !*path || ::stat(path, &st) != 0) return false;
-    device = (unsigned long long)st.st_dev;
-    inode = (unsigned long long)st.st_ino;
-    return true;
-}
-}  // namespace
 
 void CZipAddFilesEnumerator::Initialize(CZipBundle* archive) {
     m_pZip = archive;
     m_pMultiCallback = archive ? archive->GetCallback(CZipActionCallback::cbMultiAdd) : nullptr;
-    m_bArchiveOnDisk = archive && Identify(archive->GetArchivePath(), m_uArchiveDevice, m_uArchiveInode);
 }
 
 bool CZipAddFilesEnumerator::Process(const char* filePath, const ZipLib::CFileInfo& info) {
     if (!m_pZip) return false;
     if (info.IsDirectory() && (m_iSmartLevel & CZipBundle::zipsmIgnoreDirectories)) return true;
-    // An archive written inside the tree it packs would read its own
-    // growing file without end.
-    unsigned long long device, inode;
-    if (m_bArchiveOnDisk && !info.IsDirectory() && Identify(filePath, device, inode) && device == m_uArchiveDevice &&
-        inode == m_uArchiveInode)
-        return true;
     CZipAddNewFileInfo add(filePath, m_pZip->GetRootPath().IsEmpty());
     add.m_iComprLevel = m_iComprLevel;
     add.m_iSmartLevel = m_iSmartLevel;
@@ -43,6 +25,14 @@ bool CZipAddFilesEnumerator::Process(const char* filePath, const ZipLib::CFileIn
 void CReplacingAddFilesEnumerator::UpdateAddNewFileInfo(CZipAddNewFileInfo* info) {
     CZipString name = m_pZip->PredictFileNameInZip(info->m_szFilePath, info->m_bFullPath, CZipBundle::prAuto);
     unsigned short index = m_pZip->FindFile(name, CZipBundle::ffDefault, false);
+    // A directory entry is found with or without its trailing separator.
+    unsigned attr;
+    if (index == 0xFFFF && ZipPlatform::GetFileAttr(info->m_szFilePath, attr) && ZipPlatform::IsDirectory(attr)) {
+        CZipString other = name;
+        if (CZipPathComponent::HasEndingSeparator(other)) CZipPathComponent::RemoveSeparators(other);
+        else CZipPathComponent::AppendSeparator(other);
+        index = m_pZip->FindFile(other, CZipBundle::ffDefault, false);
+    }
     if (index != 0xFFFF) info->m_uReplaceIndex = index;
 }
 

@@ -24,9 +24,6 @@ protected:
     CZipBundle* m_pZip = nullptr;
     CZipActionCallback* m_pMultiCallback = nullptr;
     // The archive's own file, which the walk must not add to itself.
-    bool m_bArchiveOnDisk = false;
-    unsigned long long m_uArchiveDevice = 0;
-    unsigned long long m_uArchiveInode = 0;
     int m_iComprLevel;
     int m_iSmartLevel;
     unsigned long m_nBufSize;

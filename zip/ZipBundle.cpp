@@ -26,6 +26,8 @@ void CZipBundle::Initialize() {
     m_iCommitMode = cmOnChange;
     m_iFileOpened = nothing;
     m_uNewEntryStart = 0;
+    m_uExpectedSize = ~0ull;
+    m_uRoomEnd = ~0ull;
     m_bCompleteBeforeAdd = false;
     m_uMoveSettled = 0;
     m_uMoveUnsure = 0;
@@ -89,6 +91,7 @@ void CZipBundle::OpenOrAbandon(int mode) {
 void CZipBundle::InitOnOpen(int systemCompatibility, CZipCentralDir* source) {
     m_pszPassword.Wipe();
     m_iFileOpened = nothing;
+    m_uRoomEnd = ~0ull;
     m_szRootPath.Empty();
     m_centralDir.Init(source);
     m_iArchiveSystCompatib = systemCompatibility;
@@ -245,9 +248,40 @@ bool CZipBundle::SetAutoFinalize(bool autoFinalize) {
     return true;
 }
 
+void CZipBundle::WriteDirectoryOrStayOpen() {
+    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
+    if (info.m_bInArchive) return;
+    m_storage.Flush();
+    const unsigned long long end = m_storage.m_pFile->GetLength();
+    try {
+        WriteCentralDirectory(true);
+        m_storage.FlushFile();
+    } catch (...) {
+        // No half directory stays, and the archive stays open: Close can be
+        // tried again once there is room, or given up after the exception.
+        m_storage.EmptyWriteBuffer();
+        info.m_bInArchive = false;
+        // With room kept, the copy of the old directory at its end stands.
+        if (!HasRoom()) {
+            try {
+                m_storage.m_pFile->SetLength(end);
+                m_storage.m_pFile->SeekToEnd();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
 void CZipBundle::WriteCentralDirectory(bool flush) {
+    const bool room = m_storage.m_uDataEnd != ~0ull && !m_centralDir.m_pInfo->m_bInArchive;
     m_centralDir.Write();
-    if (flush) m_storage.Flush();
+    if (flush || room) m_storage.Flush();
+    if (room) {
+        // The copy of the old directory at the room's end goes only now.
+        m_storage.m_pFile->SetLength(m_storage.m_pFile->GetPosition());
+        ForgetRoom();
+    }
 }
 
 CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
@@ -261,7 +295,8 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     if (afterException == afNoException) CommitChanges();
     bool written = false;
     if (afterException != afAfterException && !IsReadOnly() && !IsClosed(false)) {
-        WriteCentralDirectory(false);
+        if (m_storage.IsSegmented()) WriteCentralDirectory(false);
+        else WriteDirectoryOrStayOpen();
         written = true;
     }
     time_t newest = 0;

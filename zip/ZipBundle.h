@@ -184,6 +184,9 @@ public:
     void WriteCentralDirectory(bool flush = true);
     // afterException: 0 ordinary, 1 write nothing (after an exception), 2
     // after an exception but still write the directory. Returns the path.
+    // When the directory cannot be written (a full disk) Close throws and
+    // the archive stays open with no part of the new directory on disk:
+    // call it again once there is room, or with 1 to give up.
     CZipString Close(int afterException = afNoException, bool updateTimeStamp = false);
 
     // --- Adding entries --------------------------------------------------
@@ -326,6 +329,11 @@ public:
     bool SetEncryptionMethod(int method = 0);
     int GetEncryptionMethod() const { return m_iEncryptionMethod; }
     bool WillEncryptNextFile() const { return m_pszPassword.GetSize() != 0 && m_iEncryptionMethod != 0xFF; }
+    // Encrypts, in place and with the password set, the listed entries
+    // (all with none given) that are not encrypted yet; sorts the list.
+    // False when nothing may change or no password is set. 207: stopped
+    // while collecting, nothing changed; 206: stopped while moving.
+    bool EncryptFilesInternal(CZipArray<unsigned short>* indexes);
 
 protected:
     friend class CZipCentralDir;
@@ -391,10 +399,41 @@ protected:
     // disk fails there, the file is cut back and the archive is as it was.
     void ReserveRoom(unsigned long long length);
     // After a failure, unless the directory still stands: the file is cut
-    // at `dataEnd` (where the data the headers describe ends) and, when the
-    // directory stood on disk before the change (wasOnDisk), the directory
-    // of the headers as they now stand is written behind it. Never throws.
+    // at `dataEnd` (where the data the headers describe ends) and the
+    // directory of the headers as they now stand is written behind it.
+    // Never throws; when even that write fails the file ends at dataEnd.
     void RestoreDirectory(bool wasOnDisk, unsigned long long dataEnd);
+    // The end of a change that moved data in place: its directory is
+    // written and flushed (not while a renamed header waits for its commit);
+    // a failed write is tried once more, then thrown.
+    // dataEnd: where the data ends (archive offset), the file's end when
+    // not given; the file is cut behind the directory.
+    void CompleteChange(unsigned long long dataEnd = ~0ull);
+    // The most an entry of dataSize source bytes takes with its records.
+    unsigned long long EntryBound(const CZipFileHeader& header, unsigned long long dataSize);
+    // Before an add of at most entryBound bytes to an archive whose
+    // directory stands on disk (or that has room already): room for the
+    // entry and the new directory, with a copy of the directory behind it.
+    // False when no room is kept (nothing on disk to keep, segmented, near
+    // 4 GiB); throws when the room cannot be written, nothing changed.
+    bool KeepRoomFor(unsigned long long entryBound);
+    // An entry is complete: the data end moves behind it.
+    void EntryWritten();
+    // Writes the directory at the data end and cuts the file behind it;
+    // nothing without room. For changes that move data.
+    void SettleRoom();
+    void ForgetRoom();
+    bool HasRoom() const { return m_uRoomEnd != ~0ull; }
+    // The directory leaves the disk without the file being cut: its room
+    // stays allocated for the directory that ends the change. Its end
+    // record loses its signature, so no reader takes it for current while
+    // data moves under it.
+    void TakeDirectoryOff();
+    // Best effort: the signature of a dropped entry's local header at
+    // offset (where nothing kept lies) is cleared.
+    void UnmarkLocalHeader(unsigned long long offset);
+    // Close's write of the directory, cut back and rethrown when it fails.
+    void WriteDirectoryOrStayOpen();
     // The marked entries' data squeezed out; the records leave as they go.
     void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
     // After a move of [stretch's first offset, end) by delta stopped part
@@ -402,9 +441,10 @@ protected:
     // of its entry that is whole, old or new; an entry cut in two leaves
     // the directory. Returns where the last entry kept ends (where the
     // stretch starts, moved or not, when none is kept).
+    void FinishStraddlingEntry(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
+                               unsigned long long delta, bool forward);
     unsigned long long SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
                            unsigned long long delta, bool forward);
-    bool EncryptFilesInternal(CZipArray<unsigned short>* indexes);
 
     enum FileState { nothing = 0, extract = -1, compress = 1 };
 
@@ -419,6 +459,11 @@ protected:
     // The entry being added: where its local header starts, and whether
     // the directory stood on disk when it opened.
     unsigned long long m_uNewEntryStart;
+    // The source size of the entry OpenNewFile opens, ~0 when not known.
+    unsigned long long m_uExpectedSize;
+    // Where the room kept for adds ends and the copy of the directory
+    // behind it starts; ~0 with no room.
+    unsigned long long m_uRoomEnd;
     bool m_bCompleteBeforeAdd;
     // How far the last MovePackedFiles got: the bytes before (backward) or
     // from (forward) this offset are moved, and a write that failed may

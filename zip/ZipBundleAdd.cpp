@@ -1,4 +1,6 @@
 // Adding entries to an archive.
+#include <sys/stat.h>
+
 #include <ctime>
 
 #include "ZipBundle.h"
@@ -7,8 +9,6 @@
 #include "ZipSmClrPass.h"
 
 namespace {
-// ZIP records hold 32-bit sizes; 0xFFFFFFFF announces ZIP64.
-const unsigned long long kMaxEntrySize = 0xFFFFFFFEull;
 // Nothing of the entry was written where its start is not known.
 const unsigned long long kUnknownStart = ~0ull;
 }
@@ -80,8 +80,16 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     CreateCompressor(header.m_uMethod);
 
     const bool completeBefore = m_centralDir.m_pInfo->m_bInArchive;
-    if (m_centralDir.IsValidIndex(replaceIndex) && !MakeRoomToReplace(header, level, replaceIndex)) return false;
-    m_bCompleteBeforeAdd = completeBefore;
+    if (m_centralDir.IsValidIndex(replaceIndex)) {
+        if (!MakeRoomToReplace(header, level, replaceIndex)) return false;
+    } else if (m_uExpectedSize != ~0ull) {
+        KeepRoomFor(EntryBound(header, m_uExpectedSize));
+    } else {
+        // Of unknown size an entry could run into the copy behind a room.
+        SettleRoom();
+    }
+    // A replacement moves data in place: its directory goes back at once.
+    m_bCompleteBeforeAdd = completeBefore || m_centralDir.IsValidIndex(replaceIndex);
     m_uNewEntryStart = kUnknownStart;
     try {
         CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
@@ -117,7 +125,11 @@ bool CZipBundle::CloseNewFile(bool afterException) {
     m_iFileOpened = nothing;
     ClearCryptograph();
     try {
-        Finalize(true);
+        EntryWritten();
+        // A directory that stood on disk stands again once the entry is in,
+        // unless room was kept: then its copy stands until Close.
+        if (!Finalize(true) && m_bCompleteBeforeAdd && !HasRoom()) CompleteChange();
+        m_bCompleteBeforeAdd = false;
     } catch (...) {
         // The directory cannot follow the entry (a full disk): the add fails
         // as a whole and the archive goes back to what it was.
@@ -159,14 +171,16 @@ void CZipBundle::DropNewEntry(CZipFileHeader* h) {
             // A directory counted as written may still have been waiting in
             // the buffer, or stands behind the cut: it is not on disk.
             m_centralDir.m_pInfo->m_bInArchive = false;
-            try {
+            // Within room the copy of the directory at its end stays.
+            if (m_storage.m_uDataEnd != ~0ull) m_storage.m_uDataEnd = m_uNewEntryStart;
+            else try {
                 m_storage.m_pFile->SetLength(m_uNewEntryStart + m_storage.m_uBytesBeforeZip);
                 m_storage.m_pFile->SeekToEnd();
             } catch (...) {
             }
         }
     }
-    if (m_bCompleteBeforeAdd) PutDirectoryBack();
+    if (!m_storage.IsSegmented()) PutDirectoryBack();
 }
 
 void CZipBundle::PutDirectoryBack() {
@@ -267,7 +281,7 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
             info.m_iComprLevel = 0;
             checkEff = false;
         }
-        if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
+        if (size > kMaxZipOffset) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
     }
     if (useTemporary) {
         CZipString tempPath;
@@ -290,7 +304,7 @@ bool CZipBundle::AddNewFile(CZipAddNewFileInfo& info) {
         source = &ownFile;
     }
     if (!sizeKnown) size = source->GetLength();
-    if (size > kMaxEntrySize) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
+    if (size > kMaxZipOffset) ThrowError(CZipException::tooBigSize, info.m_szFilePath);
 
     if (!CopySourceIntoEntry(info, header, *source, size)) return false;
     if (!checkEff) return true;
@@ -307,6 +321,8 @@ bool CZipBundle::GatherSourceFacts(CZipAddNewFileInfo& info, CZipFileHeader& hea
         modification = creation = access = ::time(nullptr);
     } else {
         if (!ZipPlatform::GetFileAttr(path, attr)) ThrowError(CZipException::fileError, path);
+        // Opening a FIFO would block for ever, a device read without end.
+        if (!ZipPlatform::IsDirectory(attr) && !S_ISREG(attr)) ThrowError(CZipException::specialFile, path);
         ZipPlatform::GetFileTimes(path, &modification, &creation, &access);
     }
     header.SetSystemCompatibility(m_iArchiveSystCompatib, false);
@@ -344,9 +360,12 @@ bool CZipBundle::AddDirectoryEntry(CZipAddNewFileInfo& info, CZipFileHeader& hea
     if (info.m_iSmartLevel.IsSetAny(zipsmCPassDir)) clearPass.ClearPasswordSmartly(this);
     bool ok;
     try {
+        m_uExpectedSize = 0;
         ok = OpenNewFile(header, 0, nullptr, info.m_uReplaceIndex);
+        m_uExpectedSize = ~0ull;
         CloseNewFile(false);
     } catch (...) {
+        m_uExpectedSize = ~0ull;
         AbandonNewFile();
         throw;
     }
@@ -358,7 +377,16 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
                                      unsigned long long size) {
     header.m_uLocalUncomprSize = unsigned(size);
     if (info.m_iComprLevel == 0) header.m_uLocalComprSize = unsigned(size);
-    if (!OpenNewFile(header, info.m_iComprLevel, nullptr, info.m_uReplaceIndex)) return false;
+    m_uExpectedSize = size;
+    bool opened;
+    try {
+        opened = OpenNewFile(header, info.m_iComprLevel, nullptr, info.m_uReplaceIndex);
+    } catch (...) {
+        m_uExpectedSize = ~0ull;
+        throw;
+    }
+    m_uExpectedSize = ~0ull;
+    if (!opened) return false;
 
     CZipActionCallback* cb =
         GetCallback(info.m_iSmartLevel.IsSetAny(zipsmInternal01) ? CZipActionCallback::cbAddStore : CZipActionCallback::cbAdd);
@@ -374,7 +402,8 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
         bool abortAtEnd = false;
         // A replacement takes at most the size its room was made for: a
         // source growing meanwhile must not run into the next entry.
-        const bool capped = info.m_uReplaceIndex != 0xFFFF;
+        // So does an entry written into room kept ahead of a directory copy.
+        const bool capped = info.m_uReplaceIndex != 0xFFFF || HasRoom();
         unsigned long long left = size;
         unsigned n = 0;
         do {

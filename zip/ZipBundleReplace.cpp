@@ -6,11 +6,9 @@
 #include "ZipBundle.h"
 #include "ZipMemFile.h"
 
-namespace {
-const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
-}
-
 void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name) {
+    // Room kept for adds goes first: moves could run through its copy.
+    SettleRoom();
     CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
     m_storage.Flush();
     const bool wasOnDisk = info.m_bInArchive;
@@ -33,10 +31,8 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
             // The old directory stands until the room is there: a full disk
             // leaves the archive as it was.
             ReserveRoom(dataEnd + diff + m_centralDir.GetSize(true));
-            info.m_bInArchive = false;
-        } else {
-            m_centralDir.RemoveFromDisk();
         }
+        TakeDirectoryOff();
         CZipActionCallback* cb = GetCallback(CZipActionCallback::cbMoveData);
         if (cb) {
             cb->BeginProgress(name, GetArchivePath());
@@ -53,7 +49,8 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
                 CZipFileHeader* h = m_centralDir[i];
                 if (i != index && h->m_uOffset > start) h->m_uOffset = unsigned(grow ? h->m_uOffset + diff : h->m_uOffset - diff);
             }
-            m_storage.m_pFile->SetLength((grow ? dataEnd + diff : dataEnd - diff) + m_storage.m_uBytesBeforeZip);
+            // Not cut: the room stays for the directory that ends the change.
+            m_storage.m_uDataEnd = grow ? dataEnd + diff : dataEnd - diff;
         } catch (...) {
             if (ownBuffer) ReleaseBuffer();
             if (moving) {
@@ -72,7 +69,7 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
         if (ownBuffer) ReleaseBuffer();
         if (cb) cb->EndProgress();
     } else {
-        m_centralDir.RemoveFromDisk();
+        TakeDirectoryOff();
     }
     m_storage.Seek(start, CZipStorage::seekFromBeginning);
 }

@@ -1,5 +1,6 @@
 // Adding directory trees and selecting entries by wildcard.
 #include <cstring>
+#include <vector>
 
 #include "Wildcard.h"
 #include "ZipAddFilesEnumerator.h"
@@ -30,6 +31,19 @@ bool CZipBundle::AddNewFiles(CZipAddFilesEnumerator& enumerator, ZipLib::CFileFi
     if (IsClosed()) return false;
     enumerator.Initialize(this);
     const char* directory = enumerator.GetDirectory();
+    // An archive written inside the tree it packs would read its own
+    // growing file, or the volumes of an earlier run.
+    std::vector<CZipString> own;
+    if (!GetArchivePath().IsEmpty()) own.push_back(GetArchivePath());
+    if (m_storage.IsSplit()) {
+        try {
+            for (unsigned v = 0; v < 1000; ++v) own.push_back(m_storage.GetSplitVolumeName((unsigned short)v, false));
+            own.push_back(m_storage.GetSplitVolumeName(m_storage.GetCurrentVolume(), true));
+        } catch (...) {
+            // No names handler: no volumes to skip.
+        }
+    }
+    enumerator.SkipFiles(own);
     CZipRootPathRestorer restorer;
     if (skipInitialPath) {
         bool here = !directory || !*directory || std::strcmp(directory, ".") == 0;
@@ -41,6 +55,7 @@ bool CZipBundle::AddNewFiles(CZipAddFilesEnumerator& enumerator, ZipLib::CFileFi
         bool countDirectories = !(enumerator.GetSmartness() & zipsmIgnoreDirectories);
         CCalculateAddFilesEnumerator counter(directory, enumerator.IsRecursive(),
                                              GetCallback(CZipActionCallback::cbCalculateForMulti), countDirectories);
+        counter.SkipFiles(own);
         if (!counter.Start(filter)) return false;
         // Counting may have fetched the same object under another type.
         multi = GetCallback(CZipActionCallback::cbMultiAdd);

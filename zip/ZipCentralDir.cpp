@@ -17,10 +17,6 @@ using ZipLib::CBytesWriter;
 const char CZipCentralDir::m_gszSignature[] = {0x50, 0x4B, 0x05, 0x06};
 const char CZipCentralDir::m_gszSignature64Locator[] = {0x50, 0x4B, 0x06, 0x07};
 
-namespace {
-const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
-}
-
 void CZipCentralDir::CInfo::Init() {
     m_uEndOffset = 0;
     m_uLastVolume = 0;
@@ -163,7 +159,8 @@ CZipFileHeader* CZipCentralDir::AddNewFile(const CZipFileHeader& header, unsigne
         index = replaceIndex;
     } else {
         // Seek first: once listed, the header must not be freed by a throw.
-        m_pStorage->m_pFile->SeekToEnd();
+        if (m_pStorage->m_uDataEnd == ~0ull) m_pStorage->m_pFile->SeekToEnd();
+        else m_pStorage->Seek(m_pStorage->m_uDataEnd);
         index = (unsigned short)m_pHeaders->Add(h.get());
     }
     CZipFileHeader* added = h.release();
@@ -207,11 +204,17 @@ void CZipCentralDir::RemoveLastFile(CZipFileHeader* header, unsigned short index
     }
     if (!header) header = (*m_pHeaders)[index];
     unsigned long long cutAt = (unsigned long long)header->m_uOffset + m_pStorage->m_uBytesBeforeZip;
+    const unsigned offset = header->m_uOffset;
     RemoveFile(header, index, true);
     m_pStorage->Flush();
+    m_pInfo->m_bInArchive = false;
+    // Within room kept for adds the copy of the directory at its end stays.
+    if (m_pStorage->m_uDataEnd != ~0ull) {
+        m_pStorage->m_uDataEnd = offset;
+        return;
+    }
     m_pStorage->m_pFile->SetLength(cutAt);
     m_pStorage->m_pFile->SeekToEnd();
-    m_pInfo->m_bInArchive = false;
 }
 
 void CZipCentralDir::RemoveAll() {
@@ -239,13 +242,16 @@ void CZipCentralDir::RemoveFromDisk() {
 
 // ---- writing ----------------------------------------------------------------
 
-void CZipCentralDir::Write() {
+void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     if (m_pInfo->m_bInArchive) return;
     m_pInfo->m_uEntriesNumber = (unsigned short)m_pHeaders->size();
     if (!m_pStorage->IsSegmented()) {
         m_pStorage->Flush();
-        m_pStorage->m_pFile->SeekToEnd();
+        if (at == ~0ull) at = m_pStorage->m_uDataEnd;
+        if (at == ~0ull) m_pStorage->m_pFile->SeekToEnd();
+        else m_pStorage->m_pFile->SafeSeek(at + m_pStorage->m_uBytesBeforeZip);
     }
+    m_bQuiet = quiet;
     m_pInfo->m_uSize = 0;
     // Everything the end record points at must fit below 0xFFFFFFFF, or the
     // archive would need ZIP64: refuse before writing any of it.
@@ -253,17 +259,23 @@ void CZipCentralDir::Write() {
     unsigned long long size = 0;
     for (const CZipFileHeader* h : *m_pHeaders) size += h->GetSize();
     if (offset > kMaxZipOffset || offset + size > kMaxZipOffset) ThrowError(CZipException::noZip64);
-    if (m_pStorage->IsSegmented()) {
-        WriteSegmented();
-    } else {
-        WriteHeaders(false);
-        WriteCentralEnd();
+    try {
+        if (m_pStorage->IsSegmented()) {
+            WriteSegmented();
+        } else {
+            WriteHeaders(false);
+            WriteCentralEnd();
+        }
+    } catch (...) {
+        m_bQuiet = false;
+        throw;
     }
+    m_bQuiet = false;
     m_pInfo->m_bInArchive = true;
 }
 
 void CZipCentralDir::WriteHeaders(bool oneSegment) {
-    CZipActionCallback* cb = m_pArchive->GetCallback(CZipActionCallback::cbSave);
+    CZipActionCallback* cb = m_bQuiet ? nullptr : m_pArchive->GetCallback(CZipActionCallback::cbSave);
     unsigned short count = (unsigned short)m_pHeaders->size();
     if (cb) {
         cb->BeginProgress(nullptr, nullptr);
@@ -330,7 +342,10 @@ void CZipCentralDir::WriteCentralEnd() {
     CBytesWriter::WriteBytes(p + 8, m_pInfo->m_uVolumeEntriesNo);
     CBytesWriter::WriteBytes(p + 10, m_pInfo->m_uEntriesNumber);
     CBytesWriter::WriteBytes(p + 12, m_pInfo->m_uSize);
-    CBytesWriter::WriteBytes(p + 16, m_pInfo->m_uOffset);
+    // An empty directory is said to start at 0, as zip -d writes it: with
+    // data before the archive, its own place reads as extra bytes, which
+    // tools take for an empty archive, not a damaged one.
+    CBytesWriter::WriteBytes(p + 16, m_pInfo->m_uEntriesNumber ? m_pInfo->m_uOffset : 0u);
     CBytesWriter::WriteBytes(p + 20, (unsigned short)commentSize);
     if (commentSize) std::memcpy(p + 22, m_pInfo->m_pszComment.GetBuffer(), commentSize);
     m_pStorage->Write(buf, size, true);

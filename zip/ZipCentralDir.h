@@ -71,9 +71,12 @@ public:
 
     // Finds, reads and checks the directory of an existing archive.
     void Read();
-    // Writes the headers and the end record unless already in the archive.
-    // Raises 222 when the directory would pass 4 GiB.
-    void Write();
+    // Writes the headers and the end record unless already in the archive:
+    // at the end of the file, or of an unsegmented archive at `at` (an
+    // archive offset). Quiet: the save callback is not asked (a directory
+    // that ends a change in place must not stop half written). Raises 222
+    // when the directory would pass 4 GiB.
+    void Write(bool quiet = false, unsigned long long at = ~0ull);
 
     CZipFileHeader* operator[](unsigned short index) const { return (*m_pHeaders)[index]; }
     unsigned short GetCount() const { return m_pHeaders ? (unsigned short)m_pHeaders->size() : 0; }
@@ -143,6 +146,7 @@ protected:
     void DestroySharedData();
 
     CZipFileHeader* m_pOpenedFile;
+    bool m_bQuiet = false;
     int m_iIgnoredChecks;
     CZipBundle* m_pArchive;
     CZipStorage* m_pStorage;

@@ -5,10 +5,6 @@
 
 #include "ZipBundle.h"
 
-namespace {
-const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
-}
-
 bool CZipFileHeader::IsStringModified(const StringWithBuffer& s) const {
     if (!s.HasString()) return false;
     CZipAutoBuffer bytes;
@@ -58,6 +54,8 @@ bool CZipBundle::CommitChanges() {
     }
     if (changes.empty()) return true;
 
+    // Room kept for adds goes first: moves could run through its copy.
+    SettleRoom();
     CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
     m_storage.Flush();
     const bool wasOnDisk = info.m_bInArchive;
@@ -72,10 +70,8 @@ bool CZipBundle::CommitChanges() {
         if (dataEnd + sum + m_centralDir.GetSize(true) > kMaxZipOffset) ThrowError(CZipException::noZip64);
         // Room first, while the old directory still stands.
         ReserveRoom(dataEnd + sum + m_centralDir.GetSize(true));
-        info.m_bInArchive = false;
-    } else {
-        m_centralDir.RemoveFromDisk();
     }
+    TakeDirectoryOff();
 
     CZipActionCallback* cb = GetCallback(CZipActionCallback::cbModify);
     if (cb) {
@@ -116,7 +112,6 @@ bool CZipBundle::CommitChanges() {
             k = first;
         }
         ReleaseBuffer();
-        if (sum != 0) m_storage.m_pFile->SetLength((unsigned long long)((long long)dataEnd + sum) + m_storage.m_uBytesBeforeZip);
 
         long long previous = 0;
         for (size_t j = 0; j < n; ++j) {
@@ -145,7 +140,6 @@ bool CZipBundle::CommitChanges() {
             const unsigned short nextIndex = j + 1 < n ? changes[j + 1].m_uIndex : count;
             for (unsigned short i = (unsigned short)(changes[j].m_uIndex + 1); i < nextIndex; ++i)
                 unchanged[j].Add(m_centralDir[i]);
-            if (j >= headersWritten) renamed.Add(m_centralDir[changes[j].m_uIndex]);
         }
         for (size_t j = offsetsUpdated; j < n; ++j) {
             const long long change = changes[j].m_iCumulativeChange;
@@ -156,11 +150,32 @@ bool CZipBundle::CommitChanges() {
                                   (unsigned long long)(change > 0 ? change : -change), change > 0);
             }
         }
+        // A renamed entry whose data has moved to its new place gets its
+        // new header there, when nothing unmoved lies under it; one that
+        // cannot have it leaves the directory.
+        for (size_t j = headersWritten; j < n; ++j) {
+            CZipFileHeader* h = m_centralDir[changes[j].m_uIndex];
+            const long long prev = j > 0 ? changes[j - 1].m_iCumulativeChange : 0;
+            if (moved[j] && (prev == 0 || moved[j - 1])) {
+                try {
+                    m_storage.Seek((unsigned long long)((long long)h->m_uOffset + prev), CZipStorage::seekFromBeginning);
+                    h->WriteLocal(&m_storage);
+                    m_storage.Flush();
+                    h->SetModified(false);
+                    continue;
+                } catch (...) {
+                    m_storage.EmptyWriteBuffer();
+                }
+            }
+            // Its old header lies under no moved data of the stretch before.
+            if (prev <= 0 || (!moved[j - 1] && moving != j - 1)) UnmarkLocalHeader(h->m_uOffset);
+            renamed.Add(h);
+        }
         for (CZipFileHeader* h : renamed) m_centralDir.RemoveFile(h, 0xFFFF, true);
-        RestoreDirectory(wasOnDisk, m_storage.GetLastDataOffset());
+        RestoreDirectory(wasOnDisk, sum > 0 ? dataEnd + sum : dataEnd);
         throw;
     }
-    Finalize(true);
     if (cb) cb->EndProgress();
+    CompleteChange((unsigned long long)((long long)dataEnd + sum));
     return true;
 }

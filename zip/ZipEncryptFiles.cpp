@@ -15,7 +15,6 @@ using ZipLib::CBytesWriter;
 
 namespace {
 
-const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
 const unsigned kEncryptionHeader = 12;
 // An encrypted entry's descriptor carries its signature.
 const unsigned kNewDescriptor = 16;
@@ -77,6 +76,8 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
     std::vector<unsigned short> listed(indexes->begin(), indexes->end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
 
+    // Room kept for adds goes first: moves could run through its copy.
+    SettleRoom();
     CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
     m_storage.Flush();
     const bool wasOnDisk = info.m_bInArchive;
@@ -172,7 +173,7 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
     // Room first, while the old directory still stands: a full disk
     // fails here and leaves the archive as it was.
     ReserveRoom(dataEnd + total + directorySize);
-    info.m_bInArchive = false;
+    TakeDirectoryOff();
 
     CZipActionCallback* multi = GetCallback(CZipActionCallback::cbMultiEncrypt);
     char* buffer = nullptr;  // the general buffer, once allocated
@@ -252,7 +253,10 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
             case Stage::untouched: break;
             case Stage::moved:
             case Stage::encrypting:
-                if (!restorePlain(p)) dropped.Add(p.m_pHeader);
+                if (!restorePlain(p)) {
+                    if (stage == Stage::encrypting) UnmarkLocalHeader(p.NewOffset());
+                    dropped.Add(p.m_pHeader);
+                }
                 break;
             case Stage::done: {
                 CZipFileHeader* h = p.m_pHeader;
@@ -264,7 +268,10 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
                 h->m_uOffset = unsigned(p.NewOffset());
                 break;
             }
-            default: dropped.Add(p.m_pHeader); break;
+            default:
+                UnmarkLocalHeader(p.NewOffset());
+                dropped.Add(p.m_pHeader);
+                break;
             }
         }
         for (CZipFileHeader* h : dropped) m_centralDir.RemoveFile(h, 0xFFFF, true);
@@ -373,8 +380,6 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
         }
         settle();
         settled = true;
-        file->SetLength(dataEnd + total + m_storage.m_uBytesBeforeZip);
-        m_storage.FlushFile();
     } catch (...) {
         m_storage.EmptyWriteBuffer();
         if (!settled) settle();
@@ -388,5 +393,6 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
     ReleaseBuffer();
     ClearCryptograph();
     if (multi) multi->MultiActionsEnd();
+    CompleteChange(dataEnd + total);
     return true;
 }

@@ -78,6 +78,7 @@ const char* FixedText(int code) {
     case CZipException::outOfBounds: return "The collection is empty and the bounds do not exist.";
     case CZipException::overlappingEntries:
         return "The entry overlaps another entry of the archive (possible zip bomb).";
+    case CZipException::specialFile: return "Not a regular file or a directory (a FIFO, socket or device).";
     case CZipException::streamEnd: return "Zlib library error (end of stream).";
     case CZipException::streamError: return "Zlib library error (stream error).";
     case CZipException::dataError: return "Zlib library error (data error).";

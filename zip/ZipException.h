@@ -36,6 +36,7 @@ public:
         noAES = 223,
         outOfBounds = 224,
         overlappingEntries = 225,  // an entry shares bytes with another
+        specialFile = 226,         // a FIFO, socket or device where a file was asked for
         streamEnd = 500,
         needDict = 501,
         errNo = 502,

@@ -20,7 +20,6 @@ namespace {
 const unsigned kMaxString = 0xFFFF;
 const unsigned kNtfsDataSize = 32;
 const unsigned kNtfsRecordSize = 4 + kNtfsDataSize;
-const unsigned kMaxZipOffset = 0xFFFFFFFEu;
 
 bool EndsWithSeparator(const CZipFileHeader::StringWithBuffer& name) {
     if (name.HasString()) return CZipPathComponent::HasEndingSeparator(name.GetString());
@@ -479,10 +478,15 @@ bool CZipFileHeader::SetFileName(const char* name, bool centralOnly) {
     if (current.Collate(wanted) == 0) return true;
     m_fileName.ClearBuffer();
     m_fileName.SetString(newName);
+    // Marked before the commit the change may trigger, so that the commit
+    // writes this entry's local header too.
+    const bool wasModified = IsModified();
+    if (!centralOnly) SetModified();
     bool ok = m_pCentralDir->OnFileNameChange(this, centralOnly);
-    if (!centralOnly) {
-        if (ok) SetModified();
-        else m_fileName.SetString(current);
+    if (!centralOnly && !ok) {
+        m_fileName.ClearBuffer();
+        m_fileName.SetString(current);
+        SetModified(wasModified);
     }
     return ok;
 }

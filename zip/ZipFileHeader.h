@@ -12,6 +12,10 @@
 class CZipCentralDir;
 class CZipStorage;
 
+// The largest offset or size a record's 32 bits hold; 0xFFFFFFFF would
+// announce ZIP64.
+constexpr unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
+
 class CZipFileHeader {
 public:
     // General-purpose flag bits.

@@ -58,6 +58,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
                                               probe.GetDataDescriptorSize(&m_storage);
             MakeSpaceForReplace(replaceIndex, needed, header.GetFileName(false));
         }
+        if (!replacing) KeepRoomFor(EntryBound(header, dataSize));
         // The old entry leaves the directory only now, with its room made.
         added = m_centralDir.AddNewFile(header, replaceIndex, level, true);
         if (keepNoDescriptor && added->IsDataDescriptor()) added->m_uFlag &= ~CZipFileHeader::flDataDescriptor;
@@ -69,13 +70,18 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
         added->WriteLocal(&m_storage);
         if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
 
-        source.m_storage.Seek((unsigned long long)original->m_uOffset + original->m_uLocalHeaderSize,
-                              CZipStorage::seekFromBeginning);
+        // Reading the local header left a split source on the entry's
+        // volume, right behind it; offsets of the others count in the
+        // whole stream.
+        if (!source.m_storage.IsSplit() || source.m_storage.IsBinarySplit())
+            source.m_storage.Seek((unsigned long long)original->m_uOffset + original->m_uLocalHeaderSize,
+                                  CZipStorage::seekFromBeginning);
         unsigned long long left = dataSize;
         bool aborted = false;
         while (left > 0) {
             unsigned want = unsigned(left < m_pBuffer.GetSize() ? left : m_pBuffer.GetSize());
-            unsigned got = source.m_storage.m_pFile->Read(m_pBuffer, want);
+            // Through the storage: data may go on in the next volume.
+            unsigned got = source.m_storage.Read(m_pBuffer, want, false);
             if (got == 0) break;
             if (m_pCryptograph) m_pCryptograph->Encode(m_pBuffer, got);
             m_storage.Write(m_pBuffer, got, false);
@@ -91,6 +97,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
             if (m_pCryptograph) m_pCryptograph->FinishEncode(*added, m_storage);
             added->WriteDataDescriptor(&m_storage);
             m_storage.Flush();
+            EntryWritten();
             if (aborted) code = CZipException::abortedSafely;
         } else if (aborted) {
             // The partial entry never stays: the archive keeps what it had.
@@ -119,6 +126,23 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
     }
     ClearCryptograph();
     if (ownBuffer) ReleaseBuffer();
+    // With room kept the copy of the old directory stands until Close.
+    if ((wasOnDisk && !HasRoom()) || replacing) {
+        try {
+            CompleteChange();
+        } catch (...) {
+            // An appended copy goes again, so that the old directory fits
+            // where it stood; a replacement has nothing left to go back to.
+            if (!replacing) {
+                m_centralDir.RemoveFile(added, 0xFFFF, true);
+                RestoreDirectory(true, entryStart);
+            } else {
+                RestoreDirectory(true, m_storage.GetLastDataOffset());
+            }
+            if (cb) cb->EndProgress();
+            throw;
+        }
+    }
     if (cb) cb->EndProgress();
     if (code) CZipException::Throw(code);
     return true;

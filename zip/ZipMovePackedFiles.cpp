@@ -29,9 +29,18 @@ void CZipBundle::MovePackedFiles(unsigned long long start, unsigned long long en
             got += n;
         }
         if (got == 0) break;
-        m_storage.Seek(forward ? from + delta : from - delta, CZipStorage::seekFromBeginning);
+        const unsigned long long to = forward ? from + delta : from - delta;
+        m_storage.Seek(to, CZipStorage::seekFromBeginning);
         m_uMoveUnsure = got;
-        file->Write(buffer, got);
+        try {
+            file->Write(buffer, got);
+        } catch (...) {
+            // The chunk is still in memory, and the bytes it came from may
+            // already be overwritten: it is put down whole once more, and
+            // the move goes on when that works. A second failure stops it.
+            m_storage.Seek(to, CZipStorage::seekFromBeginning);
+            file->Write(buffer, got);
+        }
         m_uMoveUnsure = 0;
         if (forward) end -= got;
         else start += got;
@@ -51,6 +60,7 @@ void CZipBundle::MovePackedFiles(unsigned long long start, unsigned long long en
 
 unsigned long long CZipBundle::SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
                                   unsigned long long delta, bool forward) {
+    FinishStraddlingEntry(stretch, end, delta, forward);
     const unsigned long long settled = m_uMoveSettled;
     // What the move has written so far, a failed write's reach included.
     const unsigned long long writtenFrom = forward ? settled + delta - m_uMoveUnsure : 0;
@@ -75,4 +85,24 @@ unsigned long long CZipBundle::SettleStoppedMove(const CZipArray<CZipFileHeader*
     }
     for (CZipFileHeader* h : broken) m_centralDir.RemoveFile(h, 0xFFFF, true);
     return keptEnd;
+}
+
+void CZipBundle::FinishStraddlingEntry(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
+                                       unsigned long long delta, bool forward) {
+    // A stop at a chunk boundary or after a write that was put down again
+    // leaves every byte not yet moved where it was: the one entry cut by
+    // the stop is moved the rest of its way, and nothing is lost.
+    if (m_uMoveUnsure != 0) return;
+    const unsigned long long settled = m_uMoveSettled;
+    for (size_t i = 0; i < stretch.size(); ++i) {
+        const unsigned long long from = stretch[i]->m_uOffset;
+        const unsigned long long to = i + 1 < stretch.size() ? stretch[i + 1]->m_uOffset : end;
+        if (from >= settled || to <= settled) continue;
+        try {
+            if (forward) MovePackedFiles(from, settled, delta, nullptr, true, false);
+            else MovePackedFiles(settled, to, delta, nullptr, false, false);
+        } catch (...) {
+        }
+        return;
+    }
 }

@@ -12,10 +12,11 @@ bool CZipBundle::RemoveFile(unsigned short index, bool removeData) {
     }
     if (!CanModify(false, true) || GetCount() == 0) return false;
     if (!m_centralDir.IsValidIndex(index)) return false;
-    m_centralDir.RemoveFromDisk();
+    SettleRoom();
+    TakeDirectoryOff();
     // The data stays in the file as unreferenced bytes.
     m_centralDir.RemoveFile(nullptr, index, true);
-    Finalize(true);
+    CompleteChange();
     return true;
 }
 
@@ -34,6 +35,9 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
     const unsigned short count = GetCount();
     for (unsigned short index : indexes)
         if (!m_centralDir.IsValidIndex(index)) return false;
+    // Adds kept in room are put on record first: a stop while marking
+    // then leaves them in the archive too.
+    SettleRoom();
 
     if (indexes.size() == count) {
         CZipActionCallback* cb = GetCallback(CZipActionCallback::cbDelete);
@@ -44,16 +48,10 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
         unsigned first = m_centralDir[0]->m_uOffset;
         for (unsigned short i = 1; i < count; ++i) first = std::min(first, m_centralDir[i]->m_uOffset);
         const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
-        m_centralDir.RemoveFromDisk();
-        const unsigned long long dataEnd = m_storage.GetLastDataOffset();
-        try {
-            m_storage.m_pFile->SetLength((unsigned long long)first + m_storage.m_uBytesBeforeZip);
-        } catch (...) {
-            RestoreDirectory(wasOnDisk, dataEnd);
-            throw;
-        }
+        TakeDirectoryOff();
+        (void)wasOnDisk;
         m_centralDir.RemoveAll();
-        Finalize(true);
+        CompleteChange(first);
         if (cb) cb->EndProgress();
         return true;
     }
@@ -79,14 +77,14 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
     if (stopped) ThrowError(CZipException::abortedSafely);
 
     RemoveMarkedFiles(infos, GetCallback(CZipActionCallback::cbDelete));
-    Finalize(true);
     return true;
 }
 
 void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* cb) {
     if (cb) cb->BeginProgress(nullptr, nullptr);
+    SettleRoom();
     const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
-    m_centralDir.RemoveFromDisk();
+    TakeDirectoryOff();
     const unsigned long long dataEnd = m_storage.GetLastDataOffset();
     const size_t n = infos.size();
     // Offsets as they were: the headers of removed entries are freed on
@@ -130,7 +128,6 @@ void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionC
             cb->EndProgress();
             ThrowError(CZipException::abortedAction);
         }
-        m_storage.m_pFile->SetLength(dataEnd - removed + m_storage.m_uBytesBeforeZip);
     } catch (...) {
         ReleaseBuffer();
         unsigned long long end = dataEnd;
@@ -144,6 +141,7 @@ void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionC
     }
     ReleaseBuffer();
     if (cb) cb->EndProgress();
+    CompleteChange(dataEnd - removed);
 }
 
 bool CZipBundle::RemoveCentralDirectoryFromArchive() {

@@ -5,24 +5,22 @@
 #include "ZipBundle.h"
 #include "ZipFile.h"
 
-namespace {
-const unsigned long long kMaxZipOffset = 0xFFFFFFFEull;
-}
-
 bool CZipBundle::ShiftData(unsigned offset) {
     if (!CanModify(false, true)) return false;
     if (m_storage.m_uBytesBeforeZip != 0) return false;
     if (offset == 0) return true;
 
+    // Room kept for adds goes first: moves could run through its copy.
+    SettleRoom();
     CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
     const bool wasOnDisk = info.m_bInArchive;
     m_storage.Flush();
-    const unsigned long long dataEnd = wasOnDisk ? info.m_uOffset : m_storage.m_pFile->GetLength();
+    const unsigned long long dataEnd = wasOnDisk ? info.m_uOffset : m_storage.GetLastDataOffset();
     const unsigned long long directorySize = m_centralDir.GetSize(true);
     if (dataEnd + offset + directorySize > kMaxZipOffset) ThrowError(CZipException::noZip64);
     // The old directory stays where it is until the room is there.
     ReserveRoom(dataEnd + offset + directorySize);
-    info.m_bInArchive = false;
+    TakeDirectoryOff();
 
     InitBuffer();  // kept for a following PrependData
     CZipActionCallback* cb = GetCallback(CZipActionCallback::cbMoveData);
@@ -36,7 +34,6 @@ bool CZipBundle::ShiftData(unsigned offset) {
         MovePackedFiles(0, dataEnd, offset, cb, true, true);
         moving = false;
         for (unsigned short i = 0; i < GetCount(); ++i) m_centralDir[i]->m_uOffset += offset;
-        m_storage.m_pFile->SetLength(dataEnd + offset);
     } catch (...) {
         if (moving) {
             CZipArray<CZipFileHeader*> stretch;
@@ -49,6 +46,7 @@ bool CZipBundle::ShiftData(unsigned offset) {
         throw;
     }
     if (cb) cb->EndProgress();
+    CompleteChange(dataEnd + offset);
     return true;
 }
 

@@ -50,6 +50,7 @@ void CZipStorage::Open(CZipAbstractFile& file, int openMode, bool autoClose) {
     ZipLib::CBitFlag mode(openMode);
     m_pWriteBuffer.Allocate(unsigned(m_iWriteBufferSize));
     m_uBytesInWriteBuffer = 0;
+    m_uDataEnd = ~0ull;
     m_state = stateOpened;
     if (autoClose) m_state.Set(stateAutoClose);
     m_pFile = &file;
@@ -75,6 +76,7 @@ void CZipStorage::Open(const char* path, int openMode, unsigned long long volume
     m_uCurrentVolume = 0xFFFF;
     m_pWriteBuffer.Allocate(unsigned(m_iWriteBufferSize));
     m_uBytesInWriteBuffer = 0;
+    m_uDataEnd = ~0ull;
     m_state = stateOpened | stateAutoClose;
     m_szArchivePath = path;
     m_pChangeVolumeFunc = nullptr;
@@ -215,6 +217,7 @@ unsigned long long CZipStorage::Seek(unsigned long long offset, SeekType type) {
 }
 
 unsigned long long CZipStorage::GetLastDataOffset() {
+    if (m_uDataEnd != ~0ull) return m_uDataEnd;
     if (IsExistingSegmented() && IsBinarySplit())
         return GetVolumesOffset((unsigned short)m_uSplitData) + GetCachedSize((unsigned short)m_uSplitData) -
                m_uBytesBeforeZip;

@@ -133,6 +133,10 @@ public:
     unsigned m_uBytesWritten;
     unsigned short m_uCurrentVolume;
     unsigned m_uBytesBeforeZip;
+    // Where the archive's data ends while the file holds more behind it
+    // (room kept for adds, with a copy of the directory at its far end);
+    // ~0: at the file's end.
+    unsigned long long m_uDataEnd = ~0ull;
     int m_iWriteBufferSize;
     int m_iLocateBufferSize;
     CZipSegmCallback* m_pSpanChangeVolumeFunc;

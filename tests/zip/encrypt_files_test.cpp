@@ -23,12 +23,6 @@ namespace {
 
 const char kPassword[] = "secret";
 
-// The operation is protected; nothing public reaches it.
-class EncryptingBundle : public CZipBundle {
-public:
-    using CZipBundle::EncryptFilesInternal;
-};
-
 bool AddMemory(CZipBundle& zip, const char* name, const std::string& data, int level) {
     CZipMemFile source(1024);
     source.Write(data.data(), unsigned(data.size()));
@@ -241,7 +235,7 @@ TEST_P(EncryptFiles, ToolsReadTheEncryptedArchive) {
     const std::map<std::string, Entry> before = ReadEntries(path);
     const unsigned long long lengthBefore = ReadFile(path).size();
     {
-        EncryptingBundle zip;
+        CZipBundle zip;
         ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
         ASSERT_TRUE(zip.SetPassword(kPassword));
         CZipArray<unsigned short> indexes;
@@ -316,26 +310,26 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
         const char* label;
         bool emptyArchive;
         int mode;
-        std::function<bool(EncryptingBundle&)> request;
+        std::function<bool(CZipBundle&)> request;
         bool answer;
     } cases[] = {
-        {"no password", false, CZipBundle::zipOpen, [](EncryptingBundle& zip) { return zip.EncryptFilesInternal(nullptr); },
+        {"no password", false, CZipBundle::zipOpen, [](CZipBundle& zip) { return zip.EncryptFilesInternal(nullptr); },
          false},
         {"encryption switched off", false, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              EXPECT_TRUE(zip.SetEncryptionMethod(0xFF));
              return zip.EncryptFilesInternal(nullptr);
          },
          false},
         {"read-only", false, CZipBundle::zipOpenReadOnly,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              return zip.EncryptFilesInternal(nullptr);
          },
          false},
         {"an entry open for reading", false, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              EXPECT_TRUE(zip.OpenFile(0));
              const bool answer = zip.EncryptFilesInternal(nullptr);
@@ -344,13 +338,13 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
          },
          false},
         {"no entries", true, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              return zip.EncryptFilesInternal(nullptr);
          },
          false},
         {"nothing left to encrypt", false, CZipBundle::zipOpen,
-         [](EncryptingBundle& zip) {
+         [](CZipBundle& zip) {
              zip.SetPassword(kPassword);
              CZipArray<unsigned short> indexes;
              indexes.Add(zip.FindFile("already.txt"));
@@ -372,7 +366,7 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
         }
         const std::string before = ReadFile(path);
         {
-            EncryptingBundle zip;
+            CZipBundle zip;
             ASSERT_TRUE(zip.Open(path.c_str(), c.mode));
             EXPECT_EQ(c.request(zip), c.answer);
             for (unsigned short i = 0; i < zip.GetCount(); ++i)
@@ -384,7 +378,7 @@ TEST(EncryptFiles, RefusalsChangeNothing) {
 
     // A segmented archive being made cannot be changed in place.
     TempDir dir;
-    EncryptingBundle split;
+    CZipBundle split;
     ASSERT_TRUE(split.Open(dir.File("s.zip").c_str(), CZipBundle::zipCreateBinSplit, 100000));
     ASSERT_TRUE(AddMemory(split, "one.txt", "one", 6));
     ASSERT_TRUE(split.SetPassword(kPassword));
@@ -437,7 +431,7 @@ Outcome EncryptOnFaultyDisk(const std::string& path, const std::string& original
     Outcome run;
     FaultyDisk file(path);
     if (room >= 0) file.m_cap = original.size() + (unsigned long long)room;
-    EncryptingBundle zip;
+    CZipBundle zip;
     zip.SetAdvanced(65536, 1024);
     EXPECT_TRUE(zip.Open(file, CZipBundle::zipOpen, false));
     EXPECT_TRUE(zip.SetPassword(kPassword));
@@ -503,7 +497,8 @@ TEST(EncryptFiles, AnAbortAnywhereLeavesAReadableArchive) {
 
 // Every write of the operation failing in turn, half written: the archive
 // stays readable, every entry it keeps reads back whole, and only the
-// entry whose bytes the write was moving or encrypting may go.
+// entry whose bytes the write was encrypting may go. A chunk that a move
+// puts down again goes on: the change then succeeds.
 TEST(EncryptFiles, AFailingWriteAnywhereLeavesAReadableArchive) {
     TempDir dir;
     const std::string source = dir.File("source.zip"), path = dir.File("a.zip");
@@ -514,8 +509,8 @@ TEST(EncryptFiles, AFailingWriteAnywhereLeavesAReadableArchive) {
         SCOPED_TRACE("write " + std::to_string(n) + " fails");
         const Outcome run = EncryptOnFaultyDisk(path, original, -1, n, nullptr, 0);
         finished = !run.stopped;
-        EXPECT_EQ(run.code, finished ? 0 : EIO);
-        EXPECT_GE(ExpectReadable(path, contents).size() + 1, contents.size());
+        EXPECT_TRUE(run.code == 0 || (run.code == EIO && !finished)) << run.code;
+        EXPECT_GE(ExpectReadable(path, contents).size() + (run.code ? 1 : 0), contents.size());
     }
 }
 

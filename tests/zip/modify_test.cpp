@@ -123,6 +123,7 @@ std::string Content(const std::string& name) {
     if (name == "a.kml") return KmlLikeText(30000);
     if (name == "b.bin") return RandomBytes(5000, 2);
     if (name == "sub/c.txt") return KmlLikeText(4000);
+    if (name == "e.bin") return RandomBytes(300000, 3);
     return "the last entry\n";
 }
 
@@ -525,16 +526,17 @@ TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
              zip.RemoveFile(0);
          },
          CZipException::abortedAction, {"b.bin", "sub/c.txt", "d.txt"}, 1024},
-        // Stopped inside a large entry moving back over its own start: cut
-        // in two, it goes; everything else stays.
+        // Stopped inside a large entry moving back over its own start: the
+        // bytes not yet moved are intact, so it is moved the rest of its
+        // way and nothing is lost.
         {"remove, aborted inside an entry moving over itself", -1,
          [](CZipBundle& zip, const std::string&) {
-             ASSERT_TRUE(AddMemory(zip, "e.bin", RandomBytes(300000, 3), 0));
+             ASSERT_TRUE(AddMemory(zip, "e.bin", Content("e.bin"), 0));
              ASSERT_TRUE(zip.Finalize());
              zip.SetCallback(&abort, CZipActionCallback::cbDelete);
              zip.RemoveFile(3);
          },
-         CZipException::abortedAction, {"a.kml", "b.bin", "sub/c.txt"}},
+         CZipException::abortedAction, {"a.kml", "b.bin", "sub/c.txt", "e.bin"}},
         // Removing never grows the file: a full disk does not stop it.
         {"remove on a full disk", 0, [](CZipBundle& zip, const std::string&) { EXPECT_TRUE(zip.RemoveFile(1)); }, 0,
          {"a.kml", "sub/c.txt", "d.txt"}},
@@ -659,6 +661,30 @@ TEST(Modify, RefusalsChangeNothing) {
         }
         EXPECT_TRUE(ReadFile(path) == before);
     }
+}
+
+// Removing every entry of an archive behind a stub leaves the stub and the
+// end record zip -d leaves, which unzip reads as an empty archive.
+TEST(Modify, RemovingEveryEntryBehindAStubLeavesWhatZipLeaves) {
+    TempDir dir;
+    const std::string path = dir.File("a.zip");
+    MakeBase(path);
+    const std::string stub(1000, '#');
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+        CZipMemFile data(1024);
+        data.Write(stub.data(), unsigned(stub.size()));
+        ASSERT_TRUE(zip.PrependData(data));
+        CZipArray<unsigned short> all;
+        for (unsigned short i = 0; i < zip.GetCount(); ++i) all.Add(i);
+        ASSERT_TRUE(zip.RemoveFiles(all));
+        zip.Close();
+    }
+    const std::string end("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 22);
+    EXPECT_TRUE(ReadFile(path) == stub + end);
+    const ToolResult u = RunTool("unzip -t " + Quote(path));
+    EXPECT_NE(u.output.find("zipfile is empty"), std::string::npos) << u.output;
 }
 
 TEST(Modify, PrependingWithANewExtensionMakesAnExecutable) {

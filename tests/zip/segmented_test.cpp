@@ -250,6 +250,36 @@ TEST(Segmented, SplitArchivesWeWrite) {
     }
 }
 
+// Entries copied out of split and binary-split archives whose data
+// crosses volumes come whole.
+TEST(Segmented, CopiesOutOfSegmentedArchives) {
+    for (int mode : {CZipBundle::zipModeSplit, CZipBundle::zipModeBinSplit}) {
+        SCOPED_TRACE(mode);
+        TempDir src, dir;
+        Files files = WriteSources(src.path());
+        const std::string archive = dir.File("a.zip");
+        {
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipCreate | mode, 1000));
+            AddSources(zip, src.path(), files);
+            zip.Close();
+        }
+        const std::string last = mode == CZipBundle::zipModeSplit ? archive : dir.File(*FilesIn(dir.path()).rbegin());
+        CZipBundle source;
+        ASSERT_TRUE(source.Open(last.c_str(), CZipBundle::zipOpen | mode));
+        const std::string copy = dir.File("copy.zip");
+        CZipBundle target;
+        ASSERT_TRUE(target.Open(copy.c_str(), CZipBundle::zipCreate));
+        CZipArray<unsigned short> all;
+        for (unsigned short i = 0; i < source.GetCount(); ++i) all.Add(i);
+        EXPECT_EQ(CodeOf([&] { EXPECT_TRUE(target.GetFromArchive(source, all)); }), 0);
+        target.Close();
+        source.Close();
+        ExpectArchiveValid(copy);
+        for (const auto& f : files) EXPECT_EQ(UnzipEntry(copy, f.first), f.second) << f.first;
+    }
+}
+
 // Binary-split volumes are one byte stream cut into pieces: joined they are
 // an ordinary archive with offsets of the whole stream, whatever volume a
 // record, or the directory's start, fell into. The last case cuts the

@@ -30,8 +30,10 @@ std::set<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// Regular files and directories, and beside them what the walk must pass
-// over: links (one loops back to a parent), a FIFO, a socket.
+// Regular files and directories, a link to a file (added as that file under
+// its own name), and beside them what the walk must pass over: links to
+// directories (one loops back to a parent), a dangling link, a FIFO, a
+// socket.
 std::string MakeTree(const TempDir& dir) {
     std::string root = dir.File("tree");
     for (const char* d : {"", "/empty", "/sub", "/sub/deeper"}) mkdir((root + d).c_str(), 0755);
@@ -87,7 +89,8 @@ protected:
 TEST(Tree, AddedTreeListsWhatFindLists) {
     TempDir dir;
     std::string root = MakeTree(dir);
-    const std::string kTypes = "\\( -type d -printf '%P/\\n' -o -type f -printf '%P\\n' \\)";
+    const std::string kTypes =
+        "\\( -type d -printf '%P/\\n' -o -type f -printf '%P\\n' -o -xtype f -printf '%P\\n' \\)";
     const struct {
         const char* label;
         bool skipInitialPath;
@@ -97,10 +100,10 @@ TEST(Tree, AddedTreeListsWhatFindLists) {
     } cases[] = {
         {"relative names", true, true, CZipBundle::zipsmSafeSmart, "-mindepth 1 " + kTypes},
         {"full paths", false, true, CZipBundle::zipsmSafeSmart,
-         "-mindepth 1 \\( -type d -printf '%p/\\n' -o -type f -printf '%p\\n' \\)"},
+         "-mindepth 1 \\( -type d -printf '%p/\\n' -o -type f -printf '%p\\n' -o -xtype f -printf '%p\\n' \\)"},
         {"no directory entries", true, true, CZipBundle::zipsmSafeSmart | CZipBundle::zipsmIgnoreDirectories,
-         "-type f -printf '%P\\n'"},
-        {"top level only", true, false, CZipBundle::zipsmSafeSmart, "-maxdepth 1 -type f -printf '%P\\n'"},
+         "-xtype f -printf '%P\\n'"},
+        {"top level only", true, false, CZipBundle::zipsmSafeSmart, "-maxdepth 1 -xtype f -printf '%P\\n'"},
     };
     // The links, the FIFO and the socket are really there.
     EXPECT_EQ(Lines(RunTool("find " + Quote(root) + " ! -type f ! -type d").output).size(), 6u);
@@ -125,6 +128,7 @@ TEST(Tree, AddedTreeListsWhatFindLists) {
         ExpectArchiveValid(archive);
         if (c.skipInitialPath && c.recursive) {
             EXPECT_EQ(UnzipEntry(archive, "sub/b.txt"), KmlLikeText(3000));
+            EXPECT_EQ(UnzipEntry(archive, "link.txt"), "alpha\n");
         }
         unlink(archive.c_str());
     }
@@ -226,7 +230,7 @@ TEST(Tree, WalkOrderFiltersAndStop) {
         std::set<std::string> expected;
     } cases[] = {
         // Directories the filter does not handle are walked, not handed on.
-        {"files by suffix", ".txt", false, false, {"a.txt", "sub/b.txt", "sub/deeper/d.txt"}},
+        {"files by suffix", ".txt", false, false, {"a.txt", "link.txt", "sub/b.txt", "sub/deeper/d.txt"}},
         {"inverted", ".txt", false, true, {".hidden", "sub/deeper/c.bin", "sub/deeper/e.sub"}},
         // A directory the filter rejects is not entered.
         {"rejected directory", "sub", true, false, {"sub/"}},
@@ -240,8 +244,10 @@ TEST(Tree, WalkOrderFiltersAndStop) {
 
     Recorder flat(root.c_str(), false);
     EXPECT_TRUE(flat.Start(accept));
-    EXPECT_EQ(Relative(flat.m_seen, root), (std::set<std::string>{"a.txt", ".hidden"}));
+    EXPECT_EQ(Relative(flat.m_seen, root), (std::set<std::string>{"a.txt", ".hidden", "link.txt"}));
     EXPECT_EQ(flat.m_events, "B()E");
+    // Never silently: the link to a directory and the dangling one.
+    EXPECT_EQ(flat.GetLinksLeftOut(), 2u);
 
     // A file that Process refuses ends the walk at once.
     Recorder stopped(root.c_str(), true);
@@ -256,7 +262,8 @@ TEST(Tree, WalkOrderFiltersAndStop) {
     EXPECT_TRUE(missing.Start(accept));
     EXPECT_TRUE(missing.m_seen.empty());
 
-    // An empty start directory walks the current one.
+    // An empty start directory walks the current one, and gives no part of
+    // the names.
     char cwd[4096];
     ASSERT_TRUE(getcwd(cwd, sizeof cwd));
     ASSERT_EQ(chdir(root.c_str()), 0);
@@ -265,7 +272,62 @@ TEST(Tree, WalkOrderFiltersAndStop) {
     ASSERT_EQ(chdir(cwd), 0);
     EXPECT_TRUE(ran);
     EXPECT_EQ(std::set<std::string>(here.m_seen.begin(), here.m_seen.end()),
-              (std::set<std::string>{"./a.txt", "./.hidden"}));
+              (std::set<std::string>{"a.txt", ".hidden", "link.txt"}));
+}
+
+// What a tree add leaves out or finds again: a FIFO given to AddNewFile is
+// refused without blocking; a split archive written into its own tree
+// skips its volumes, also stale ones of an earlier run; a replacing add
+// finds the directory entries already there.
+TEST(Tree, SpecialFilesOwnVolumesAndReplacedDirectories) {
+    TempDir dir;
+    std::string root = MakeTree(dir);
+    const std::string fifo = root + "/sub/fifo";
+    EXPECT_EQ(RunBounded(
+                  [&] {
+                      CZipBundle zip;
+                      zip.Open(dir.File("fifo.zip").c_str(), CZipBundle::zipCreate);
+                      const int code = CodeOf([&] { zip.AddNewFile(fifo.c_str(), "fifo"); });
+                      zip.Close();
+                      return code == CZipException::specialFile ? 0 : 1;
+                  },
+                  10),
+              0);
+
+    // Volumes from an earlier, longer run lie in the tree.
+    WriteFile(root + "/out.z07", "stale volume");
+    WriteFile(root + "/out.zip", "stale last volume");
+    const std::string archive = root + "/out.zip";
+    ASSERT_EQ(RunBounded([&] {
+                  CZipBundle zip;
+                  AcceptAll all;
+                  zip.Open(archive.c_str(), CZipBundle::zipCreate | CZipBundle::zipModeSplit, 65536);
+                  bool ok = zip.AddNewFiles(root.c_str(), all);
+                  zip.Close();
+                  return ok ? 0 : 1;
+              }),
+              0);
+    std::set<std::string> names = Lines(RunTool("unzip -Z1 " + Quote(archive)).output);
+    EXPECT_EQ(names.count("out.z07") + names.count("out.zip") + names.count("out.z01"), 0u);
+    EXPECT_EQ(names.count("a.txt"), 1u);
+
+    // Adding the tree again, replacing: every entry once.
+    const std::string plain = dir.File("plain.zip");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(RunBounded([&] {
+                      CZipBundle zip;
+                      AcceptAll all;
+                      zip.Open(plain.c_str(), round ? CZipBundle::zipOpen : CZipBundle::zipCreate);
+                      CReplacingAddFilesEnumerator adds(root.c_str(), true, 6, CZipBundle::zipsmSafeSmart, 65536);
+                      bool ok = zip.AddNewFiles(adds, all);
+                      zip.Close();
+                      return ok ? 0 : 1;
+                  }),
+                  0);
+    }
+    const ToolResult listed = RunTool("unzip -Z1 " + Quote(plain));
+    EXPECT_EQ(Lines(listed.output).size(), size_t(std::count(listed.output.begin(), listed.output.end(), '\n')));
+    ExpectArchiveValid(plain);
 }
 
 class MultiCallback : public CZipActionCallback {
