@@ -129,13 +129,13 @@ void CZipBundle::SetCaseSensitivity(bool caseSensitive) {
 }
 
 bool CZipBundle::SetCompressionMethod(unsigned short method) {
-    if (m_iFileOpened == compress || !CZipCompressor::IsCompressionSupported(method)) return false;
+    if (m_iFileOpened == compressing || !CZipCompressor::IsCompressionSupported(method)) return false;
     m_uCompressionMethod = method;
     return true;
 }
 
 bool CZipBundle::SetSystemCompatibility(int system) {
-    if (IsClosed() || m_iFileOpened == compress || !ZipCompatibility::IsPlatformSupported(system)) return false;
+    if (IsClosed() || m_iFileOpened == compressing || !ZipCompatibility::IsPlatformSupported(system)) return false;
     m_iArchiveSystCompatib = system;
     return true;
 }
@@ -186,7 +186,7 @@ void CZipBundle::SetSegmCallback(CZipSegmCallback* callback, int which) {
 }
 
 bool CZipBundle::ResetCurrentVolume() {
-    if (IsClosed() || !m_storage.IsExistingSegmented() || m_iFileOpened == compress) return false;
+    if (IsClosed() || !m_storage.IsExistingSegmented() || m_iFileOpened == compressing) return false;
     if (m_iFileOpened == extract) CloseFile(nullptr, true);
     m_storage.m_uCurrentVolume = 0xFFFF;
     return true;
@@ -232,7 +232,7 @@ bool CZipBundle::Finalize(bool onlyIfAuto) {
     if (!CanModify(true, false)) return false;
     // A directory written behind a half-written entry would be followed by
     // the rest of its data.
-    if (m_iFileOpened == compress) return false;
+    if (m_iFileOpened == compressing) return false;
     if (IsModified()) return false;
     WriteCentralDirectory(true);
     m_storage.FlushFile();
@@ -291,7 +291,7 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     FinishExtraction();
     if (IsClosed() && (afterException == afNoException || IsClosed(false))) return CZipString();
     if (m_iFileOpened == extract) CloseFile(nullptr, afterException != afNoException);
-    if (m_iFileOpened == compress) CloseNewFile(afterException != afNoException);
+    if (m_iFileOpened == compressing) CloseNewFile(afterException != afNoException);
     if (afterException == afNoException) CommitChanges();
     bool written = false;
     if (afterException != afAfterException && !IsReadOnly() && !IsClosed(false)) {
@@ -336,7 +336,7 @@ CZipString CZipBundle::GetPassword() const {
 }
 
 bool CZipBundle::SetEncryptionMethod(int method) {
-    if (m_iFileOpened == compress) return false;
+    if (m_iFileOpened == compressing) return false;
     if (method != CZipCryptograph::encNone && !CZipCryptograph::IsEncryptionSupported(method)) return false;
     m_iEncryptionMethod = method;
     return true;

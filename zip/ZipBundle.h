@@ -446,7 +446,7 @@ protected:
     unsigned long long SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
                            unsigned long long delta, bool forward);
 
-    enum FileState { nothing = 0, extract = -1, compress = 1 };
+    enum FileState { nothing = 0, extract = -1, compressing = 1 };
 
     bool m_bRemoveDriveLetter;
     ZipLib::CZipCallbackProvider m_callbacks;

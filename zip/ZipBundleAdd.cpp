@@ -98,22 +98,22 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
         if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
         m_pCompressor->InitCompression(level, added, m_pCryptograph);
     } catch (...) {
-        m_iFileOpened = compress;
+        m_iFileOpened = compressing;
         AbandonNewFile();
         throw;
     }
-    m_iFileOpened = compress;
+    m_iFileOpened = compressing;
     return true;
 }
 
 bool CZipBundle::WriteNewFile(const void* data, unsigned size) {
-    if (m_iFileOpened != compress) return false;
+    if (m_iFileOpened != compressing) return false;
     m_pCompressor->Compress(data, size);
     return true;
 }
 
 bool CZipBundle::CloseNewFile(bool afterException) {
-    if (m_iFileOpened != compress) return false;
+    if (m_iFileOpened != compressing) return false;
     if (afterException) {
         AbandonNewFile();
         return true;
@@ -140,7 +140,7 @@ bool CZipBundle::CloseNewFile(bool afterException) {
 }
 
 void CZipBundle::AbandonNewFile() {
-    if (m_iFileOpened != compress) return;
+    if (m_iFileOpened != compressing) return;
     CZipFileHeader* h = m_centralDir.GetOpenedFile();
     if (m_pCompressor) {
         try {
