@@ -1,6 +1,11 @@
 #pragma once
 // A file on disk behind a POSIX descriptor. Failures raise CZipException
-// with errno as the code and the file's path.
+// with errno as the code and the file's path. A file opened for reading
+// only reads ahead: small reads and seeks within what was read cost no
+// system call, and the descriptor's own offset then runs ahead of
+// GetPosition.
+#include <memory>
+
 #include "ZipAbstractFile.h"
 
 class CZipFile : public CZipAbstractFile {
@@ -46,6 +51,20 @@ public:
     [[noreturn]] void ThrowError() const;
 
 protected:
+    // Puts the descriptor back at the logical position and forgets what was
+    // read ahead.
+    void DropReadAhead();
+    // One read() into buffer; short only at the end of the file.
+    unsigned ReadOnce(void* buffer, unsigned count);
+
     int m_iDescriptor = -1;
     CZipString m_szPath;
+    // Read ahead for a read-only file: bytes [m_uAheadPos, m_uAheadLen) of
+    // m_pAhead are the file from m_uAheadEnd - m_uAheadLen + m_uAheadPos on,
+    // m_uAheadEnd being the descriptor's offset.
+    bool m_bReadAhead = false;
+    std::unique_ptr<char[]> m_pAhead;  // allocated at the first read
+    unsigned m_uAheadPos = 0;
+    unsigned m_uAheadLen = 0;
+    unsigned long long m_uAheadEnd = 0;
 };

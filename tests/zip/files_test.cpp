@@ -101,6 +101,58 @@ TEST(DiskFile, OpenReadWriteAndErrors) {
     f.Close();
 }
 
+// A read-only file reads ahead; every read and seek must answer as the
+// unbuffered read-write file does on the same bytes.
+TEST(DiskFile, ReadAheadAnswersAsPlainReads) {
+    TempDir dir;
+    std::string path = dir.File("f.bin");
+    std::string bytes(200000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 251);
+    {
+        CZipFile w(path.c_str(), CZipFile::modeWrite | CZipFile::modeCreate);
+        w.Write(bytes.data(), unsigned(bytes.size()));
+    }
+    CZipFile ahead(path.c_str(), CZipFile::modeRead);
+    CZipFile plain(path.c_str(), CZipFile::modeReadWrite | CZipFile::modeNoTruncate);
+    struct Step {
+        long long offset;  // seek first unless from is -1
+        int from;
+        unsigned read;
+    };
+    const Step steps[] = {
+        {0, -1, 30},                              // fills the read-ahead
+        {0, -1, 100},
+        {-50, CZipAbstractFile::current, 20},     // back within it
+        {65000, CZipAbstractFile::begin, 1000},   // across its end
+        {10, CZipAbstractFile::begin, 5},         // before it
+        {0, -1, 70000},                           // larger than it: straight through
+        {-3, CZipAbstractFile::current, 3},
+        {-10, CZipAbstractFile::end, 100},        // short at the end
+        {0, -1, 10},                              // nothing left
+        {5, CZipAbstractFile::end, 10},           // past the end
+        {199990, CZipAbstractFile::begin, 0},
+        {4, CZipAbstractFile::current, 4},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << s.offset << " from " << s.from << " read " << s.read);
+        if (s.from != -1) {
+            EXPECT_EQ(ahead.Seek(s.offset, s.from), plain.Seek(s.offset, s.from));
+        }
+        std::string a(s.read, 'a'), p(s.read, 'a');
+        EXPECT_EQ(ahead.Read(&a[0], s.read), plain.Read(&p[0], s.read));
+        EXPECT_EQ(a, p);
+        EXPECT_EQ(ahead.GetPosition(), plain.GetPosition());
+    }
+    EXPECT_EQ(CodeOf([&] { ahead.Seek(-1, CZipAbstractFile::begin); }), EINVAL);
+    EXPECT_EQ(CodeOf([&] { ahead.Seek(-300000, CZipAbstractFile::current); }), EINVAL);
+    EXPECT_EQ(ahead.GetLength(), bytes.size());
+    ahead.SeekToBegin();
+    std::string all(bytes.size(), '\0');
+    EXPECT_EQ(ahead.Read(&all[0], 1000), 1000u);
+    EXPECT_EQ(ahead.Read(&all[1000], unsigned(bytes.size() - 1000)), bytes.size() - 1000);
+    EXPECT_EQ(all, bytes);
+}
+
 TEST(DiskFile, FailedCloseReleasesTheDescriptor) {
     TempDir dir;
     std::string path = dir.File("f.bin");
