@@ -18,17 +18,28 @@ TARGETS=(
     fuzz_zip_read:zip_read
 )
 
+# The targets are independent: they run side by side, each in a folder of
+# its own, and their results are read in a fixed order.
+names=(); works=(); pids=()
 for entry in "${TARGETS[@]}"; do
     name=${entry%%:*}
     corpus=${entry#*:}
     work=$(mktemp -d "/tmp/$name.XXXXXX")
     echo "== fuzz $name: $RUNS runs, seed 1"
-    if ! "$BUILD/fuzz/$name" -runs="$RUNS" -seed=1 -artifact_prefix="$work/" \
-            "$work" "$HERE/corpus/$corpus" >"$work/log" 2>&1; then
-        tail -n 60 "$work/log"
-        echo "== fuzz $name: FINDING, reproducer and log in $work"
-        exit 1
-    fi
-    grep -E '^Done' "$work/log" || true
-    rm -rf "$work"
+    "$BUILD/fuzz/$name" -runs="$RUNS" -seed=1 -artifact_prefix="$work/" \
+        "$work" "$HERE/corpus/$corpus" >"$work/log" 2>&1 &
+    names+=("$name"); works+=("$work"); pids+=($!)
 done
+
+failed=0
+for i in "${!names[@]}"; do
+    if ! wait "${pids[$i]}"; then
+        tail -n 60 "${works[$i]}/log"
+        echo "== fuzz ${names[$i]}: FINDING, reproducer and log in ${works[$i]}"
+        failed=1
+        continue
+    fi
+    echo "== fuzz ${names[$i]}: $(grep -E '^Done' "${works[$i]}/log" || echo done)"
+    rm -rf "${works[$i]}"
+done
+exit "$failed"
