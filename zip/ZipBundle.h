@@ -190,6 +190,19 @@ public:
     CZipString Close(int afterException = afNoException, bool updateTimeStamp = false);
 
     // --- Adding entries --------------------------------------------------
+    // AddNewFile adds a file or directory from disk, or a caller's file
+    // object, as a new entry, or in place of info.m_uReplaceIndex. True
+    // once the entry is whole in the archive. False, with nothing changed,
+    // when adding is not allowed now: the archive is closed or read-only,
+    // an entry is open, it holds 65535 entries, the path is empty, the
+    // buffer size is 0, or the replace index is wrong.
+    // Throws 216 when the source's attributes cannot be read; 226 for a
+    // FIFO, socket or device, which is never opened, so the call never
+    // blocks; 212 for a source of 4 GiB or more; 222 when the archive would
+    // need ZIP64; 206 or 207 when the callback stops it (207: the archive
+    // is intact); an errno code when reading the source or writing fails.
+    // After a throw the unfinished entry is gone and the entries before it
+    // stay readable: a directory that stood on disk is written back.
     bool AddNewFile(CZipAddNewFileInfo& info);
     bool AddNewFile(const char* filePath, int level = -1, bool fullPath = true, int smartness = zipsmSafeSmart,
                     unsigned long bufferSize = 65536);
@@ -211,7 +224,21 @@ public:
     unsigned PredictMaximumFileSizeInArchive(const char* filePath, bool fullPath);
     unsigned PredictMaximumFileSizeInArchive(CZipFileHeader& header);
 
-    // Directory trees.
+    // Directory trees. AddNewFiles adds, breadth first, every file and
+    // directory of the tree that `filter` accepts, each through AddNewFile:
+    // - A symbolic link to a file adds that file's data under the link's
+    //   name.
+    // - A link to a directory is never entered, so no link can loop the
+    //   walk. It is left out, and so is a link that cannot be followed;
+    //   the enumerator's GetLinksLeftOut() counts both.
+    // - FIFOs, sockets and devices are left out.
+    // - The archive's own file, and every volume name a split archive can
+    //   have, stale ones of an earlier run included, are never added.
+    // True when the walk ran to its end. False when the archive is closed,
+    // an entry could not be added, or a counting callback stopped it; the
+    // entries added until then are kept. Throws what AddNewFile throws,
+    // with the same guarantee, and 207 when the multi-action callback
+    // stops it between entries.
     bool AddNewFiles(const char* directory, ZipLib::CFileFilter& filter, bool recursive = true, int level = -1,
                      bool skipInitialPath = true, int smartness = zipsmSafeSmart, unsigned long bufferSize = 65536);
     bool AddNewFiles(CZipAddFilesEnumerator& enumerator, ZipLib::CFileFilter& filter, bool skipInitialPath = true);
