@@ -111,3 +111,13 @@ unsigned U16(const std::string& b, size_t o) {
 }
 
 unsigned U32(const std::string& b, size_t o) { return U16(b, o) | U16(b, o + 2) << 16; }
+
+bool AddBytesEntry(CZipBundle& zip, const char* name, const std::string& data, int level,
+                   unsigned short replaceIndex) {
+    CZipMemFile source(1024);
+    source.Write(data.data(), unsigned(data.size()));
+    CZipAddNewFileInfo info(&source, name);
+    info.m_iComprLevel = level;
+    info.m_uReplaceIndex = replaceIndex;
+    return zip.AddNewFile(info);
+}

@@ -8,6 +8,8 @@
 
 #include "temp_dir.h"
 
+class CZipBundle;
+
 // The code of the CZipException that `f` throws; 0 when it throws none.
 int CodeOf(const std::function<void()>& f);
 
@@ -31,6 +33,11 @@ std::string KmlLikeText(size_t size);
 void ExpectArchiveValid(const std::string& path, bool empty = false);
 // The bytes of one entry as unzip gives them back.
 std::string UnzipEntry(const std::string& archive, const std::string& entry);
+
+// Adds `data` from memory as entry `name` at `level`, in place of entry
+// `replaceIndex` unless that is 0xFFFF; AddNewFile's result.
+bool AddBytesEntry(CZipBundle& zip, const char* name, const std::string& data, int level,
+                   unsigned short replaceIndex = 0xFFFF);
 
 // Little-endian fields of an archive image.
 unsigned U16(const std::string& bytes, size_t offset);

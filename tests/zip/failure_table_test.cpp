@@ -34,15 +34,6 @@ const std::vector<Source>& BaseEntries() {
     return entries;
 }
 
-bool AddBytes(CZipBundle& zip, const char* name, const std::string& data, int level, unsigned short replace = 0xFFFF) {
-    CZipMemFile source(1024);
-    source.Write(data.data(), unsigned(data.size()));
-    CZipAddNewFileInfo info(&source, name);
-    info.m_iComprLevel = level;
-    info.m_uReplaceIndex = replace;
-    return zip.AddNewFile(info);
-}
-
 std::string BaseImage() {
     static std::string image;
     if (!image.empty()) return image;
@@ -57,7 +48,7 @@ std::string BaseImage() {
             zip.OpenNewFile(dir, 0);
             zip.CloseNewFile();
         } else {
-            AddBytes(zip, s.name, s.data, s.level);
+            AddBytesEntry(zip, s.name, s.data, s.level);
         }
     }
     zip.Close();
@@ -118,15 +109,15 @@ const std::vector<Operation>& Operations() {
          },
          nullptr},
         {"replace by a deflated entry", {"e.bin"},
-         [](CZipBundle& z) { AddBytes(z, "e.bin", KmlLikeText(60000), 6, 4); }, nullptr},
+         [](CZipBundle& z) { AddBytesEntry(z, "e.bin", KmlLikeText(60000), 6, 4); }, nullptr},
         {"replace by a smaller stored entry", {"b.bin"},
-         [](CZipBundle& z) { AddBytes(z, "b.bin", RandomBytes(20000, 9), 0, 1); }, nullptr},
-        {"add", {"new.txt"}, [](CZipBundle& z) { AddBytes(z, "new.txt", KmlLikeText(40000), 6); }, nullptr},
+         [](CZipBundle& z) { AddBytesEntry(z, "b.bin", RandomBytes(20000, 9), 0, 1); }, nullptr},
+        {"add", {"new.txt"}, [](CZipBundle& z) { AddBytesEntry(z, "new.txt", KmlLikeText(40000), 6); }, nullptr},
         {"a run of adds", {"n1.bin", "n2.txt", "n3.bin"},
          [](CZipBundle& z) {
-             AddBytes(z, "n1.bin", RandomBytes(20000, 11), 0);
-             AddBytes(z, "n2.txt", KmlLikeText(20000), 6);
-             AddBytes(z, "n3.bin", RandomBytes(9000, 12), 6);
+             AddBytesEntry(z, "n1.bin", RandomBytes(20000, 11), 0);
+             AddBytesEntry(z, "n2.txt", KmlLikeText(20000), 6);
+             AddBytesEntry(z, "n3.bin", RandomBytes(9000, 12), 6);
          },
          nullptr},
         {"copy in", {"copied.bin"}, [](CZipBundle& z) { CopyIn(z, 4, "copied.bin"); }, nullptr},
@@ -140,8 +131,9 @@ const std::vector<Operation>& Operations() {
          nullptr},
         {"encrypt in place", {"a.txt", "g.txt"}, [](CZipBundle& z) { Encrypt(z, {0, 6}); }, nullptr},
         {"add, then remove", {"a.txt"}, [](CZipBundle& z) { z.RemoveFile(0); },
-         [](CZipBundle& z) { AddBytes(z, "new.txt", KmlLikeText(40000), 6); }},
-        {"rename, then add", {"late.bin"}, [](CZipBundle& z) { AddBytes(z, "late.bin", RandomBytes(30000, 13), 6); },
+         [](CZipBundle& z) { AddBytesEntry(z, "new.txt", KmlLikeText(40000), 6); }},
+        {"rename, then add", {"late.bin"},
+         [](CZipBundle& z) { AddBytesEntry(z, "late.bin", RandomBytes(30000, 13), 6); },
          [](CZipBundle& z) { Rename(z, 1, "b-renamed.bin"); }},
         {"copy, then rename", {"e.bin"}, [](CZipBundle& z) { Rename(z, 4, "e-renamed-longer.bin"); },
          [](CZipBundle& z) { CopyIn(z, 0, "copied.txt"); }},
@@ -360,8 +352,8 @@ TEST(FailureTable, CloseOnAFullDiskCanBeRetried) {
     } cases[] = {
         {"adds to a new archive", true,
          [](CZipBundle& z) {
-             AddBytes(z, "x.txt", KmlLikeText(20000), 6);
-             AddBytes(z, "y.bin", RandomBytes(9000, 21), 0);
+             AddBytesEntry(z, "x.txt", KmlLikeText(20000), 6);
+             AddBytesEntry(z, "y.bin", RandomBytes(9000, 21), 0);
          },
          {"x.txt", "y.bin"}},
         {"a rename waiting for its commit", false,

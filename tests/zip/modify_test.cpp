@@ -107,16 +107,6 @@ void ExpectSound(const std::string& path, const std::vector<std::string>& names,
     ReadLayout(path, tight);
 }
 
-bool AddMemory(CZipBundle& zip, const char* name, const std::string& data, int level,
-               unsigned short replaceIndex = 0xFFFF) {
-    CZipMemFile source(1024);
-    source.Write(data.data(), unsigned(data.size()));
-    CZipAddNewFileInfo info(&source, name);
-    info.m_iComprLevel = level;
-    info.m_uReplaceIndex = replaceIndex;
-    return zip.AddNewFile(info);
-}
-
 const std::vector<std::string> kBaseNames = {"a.kml", "b.bin", "sub/c.txt", "d.txt"};
 
 std::string Content(const std::string& name) {
@@ -133,7 +123,7 @@ void MakeBase(const std::string& path) {
     ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipCreate));
     const int levels[] = {9, 0, 6, 9};
     for (size_t i = 0; i < kBaseNames.size(); ++i)
-        ASSERT_TRUE(AddMemory(zip, kBaseNames[i].c_str(), Content(kBaseNames[i]), levels[i]));
+        ASSERT_TRUE(AddBytesEntry(zip, kBaseNames[i].c_str(), Content(kBaseNames[i]), levels[i]));
     zip.Close();
 }
 
@@ -244,7 +234,7 @@ Change Rename(std::map<unsigned short, std::string> renames) {
 Change Replace(unsigned short index, std::string data, int level) {
     return [index, data, level](CZipBundle& zip, const Layout& before, Outcome& out) {
         const std::string name = kBaseNames[index];
-        ASSERT_TRUE(AddMemory(zip, name.c_str(), data, level, index));
+        ASSERT_TRUE(AddBytesEntry(zip, name.c_str(), data, level, index));
         EXPECT_EQ(zip.GetCount(), kBaseNames.size());
         EXPECT_EQ(std::string(zip[index]->GetFileName(false)), name);
         out.names = kBaseNames;
@@ -425,7 +415,7 @@ struct FailureCase {
 };
 
 void ReplaceWith(CZipBundle& zip, unsigned short index, const std::string& data, int level) {
-    AddMemory(zip, kBaseNames[index].c_str(), data, level, index);
+    AddBytesEntry(zip, kBaseNames[index].c_str(), data, level, index);
 }
 
 TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
@@ -505,7 +495,7 @@ TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
          },
          CZipException::tooLongData, {}},
         {"add, disk full", 1000,
-         [](CZipBundle& zip, const std::string&) { AddMemory(zip, "new.bin", RandomBytes(100000, 8), 6); }, ENOSPC,
+         [](CZipBundle& zip, const std::string&) { AddBytesEntry(zip, "new.bin", RandomBytes(100000, 8), 6); }, ENOSPC,
          {}},
         {"remove, aborted while collecting", -1,
          [](CZipBundle& zip, const std::string&) {
@@ -531,7 +521,7 @@ TEST(Modify, AFailedChangeKeepsTheArchiveReadable) {
         // way and nothing is lost.
         {"remove, aborted inside an entry moving over itself", -1,
          [](CZipBundle& zip, const std::string&) {
-             ASSERT_TRUE(AddMemory(zip, "e.bin", Content("e.bin"), 0));
+             ASSERT_TRUE(AddBytesEntry(zip, "e.bin", Content("e.bin"), 0));
              ASSERT_TRUE(zip.Finalize());
              zip.SetCallback(&abort, CZipActionCallback::cbDelete);
              zip.RemoveFile(3);
@@ -633,7 +623,7 @@ TEST(Modify, RefusalsChangeNothing) {
         {"copy over an index out of range",
          [](CZipBundle& zip, CZipBundle& other) { return zip.GetFromArchive(other, 0, nullptr, 9); }},
         {"replace an index out of range",
-         [](CZipBundle& zip, CZipBundle&) { return AddMemory(zip, "x", "data", 6, 9); }},
+         [](CZipBundle& zip, CZipBundle&) { return AddBytesEntry(zip, "x", "data", 6, 9); }},
         {"open a deflated replacement",
          [](CZipBundle& zip, CZipBundle&) {
              // Its room would have to be known before its data is.
@@ -707,7 +697,7 @@ TEST(Modify, PrependingWithANewExtensionMakesAnExecutable) {
     CZipMemFile mem(1024);
     CZipBundle inMemory;
     ASSERT_TRUE(inMemory.Open(mem, CZipBundle::zipCreate));
-    ASSERT_TRUE(AddMemory(inMemory, "one.txt", "one entry", 6));
+    ASSERT_TRUE(AddBytesEntry(inMemory, "one.txt", "one entry", 6));
     CZipMemFile data(1024);
     data.Write("STUB", 4);
     EXPECT_TRUE(inMemory.PrependData(data, "run"));
