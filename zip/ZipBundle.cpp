@@ -12,7 +12,7 @@
 
 const char CZipBundle::m_gszVersion[] = "4.6.2";
 
-CZipBundle::CZipBundle() { Initialize(); }
+CZipBundle::CZipBundle() : m_change(m_storage, m_centralDir) { Initialize(); }
 
 CZipBundle::~CZipBundle() {
     ClearCompressor();
@@ -27,10 +27,8 @@ void CZipBundle::Initialize() {
     m_iFileOpened = nothing;
     m_uNewEntryStart = 0;
     m_uExpectedSize = ~0ull;
-    m_uRoomEnd = ~0ull;
+    m_change.ForgetRoom();
     m_bCompleteBeforeAdd = false;
-    m_uMoveSettled = 0;
-    m_uMoveUnsure = 0;
     m_bCaseSensitive = ZipPlatform::GetSystemCaseSensitivity();
     m_pZipCompare = GetCZipStrCompFunc(m_bCaseSensitive, true);
     m_bStoreFullFileTimes = false;
@@ -91,7 +89,7 @@ void CZipBundle::OpenOrAbandon(int mode) {
 void CZipBundle::InitOnOpen(int systemCompatibility, CZipCentralDir* source) {
     m_pszPassword.Wipe();
     m_iFileOpened = nothing;
-    m_uRoomEnd = ~0ull;
+    m_change.ForgetRoom();
     m_szRootPath.Empty();
     m_centralDir.Init(source);
     m_iArchiveSystCompatib = systemCompatibility;
@@ -262,7 +260,7 @@ void CZipBundle::WriteDirectoryOrStayOpen() {
         m_storage.EmptyWriteBuffer();
         info.m_bInArchive = false;
         // With room kept, the copy of the old directory at its end stands.
-        if (!HasRoom()) {
+        if (!m_change.HasRoom()) {
             try {
                 m_storage.m_pFile->SetLength(end);
                 m_storage.m_pFile->SeekToEnd();
@@ -280,7 +278,7 @@ void CZipBundle::WriteCentralDirectory(bool flush) {
     if (room) {
         // The copy of the old directory at the room's end goes only now.
         m_storage.m_pFile->SetLength(m_storage.m_pFile->GetPosition());
-        ForgetRoom();
+        m_change.ForgetRoom();
     }
 }
 

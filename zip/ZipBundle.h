@@ -15,6 +15,7 @@
 #include "ZipCallback.h"
 #include "ZipCallbackProvider.h"
 #include "ZipCentralDir.h"
+#include "ZipChangeEngine.h"
 #include "ZipCollections.h"
 #include "ZipCompressor.h"
 #include "ZipException.h"
@@ -407,8 +408,6 @@ protected:
     void DropNewEntry(CZipFileHeader* header);
     void PutDirectoryBack();
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
-    void MovePackedFiles(unsigned long long start, unsigned long long end, unsigned long long delta,
-                         CZipActionCallback* callback, bool forward = false, bool lastCall = true);
 
     // Replacing an entry: the room the prepared header needs at the
     // replaced entry (local header, data, descriptor), made before the old
@@ -420,58 +419,12 @@ protected:
     // entry without recompressing.
     bool AddThroughTemporaryArchive(CZipAddNewFileInfo& info, const CZipString& tempPath, bool checkEfficiency);
 
-    // Keeping an existing archive readable through a failed change. A
-    // change that grows the file first extends it to `length` (archive
-    // offsets) with zeros while the old directory still stands: a full
-    // disk fails there, the file is cut back and the archive is as it was.
-    void ReserveRoom(unsigned long long length);
-    // After a failure, unless the directory still stands: the file is cut
-    // at `dataEnd` (where the data the headers describe ends) and the
-    // directory of the headers as they now stand is written behind it.
-    // Never throws; when even that write fails the file ends at dataEnd.
-    void RestoreDirectory(bool wasOnDisk, unsigned long long dataEnd);
-    // The end of a change that moved data in place: its directory is
-    // written and flushed (not while a renamed header waits for its commit);
-    // a failed write is tried once more, then thrown.
-    // dataEnd: where the data ends (archive offset), the file's end when
-    // not given; the file is cut behind the directory.
-    void CompleteChange(unsigned long long dataEnd = ~0ull);
     // The most an entry of dataSize source bytes takes with its records.
     unsigned long long EntryBound(const CZipFileHeader& header, unsigned long long dataSize);
-    // Before an add of at most entryBound bytes to an archive whose
-    // directory stands on disk (or that has room already): room for the
-    // entry and the new directory, with a copy of the directory behind it.
-    // False when no room is kept (nothing on disk to keep, segmented, near
-    // 4 GiB); throws when the room cannot be written, nothing changed.
-    bool KeepRoomFor(unsigned long long entryBound);
-    // An entry is complete: the data end moves behind it.
-    void EntryWritten();
-    // Writes the directory at the data end and cuts the file behind it;
-    // nothing without room. For changes that move data.
-    void SettleRoom();
-    void ForgetRoom();
-    bool HasRoom() const { return m_uRoomEnd != ~0ull; }
-    // The directory leaves the disk without the file being cut: its room
-    // stays allocated for the directory that ends the change. Its end
-    // record loses its signature, so no reader takes it for current while
-    // data moves under it.
-    void TakeDirectoryOff();
-    // Best effort: the signature of a dropped entry's local header at
-    // offset (where nothing kept lies) is cleared.
-    void UnmarkLocalHeader(unsigned long long offset);
     // Close's write of the directory, cut back and rethrown when it fails.
     void WriteDirectoryOrStayOpen();
     // The marked entries' data squeezed out; the records leave as they go.
     void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
-    // After a move of [stretch's first offset, end) by delta stopped part
-    // way: each header of the stretch (in data order) points at the copy
-    // of its entry that is whole, old or new; an entry cut in two leaves
-    // the directory. Returns where the last entry kept ends (where the
-    // stretch starts, moved or not, when none is kept).
-    void FinishStraddlingEntry(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
-                               unsigned long long delta, bool forward);
-    unsigned long long SettleStoppedMove(const CZipArray<CZipFileHeader*>& stretch, unsigned long long end,
-                           unsigned long long delta, bool forward);
 
     enum FileState { nothing = 0, extract = -1, compressing = 1 };
 
@@ -482,21 +435,15 @@ protected:
     ZIPSTRINGCOMPARE m_pZipCompare;
     CZipStorage m_storage;
     CZipCentralDir m_centralDir;
+    // Every change in place goes through it.
+    CZipChangeEngine m_change;
     int m_iFileOpened;
     // The entry being added: where its local header starts, and whether
     // the directory stood on disk when it opened.
     unsigned long long m_uNewEntryStart;
     // The source size of the entry OpenNewFile opens, ~0 when not known.
     unsigned long long m_uExpectedSize;
-    // Where the room kept for adds ends and the copy of the directory
-    // behind it starts; ~0 with no room.
-    unsigned long long m_uRoomEnd;
     bool m_bCompleteBeforeAdd;
-    // How far the last MovePackedFiles got: the bytes before (backward) or
-    // from (forward) this offset are moved, and a write that failed may
-    // have touched this many bytes at the destination.
-    unsigned long long m_uMoveSettled;
-    unsigned long long m_uMoveUnsure;
     bool m_bAutoFinalize;
     int m_iCommitMode;
     CZipString m_szRootPath;

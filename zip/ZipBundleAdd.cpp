@@ -83,10 +83,10 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     if (m_centralDir.IsValidIndex(replaceIndex)) {
         if (!MakeRoomToReplace(header, level, replaceIndex)) return false;
     } else if (m_uExpectedSize != ~0ull) {
-        KeepRoomFor(EntryBound(header, m_uExpectedSize));
+        m_change.KeepRoomFor(EntryBound(header, m_uExpectedSize));
     } else {
         // Of unknown size an entry could run into the copy behind a room.
-        SettleRoom();
+        m_change.SettleRoom();
     }
     // A replacement moves data in place: its directory goes back at once.
     m_bCompleteBeforeAdd = completeBefore || m_centralDir.IsValidIndex(replaceIndex);
@@ -125,10 +125,10 @@ bool CZipBundle::CloseNewFile(bool afterException) {
     m_iFileOpened = nothing;
     ClearCryptograph();
     try {
-        EntryWritten();
+        m_change.EntryWritten();
         // A directory that stood on disk stands again once the entry is in,
         // unless room was kept: then its copy stands until Close.
-        if (!Finalize(true) && m_bCompleteBeforeAdd && !HasRoom()) CompleteChange();
+        if (!Finalize(true) && m_bCompleteBeforeAdd && !m_change.HasRoom()) m_change.Complete();
         m_bCompleteBeforeAdd = false;
     } catch (...) {
         // The directory cannot follow the entry (a full disk): the add fails
@@ -403,7 +403,7 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
         // A replacement takes at most the size its room was made for: a
         // source growing meanwhile must not run into the next entry.
         // So does an entry written into room kept ahead of a directory copy.
-        const bool capped = info.m_uReplaceIndex != 0xFFFF || HasRoom();
+        const bool capped = info.m_uReplaceIndex != 0xFFFF || m_change.HasRoom();
         unsigned long long left = size;
         unsigned n = 0;
         do {

@@ -7,12 +7,7 @@
 #include "ZipMemFile.h"
 
 void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name) {
-    // Room kept for adds goes first: moves could run through its copy.
-    SettleRoom();
-    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
-    m_storage.Flush();
-    const bool wasOnDisk = info.m_bInArchive;
-    const unsigned long long dataEnd = wasOnDisk ? info.m_uOffset : m_storage.GetLastDataOffset();
+    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
     CZipFileHeader* replaced = m_centralDir[index];
     const unsigned long long start = replaced->m_uOffset;
     unsigned long long next = dataEnd;
@@ -24,52 +19,34 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
     const unsigned long long available = next - start;
     const bool grow = needed > available;
     const unsigned long long diff = grow ? needed - available : available - needed;
-    if (grow && dataEnd + diff + m_centralDir.GetSize(true) > kMaxZipOffset) ThrowError(CZipException::noZip64);
-
+    // The old directory stands until the room is there: a full disk leaves
+    // the archive as it was.
+    if (grow) m_change.Grow(diff);
+    m_change.TakeOff();
     if (diff != 0) {
-        if (grow) {
-            // The old directory stands until the room is there: a full disk
-            // leaves the archive as it was.
-            ReserveRoom(dataEnd + diff + m_centralDir.GetSize(true));
+        CZipMovePlan plan;
+        CZipMoveStep& tail = plan.Add("entries behind the replaced one", next, dataEnd, diff, grow);
+        for (unsigned short i = 0; i < count; ++i)
+            if (m_centralDir[i]->m_uOffset >= next) tail.entries.Add(m_centralDir[i]);
+        std::sort(tail.entries.begin(), tail.entries.end(),
+                  [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
+        tail.callback = GetCallback(CZipActionCallback::cbMoveData);
+        tail.lastCall = true;
+        if (tail.callback) {
+            tail.callback->BeginProgress(name, GetArchivePath());
+            tail.callback->SetProgressTotal(dataEnd - next);
         }
-        TakeDirectoryOff();
-        CZipActionCallback* cb = GetCallback(CZipActionCallback::cbMoveData);
-        if (cb) {
-            cb->BeginProgress(name, GetArchivePath());
-            cb->SetProgressTotal(dataEnd - next);
-        }
-        const bool ownBuffer = !m_pBuffer.IsAllocated();
-        if (ownBuffer) InitBuffer();
-        bool moving = true;
-        unsigned long long end = grow ? dataEnd + diff : dataEnd;
         try {
-            MovePackedFiles(next, dataEnd, diff, cb, grow, true);
-            moving = false;
-            for (unsigned short i = 0; i < count; ++i) {
-                CZipFileHeader* h = m_centralDir[i];
-                if (i != index && h->m_uOffset > start) h->m_uOffset = unsigned(grow ? h->m_uOffset + diff : h->m_uOffset - diff);
-            }
-            // Not cut: the room stays for the directory that ends the change.
-            m_storage.m_uDataEnd = grow ? dataEnd + diff : dataEnd - diff;
+            m_change.Run(plan);
         } catch (...) {
-            if (ownBuffer) ReleaseBuffer();
-            if (moving) {
-                CZipArray<CZipFileHeader*> stretch;
-                for (unsigned short i = 0; i < count; ++i)
-                    if (m_centralDir[i]->m_uOffset >= next) stretch.Add(m_centralDir[i]);
-                std::sort(stretch.begin(), stretch.end(),
-                          [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
-                end = std::max(next, SettleStoppedMove(stretch, dataEnd, diff, grow));
-            }
             // Moving back has already overwritten the old entry's tail.
             if (!grow) m_centralDir.RemoveFile(replaced, 0xFFFF, true);
-            RestoreDirectory(wasOnDisk, end);
+            m_change.Fail(plan, next);
             throw;
         }
-        if (ownBuffer) ReleaseBuffer();
-        if (cb) cb->EndProgress();
-    } else {
-        TakeDirectoryOff();
+        // Not cut: the room stays for the directory that ends the change.
+        m_storage.m_uDataEnd = tail.Target(dataEnd);
+        if (tail.callback) tail.callback->EndProgress();
     }
     m_storage.Seek(start, CZipStorage::seekFromBeginning);
 }

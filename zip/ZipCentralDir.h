@@ -129,6 +129,8 @@ public:
 
 protected:
     friend class CZipBundle;
+    friend class CZipChangeEngine;
+    friend class CZipMover;
     friend class CZipFileHeader;
 
     void ReadHeaders();

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "ZipBundle.h"
+#include "ZipChangeEngine.h"
 #include "ZipCompatibility.h"
 
 namespace {
@@ -22,7 +23,7 @@ unsigned long long CZipBundle::EntryBound(const CZipFileHeader& header, unsigned
     return (unsigned long long)PredictMaximumFileSizeInArchive(probe) + 1024;
 }
 
-bool CZipBundle::KeepRoomFor(unsigned long long entryBound) {
+bool CZipChangeEngine::KeepRoomFor(unsigned long long entryBound) {
     CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
     const bool open = HasRoom();
     if (m_storage.IsSegmented() || (!open && !info.m_bInArchive)) return false;
@@ -75,60 +76,29 @@ bool CZipBundle::KeepRoomFor(unsigned long long entryBound) {
     return true;
 }
 
-void CZipBundle::EntryWritten() {
+void CZipChangeEngine::EntryWritten() {
     if (m_storage.m_uDataEnd == ~0ull) return;
     m_storage.Flush();
     // A replacement in the middle leaves the end where it is.
     m_storage.m_uDataEnd = std::max(m_storage.m_uDataEnd, m_storage.GetPosition());
 }
 
-void CZipBundle::SettleRoom() {
+void CZipChangeEngine::SettleRoom() {
     if (m_storage.m_uDataEnd == ~0ull || m_centralDir.m_pInfo->m_bInArchive) return;
     // Once more for an error that passes; after that the copy stands.
-    try {
-        WriteCentralDirectory(true);
-    } catch (...) {
-        m_storage.EmptyWriteBuffer();
-        m_centralDir.m_pInfo->m_bInArchive = false;
-        WriteCentralDirectory(true);
-    }
-}
-
-void CZipBundle::TakeDirectoryOff() {
-    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
-    m_storage.Flush();
-    if (!info.m_bInArchive) return;
-    if (m_storage.m_uDataEnd == ~0ull) m_storage.m_uDataEnd = info.m_uOffset;
-    const unsigned long long record = (unsigned long long)info.m_uOffset + info.m_uSize;
-    const char none[4] = {0, 0, 0, 0};
-    try {
-        m_storage.Seek(record);
-        m_storage.m_pFile->Write(none, 4);
-    } catch (...) {
-        // Nothing else has changed: the record gets its signature back.
+    for (int attempt = 0;; ++attempt) {
         try {
-            m_storage.Seek(record);
-            m_storage.m_pFile->Write(CZipCentralDir::m_gszSignature, 4);
+            WriteDirectoryAt(m_storage.m_uDataEnd);
+            return;
         } catch (...) {
+            m_storage.EmptyWriteBuffer();
+            m_centralDir.m_pInfo->m_bInArchive = false;
+            if (attempt > 0) throw;
         }
-        m_storage.m_uDataEnd = ~0ull;
-        throw;
-    }
-    info.m_bInArchive = false;
-}
-
-void CZipBundle::UnmarkLocalHeader(unsigned long long offset) {
-    // A tool that walks local headers would otherwise test the entry's
-    // broken bytes, though no directory names them any more.
-    const char none[4] = {0, 0, 0, 0};
-    try {
-        m_storage.Seek(offset);
-        m_storage.m_pFile->Write(none, 4);
-    } catch (...) {
     }
 }
 
-void CZipBundle::ForgetRoom() {
+void CZipChangeEngine::ForgetRoom() {
     m_storage.m_uDataEnd = ~0ull;
     m_uRoomEnd = ~0ull;
 }

@@ -38,8 +38,11 @@ struct Planned : CZipEncryptFileInfo {
     // and the bytes they take (its own tail first).
     CZipArray<CZipFileHeader*> stretch;
     unsigned long long stretchStart = 0, stretchEnd = 0;
+    // The moves of that stretch and of its own data, in the plan.
+    CZipMoveStep* stretchStep = nullptr;
+    CZipMoveStep* dataStep = nullptr;
+    // Set once its own data has moved: encrypting, done.
     Stage stage = Stage::untouched;
-    Stage stretchStage = Stage::untouched;
     // Bytes of its data encrypted on disk; unknown while a write is out.
     unsigned long long encrypted = 0;
     bool certain = true;
@@ -76,12 +79,7 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
     std::vector<unsigned short> listed(indexes->begin(), indexes->end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
 
-    // Room kept for adds goes first: moves could run through its copy.
-    SettleRoom();
-    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
-    m_storage.Flush();
-    const bool wasOnDisk = info.m_bInArchive;
-    const unsigned long long dataEnd = wasOnDisk ? info.m_uOffset : m_storage.GetLastDataOffset();
+    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
     CZipAbstractFile* file = m_storage.m_pFile;
 
     // Collecting changes nothing, in memory or on disk: a stop here leaves
@@ -168,12 +166,29 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
         total += p.Growth();
         toProcess += (p.stretchEnd - p.stretchStart) + 2ull * p.dataSize;
     }
-    const unsigned long long directorySize = m_centralDir.GetSize(true);
-    if (dataEnd + total + directorySize > kMaxZipOffset) ThrowError(CZipException::noZip64);
     // Room first, while the old directory still stands: a full disk
     // fails here and leaves the archive as it was.
-    ReserveRoom(dataEnd + total + directorySize);
-    TakeDirectoryOff();
+    m_change.Grow(total);
+    m_change.TakeOff();
+
+    // From the end back, so that nothing lands on bytes not yet moved.
+    CZipMovePlan movePlan;
+    CZipActionCallback* mover = GetCallback(CZipActionCallback::cbEncryptMoveData);
+    for (size_t k = plan.size(); k-- > 0;) {
+        Planned& p = plan[k];
+        p.stretchStep = &movePlan.Add("entries behind an entry to encrypt", p.stretchStart, p.stretchEnd,
+                                      p.before + p.Growth(), true);
+        p.stretchStep->entries = p.stretch;
+        p.dataStep = &movePlan.Add("entry to encrypt", p.DataStart(), p.DataStart() + p.dataSize,
+                                   p.before + kEncryptionHeader, true);
+        for (CZipMoveStep* step : {p.stretchStep, p.dataStep}) {
+            step->callback = mover;
+            step->lastCall = true;
+            step->progress = true;
+        }
+    }
+    // Nothing has moved while the last stretch has not.
+    unsigned long long end = dataEnd;
 
     CZipActionCallback* multi = GetCallback(CZipActionCallback::cbMultiEncrypt);
     char* buffer = nullptr;  // the general buffer, once allocated
@@ -223,29 +238,21 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
         // is finished first: the bytes not yet moved are intact, and no
         // entry is lost to a stop.
         for (Planned& p : plan) {
-            const bool stretch = p.stretchStage == Stage::moving;
-            if ((!stretch && p.stage != Stage::moving) || m_uMoveUnsure != 0) continue;
-            const unsigned long long start = stretch ? p.stretchStart : p.DataStart();
-            const unsigned long long delta = stretch ? p.before + p.Growth() : p.before + kEncryptionHeader;
-            try {
-                MovePackedFiles(start, m_uMoveSettled, delta, nullptr, true, false);
-                (stretch ? p.stretchStage : p.stage) = Stage::moved;
-            } catch (...) {
-            }
+            m_change.Finish(*p.stretchStep);
+            m_change.Finish(*p.dataStep);
         }
+        end = m_change.Settle(movePlan, end);
         CZipArray<CZipFileHeader*> dropped;
         for (Planned& p : plan) {
-            const unsigned long long delta = p.before + p.Growth();
-            if (p.stretchStage == Stage::moved) {
-                for (CZipFileHeader* h : p.stretch) h->m_uOffset = unsigned(h->m_uOffset + delta);
-            } else if (p.stretchStage == Stage::moving) {
-                SettleStoppedMove(p.stretch, p.stretchEnd, delta, true);
-            }
+            const CZipMoveStep& data = *p.dataStep;
             Stage stage = p.stage;
-            if (stage == Stage::moving) {
-                const unsigned long long settled = m_uMoveSettled, unsure = m_uMoveUnsure;
-                if (unsure == 0 && settled <= p.DataStart()) stage = Stage::moved;
-                else if (p.OldEnd() <= settled + (p.before + kEncryptionHeader) - unsure) stage = Stage::untouched;
+            if (data.state == CZipMoveStep::pending) {
+                stage = Stage::untouched;
+            } else if (data.state == CZipMoveStep::moving) {
+                // Its old copy may still be whole.
+                stage = p.OldEnd() <= data.settled + data.delta - data.unsure ? Stage::untouched : Stage::moving;
+            } else if (stage == Stage::untouched) {
+                stage = Stage::moved;
             } else if (stage == Stage::encrypting && !p.certain) {
                 stage = Stage::moving;
             }
@@ -254,7 +261,7 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
             case Stage::moved:
             case Stage::encrypting:
                 if (!restorePlain(p)) {
-                    if (stage == Stage::encrypting) UnmarkLocalHeader(p.NewOffset());
+                    if (stage == Stage::encrypting) m_change.UnmarkLocalHeader(p.NewOffset());
                     dropped.Add(p.m_pHeader);
                 }
                 break;
@@ -269,7 +276,7 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
                 break;
             }
             default:
-                UnmarkLocalHeader(p.NewOffset());
+                m_change.UnmarkLocalHeader(p.NewOffset());
                 dropped.Add(p.m_pHeader);
                 break;
             }
@@ -283,26 +290,8 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
     bool settled = false;
     try {
         if (multi) multi->MultiActionsInit(unsigned(plan.size()), toProcess, CZipActionCallback::cbEncryptMoveData);
-        CZipActionCallback* mover = GetCallback(CZipActionCallback::cbEncryptMoveData);
-        auto move = [&](unsigned long long start, unsigned long long end, unsigned long long delta, Stage& stage) {
-            // A failure before the first chunk finds nothing moved.
-            m_uMoveSettled = end;
-            m_uMoveUnsure = 0;
-            stage = Stage::moving;
-            if (mover) {
-                mover->BeginProgress(nullptr, nullptr);
-                mover->SetProgressTotal(end - start);
-            }
-            MovePackedFiles(start, end, delta, mover, true, true);
-            if (mover) mover->EndProgress();
-            stage = Stage::moved;
-        };
-        // From the end back, so that nothing lands on bytes not yet moved.
-        for (size_t k = plan.size(); k-- > 0;) {
-            Planned& p = plan[k];
-            move(p.stretchStart, p.stretchEnd, p.before + p.Growth(), p.stretchStage);
-            move(p.DataStart(), p.DataStart() + p.dataSize, p.before + kEncryptionHeader, p.stage);
-        }
+        m_change.Run(movePlan);
+        end = dataEnd + total;
 
         CreateCryptograph(m_iEncryptionMethod);
         if (multi) multi->SetReactType(CZipActionCallback::cbEncrypt);
@@ -385,14 +374,13 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
         if (!settled) settle();
         ReleaseBuffer();
         ClearCryptograph();
-        // Nothing has moved while the last stretch has not.
-        RestoreDirectory(wasOnDisk, plan.back().stretchStage == Stage::untouched ? dataEnd : dataEnd + total);
+        m_change.Restore(end);
         if (multi) multi->MultiActionsEnd();
         throw;
     }
     ReleaseBuffer();
     ClearCryptograph();
     if (multi) multi->MultiActionsEnd();
-    CompleteChange(dataEnd + total);
+    m_change.Complete(dataEnd + total);
     return true;
 }

@@ -58,7 +58,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
                                               probe.GetDataDescriptorSize(&m_storage);
             MakeSpaceForReplace(replaceIndex, needed, header.GetFileName(false));
         }
-        if (!replacing) KeepRoomFor(EntryBound(header, dataSize));
+        if (!replacing) m_change.KeepRoomFor(EntryBound(header, dataSize));
         // The old entry leaves the directory only now, with its room made.
         added = m_centralDir.AddNewFile(header, replaceIndex, level, true);
         if (keepNoDescriptor && added->IsDataDescriptor()) added->m_uFlag &= ~CZipFileHeader::flDataDescriptor;
@@ -97,7 +97,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
             if (m_pCryptograph) m_pCryptograph->FinishEncode(*added, m_storage);
             added->WriteDataDescriptor(&m_storage);
             m_storage.Flush();
-            EntryWritten();
+            m_change.EntryWritten();
             if (aborted) code = CZipException::abortedSafely;
         } else if (aborted) {
             // The partial entry never stays: the archive keeps what it had.
@@ -118,7 +118,7 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
             m_centralDir.RemoveFile(added, 0xFFFF, true);
         }
         try {
-            RestoreDirectory(wasOnDisk, cut ? entryStart : m_storage.GetLastDataOffset());
+            m_change.Restore(cut ? entryStart : m_storage.GetLastDataOffset());
         } catch (...) {
         }
         if (cb && code) cb->EndProgress();
@@ -127,17 +127,17 @@ bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const 
     ClearCryptograph();
     if (ownBuffer) ReleaseBuffer();
     // With room kept the copy of the old directory stands until Close.
-    if ((wasOnDisk && !HasRoom()) || replacing) {
+    if ((wasOnDisk && !m_change.HasRoom()) || replacing) {
         try {
-            CompleteChange();
+            m_change.Complete();
         } catch (...) {
             // An appended copy goes again, so that the old directory fits
             // where it stood; a replacement has nothing left to go back to.
             if (!replacing) {
                 m_centralDir.RemoveFile(added, 0xFFFF, true);
-                RestoreDirectory(true, entryStart);
+                m_change.Restore(entryStart);
             } else {
-                RestoreDirectory(true, m_storage.GetLastDataOffset());
+                m_change.Restore(m_storage.GetLastDataOffset());
             }
             if (cb) cb->EndProgress();
             throw;

@@ -12,11 +12,11 @@ bool CZipBundle::RemoveFile(unsigned short index, bool removeData) {
     }
     if (!CanModify(false, true) || GetCount() == 0) return false;
     if (!m_centralDir.IsValidIndex(index)) return false;
-    SettleRoom();
-    TakeDirectoryOff();
+    m_change.Begin(unsigned(m_iBufferSize));
+    m_change.TakeOff();
     // The data stays in the file as unreferenced bytes.
     m_centralDir.RemoveFile(nullptr, index, true);
-    CompleteChange();
+    m_change.Complete();
     return true;
 }
 
@@ -37,7 +37,7 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
         if (!m_centralDir.IsValidIndex(index)) return false;
     // Adds kept in room are put on record first: a stop while marking
     // then leaves them in the archive too.
-    SettleRoom();
+    m_change.SettleRoom();
 
     if (indexes.size() == count) {
         CZipActionCallback* cb = GetCallback(CZipActionCallback::cbDelete);
@@ -47,11 +47,10 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
         }
         unsigned first = m_centralDir[0]->m_uOffset;
         for (unsigned short i = 1; i < count; ++i) first = std::min(first, m_centralDir[i]->m_uOffset);
-        const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
-        TakeDirectoryOff();
-        (void)wasOnDisk;
+        m_change.Begin(unsigned(m_iBufferSize));
+        m_change.TakeOff();
         m_centralDir.RemoveAll();
-        CompleteChange(first);
+        m_change.Complete(first);
         if (cb) cb->EndProgress();
         return true;
     }
@@ -82,66 +81,54 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
 
 void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* cb) {
     if (cb) cb->BeginProgress(nullptr, nullptr);
-    SettleRoom();
-    const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
-    TakeDirectoryOff();
-    const unsigned long long dataEnd = m_storage.GetLastDataOffset();
+    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
+    m_change.TakeOff();
+    // Each stretch of kept entries moves back over the removed bytes before
+    // it; a removed entry leaves the directory as its bytes are overwritten.
+    CZipMovePlan plan;
+    CZipMoveStep* stretch = nullptr;
+    CZipArray<CZipFileHeader*> leaving;
+    unsigned long long removed = 0, total = 0;
     const size_t n = infos.size();
-    // Offsets as they were: the headers of removed entries are freed on
-    // the way and kept ones get their new offsets only once moved.
-    CZipArray<unsigned long long> starts;
-    for (const CZipDeleteInfo& info : infos) starts.Add(info.m_pHeader->m_uOffset);
-    auto spanEnd = [&](size_t i) { return i + 1 < n ? starts[i + 1] : dataEnd; };
-    unsigned long long total = 0;
-    for (size_t i = 0; i < n; ++i)
-        if (!infos[i].m_bDelete) total += spanEnd(i) - starts[i];
-    if (cb) cb->SetProgressTotal(total);
-
-    unsigned long long removed = 0;
-    const size_t none = ~size_t(0);
-    size_t pending = none;
-    CZipArray<CZipFileHeader*> moving;  // the stretch under way, if any
-    unsigned long long movingEnd = 0;
-    auto movePending = [&](size_t upTo, unsigned long long end, bool last) {
-        for (size_t k = pending; k < upTo; ++k) moving.Add(infos[k].m_pHeader);
-        movingEnd = end;
-        MovePackedFiles(starts[pending], end, removed, cb, false, last);
-        moving.RemoveAll();
-        for (size_t k = pending; k < upTo; ++k) infos[k].m_pHeader->m_uOffset -= unsigned(removed);
-        pending = none;
-    };
-    InitBuffer();
-    try {
-        for (size_t i = 0; i < n; ++i) {
-            if (infos[i].m_bDelete) {
-                if (pending != none) movePending(i, starts[i], false);
-                m_centralDir.RemoveFile(infos[i].m_pHeader, 0xFFFF, true);
-                infos[i].m_pHeader = nullptr;
-                removed += spanEnd(i) - starts[i];
-            } else if (pending == none) {
-                pending = i;
-            }
+    for (size_t i = 0; i < n; ++i) {
+        CZipFileHeader* h = infos[i].m_pHeader;
+        const unsigned long long start = h->m_uOffset;
+        const unsigned long long end = i + 1 < n ? infos[i + 1].m_pHeader->m_uOffset : dataEnd;
+        if (infos[i].m_bDelete) {
+            removed += end - start;
+            leaving.Add(h);
+            stretch = nullptr;
+            continue;
         }
-        if (pending != none) {
-            movePending(n, dataEnd, true);
-        } else if (cb && !cb->RequestLastCallback(0)) {
+        if (removed == 0) continue;
+        if (!stretch) {
+            stretch = &plan.Add("kept stretch", start, end, removed, false);
+            stretch->callback = cb;
+            stretch->leaving = leaving;
+            leaving.RemoveAll();
+        }
+        stretch->end = end;
+        stretch->entries.Add(h);
+        total += end - start;
+    }
+    if (stretch) stretch->lastCall = true;
+    if (cb) cb->SetProgressTotal(total);
+    try {
+        m_change.Run(plan);
+        // Removed entries behind the last kept one: nothing overwrites them.
+        for (CZipFileHeader* h : leaving) m_centralDir.RemoveFile(h, 0xFFFF, true);
+        leaving.RemoveAll();
+        if (!stretch && cb && !cb->RequestLastCallback(0)) {
             cb->EndProgress();
             ThrowError(CZipException::abortedAction);
         }
     } catch (...) {
-        ReleaseBuffer();
-        unsigned long long end = dataEnd;
-        if (!moving.empty()) {
-            const unsigned long long keptEnd = SettleStoppedMove(moving, movingEnd, removed, false);
-            // Behind the last stretch nothing is left to keep.
-            if (movingEnd == dataEnd) end = keptEnd;
-        }
-        RestoreDirectory(wasOnDisk, end);
+        // Removed entries still listed keep their bytes up to the data end.
+        m_change.Fail(plan, plan.Empty() || !leaving.empty() ? dataEnd : 0);
         throw;
     }
-    ReleaseBuffer();
     if (cb) cb->EndProgress();
-    CompleteChange(dataEnd - removed);
+    m_change.Complete(dataEnd - removed);
 }
 
 bool CZipBundle::RemoveCentralDirectoryFromArchive() {

@@ -10,43 +10,30 @@ bool CZipBundle::ShiftData(unsigned offset) {
     if (m_storage.m_uBytesBeforeZip != 0) return false;
     if (offset == 0) return true;
 
-    // Room kept for adds goes first: moves could run through its copy.
-    SettleRoom();
-    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
-    const bool wasOnDisk = info.m_bInArchive;
-    m_storage.Flush();
-    const unsigned long long dataEnd = wasOnDisk ? info.m_uOffset : m_storage.GetLastDataOffset();
-    const unsigned long long directorySize = m_centralDir.GetSize(true);
-    if (dataEnd + offset + directorySize > kMaxZipOffset) ThrowError(CZipException::noZip64);
+    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
     // The old directory stays where it is until the room is there.
-    ReserveRoom(dataEnd + offset + directorySize);
-    TakeDirectoryOff();
+    m_change.Grow(offset);
+    m_change.TakeOff();
 
-    InitBuffer();  // kept for a following PrependData
-    CZipActionCallback* cb = GetCallback(CZipActionCallback::cbMoveData);
-    if (cb) {
-        cb->BeginProgress(nullptr, GetArchivePath());
-        cb->SetProgressTotal(dataEnd);
+    CZipMovePlan plan;
+    CZipMoveStep& step = plan.Add("shift everything", 0, dataEnd, offset, true);
+    for (unsigned short i = 0; i < GetCount(); ++i) step.entries.Add(m_centralDir[i]);
+    std::sort(step.entries.begin(), step.entries.end(),
+              [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
+    step.callback = GetCallback(CZipActionCallback::cbMoveData);
+    step.lastCall = true;
+    if (step.callback) {
+        step.callback->BeginProgress(nullptr, GetArchivePath());
+        step.callback->SetProgressTotal(dataEnd);
     }
-    bool moving = true;
-    unsigned long long end = dataEnd + offset;
     try {
-        MovePackedFiles(0, dataEnd, offset, cb, true, true);
-        moving = false;
-        for (unsigned short i = 0; i < GetCount(); ++i) m_centralDir[i]->m_uOffset += offset;
+        m_change.Run(plan);
     } catch (...) {
-        if (moving) {
-            CZipArray<CZipFileHeader*> stretch;
-            for (unsigned short i = 0; i < GetCount(); ++i) stretch.Add(m_centralDir[i]);
-            std::sort(stretch.begin(), stretch.end(),
-                      [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
-            end = SettleStoppedMove(stretch, dataEnd, offset, true);
-        }
-        RestoreDirectory(wasOnDisk, end);
+        m_change.Fail(plan, 0);
         throw;
     }
-    if (cb) cb->EndProgress();
-    CompleteChange(dataEnd + offset);
+    if (step.callback) step.callback->EndProgress();
+    m_change.Complete(dataEnd + offset);
     return true;
 }
 
@@ -61,7 +48,6 @@ bool CZipBundle::PrependData(CZipAbstractFile& data, const char* newExtension) {
     const unsigned long long length = data.GetLength();
     if (length == 0) return true;
     if (length > kMaxZipOffset) return false;
-    const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
     if (!ShiftData(unsigned(length))) return false;
     try {
         data.SeekToBegin();
@@ -77,7 +63,7 @@ bool CZipBundle::PrependData(CZipAbstractFile& data, const char* newExtension) {
         }
     } catch (...) {
         ReleaseBuffer();
-        RestoreDirectory(wasOnDisk, m_storage.GetLastDataOffset());
+        m_change.Restore(m_storage.GetLastDataOffset());
         throw;
     }
     ReleaseBuffer();
