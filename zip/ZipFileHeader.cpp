@@ -7,6 +7,7 @@
 #include "ZipCompatibility.h"
 #include "ZipCryptograph.h"
 #include "ZipException.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipPathComponent.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
@@ -141,6 +142,7 @@ int CZipFileHeader::GetCompressionLevel() const {
 }
 
 void CZipFileHeader::WriteLocal(CZipStorage* storage) {
+    namespace L = ZipLocalHeader;
     m_aLocalExtraData.RemoveInternalLocalHeaders();
     if (IsDataDescriptor()) {
         m_uLocalComprSize = 0;
@@ -157,22 +159,22 @@ void CZipFileHeader::WriteLocal(CZipStorage* storage) {
 
     unsigned extraSize = unsigned(m_aLocalExtraData.GetTotalSize());
     m_uLocalFileNameSize = (unsigned short)nameSize;
-    m_uLocalHeaderSize = 30 + nameSize + extraSize;
+    m_uLocalHeaderSize = L::kFixedSize + nameSize + extraSize;
     CZipAutoBuffer buf(m_uLocalHeaderSize);
     char* p = buf;
-    std::memcpy(p, m_gszLocalSignature, 4);
-    CBytesWriter::WriteBytes(p + 4, m_uVersionNeeded);
-    CBytesWriter::WriteBytes(p + 6, m_uFlag);
-    CBytesWriter::WriteBytes(p + 8, m_uMethod);
-    CBytesWriter::WriteBytes(p + 10, m_uModTime);
-    CBytesWriter::WriteBytes(p + 12, m_uModDate);
-    CBytesWriter::WriteBytes(p + 14, m_uCrc32);
-    CBytesWriter::WriteBytes(p + 18, m_uLocalComprSize);
-    CBytesWriter::WriteBytes(p + 22, m_uLocalUncomprSize);
-    CBytesWriter::WriteBytes(p + 26, (unsigned short)nameSize);
-    CBytesWriter::WriteBytes(p + 28, (unsigned short)extraSize);
-    if (nameSize) std::memcpy(p + 30, m_fileName.GetBuffer().GetBuffer(), nameSize);
-    m_aLocalExtraData.Write(p + 30 + nameSize);
+    std::memcpy(p + L::kSignature, m_gszLocalSignature, 4);
+    CBytesWriter::WriteBytes(p + L::kVersionNeeded, m_uVersionNeeded);
+    CBytesWriter::WriteBytes(p + L::kFlag, m_uFlag);
+    CBytesWriter::WriteBytes(p + L::kMethod, m_uMethod);
+    CBytesWriter::WriteBytes(p + L::kModTime, m_uModTime);
+    CBytesWriter::WriteBytes(p + L::kModDate, m_uModDate);
+    CBytesWriter::WriteBytes(p + L::kCrc32, m_uCrc32);
+    CBytesWriter::WriteBytes(p + L::kComprSize, m_uLocalComprSize);
+    CBytesWriter::WriteBytes(p + L::kUncomprSize, m_uLocalUncomprSize);
+    CBytesWriter::WriteBytes(p + L::kNameSize, (unsigned short)nameSize);
+    CBytesWriter::WriteBytes(p + L::kExtraSize, (unsigned short)extraSize);
+    if (nameSize) std::memcpy(p + L::kFixedSize, m_fileName.GetBuffer().GetBuffer(), nameSize);
+    m_aLocalExtraData.Write(p + L::kFixedSize + nameSize);
     storage->Write(buf, m_uLocalHeaderSize, true);
 
     m_uVolumeStart = storage->IsBinarySplit() ? 0 : storage->GetCurrentVolume();
@@ -191,7 +193,7 @@ void CZipFileHeader::UpdateLocalHeader(CZipStorage* storage) {
     CBytesWriter::WriteBytes(buf, m_uCrc32);
     CBytesWriter::WriteBytes(buf + 4, m_uLocalComprSize);
     CBytesWriter::WriteBytes(buf + 8, m_uLocalUncomprSize);
-    storage->Seek((unsigned long long)m_uOffset + 14, CZipStorage::seekFromBeginning);
+    storage->Seek((unsigned long long)m_uOffset + ZipLocalHeader::kCrc32, CZipStorage::seekFromBeginning);
     storage->m_pFile->Write(buf, 12);
     storage->m_pFile->SafeSeek(pos, true);
 }
@@ -292,7 +294,7 @@ unsigned CZipFileHeader::GetSize() const {
 
 unsigned CZipFileHeader::GetLocalSize(bool real) const {
     if (real) return m_uLocalHeaderSize;
-    return 30 + PredictFileNameSize() + unsigned(m_aLocalExtraData.GetTotalSize());
+    return ZipLocalHeader::kFixedSize + PredictFileNameSize() + unsigned(m_aLocalExtraData.GetTotalSize());
 }
 
 unsigned CZipFileHeader::GetDataDescriptorSize(bool withSignature) const {

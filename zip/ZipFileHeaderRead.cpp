@@ -8,6 +8,7 @@
 #include "ZipCryptograph.h"
 #include "ZipException.h"
 #include "ZipFileHeader.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
 
@@ -95,6 +96,7 @@ void CZipFileHeader::ReadNtfsRecord() {
 }
 
 bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
+    namespace L = ZipLocalHeader;
     CZipStorage* storage = centralDir->m_pStorage;
     // Volume numbers count in split and spanned archives; a single file and
     // a binary-split stream hold everything on volume 0.
@@ -109,28 +111,28 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     // file on disk only reads nothing there (201), so its length, three
     // seeks to learn, is not asked for every entry.
     if ((!storage->m_pFile->HasFilePath() || storage->IsSegmented()) &&
-        (unsigned long long)m_uOffset + 30 > storage->GetLastDataOffset())
+        (unsigned long long)m_uOffset + L::kFixedSize > storage->GetLastDataOffset())
         return false;
     storage->Seek(m_uOffset, CZipStorage::seekFromBeginning);
-    char buf[30];
-    storage->Read(buf, 30, true);
-    if (std::memcmp(buf, m_gszLocalSignature, 4) != 0) return false;
+    char buf[L::kFixedSize];
+    storage->Read(buf, L::kFixedSize, true);
+    if (std::memcmp(buf + L::kSignature, m_gszLocalSignature, 4) != 0) return false;
     unsigned short flag, method, nameSize, extraSize;
     unsigned crc, comprSize, uncomprSize;
-    CBytesWriter::ReadBytes(flag, buf + 6);
-    CBytesWriter::ReadBytes(method, buf + 8);
-    CBytesWriter::ReadBytes(crc, buf + 14);
-    CBytesWriter::ReadBytes(comprSize, buf + 18);
-    CBytesWriter::ReadBytes(uncomprSize, buf + 22);
-    CBytesWriter::ReadBytes(nameSize, buf + 26);
-    CBytesWriter::ReadBytes(extraSize, buf + 28);
+    CBytesWriter::ReadBytes(flag, buf + L::kFlag);
+    CBytesWriter::ReadBytes(method, buf + L::kMethod);
+    CBytesWriter::ReadBytes(crc, buf + L::kCrc32);
+    CBytesWriter::ReadBytes(comprSize, buf + L::kComprSize);
+    CBytesWriter::ReadBytes(uncomprSize, buf + L::kUncomprSize);
+    CBytesWriter::ReadBytes(nameSize, buf + L::kNameSize);
+    CBytesWriter::ReadBytes(extraSize, buf + L::kExtraSize);
     if (centralDir->IsConsistencyCheckOn(CZipCentralDir::checkLocalFlag) &&
         (flag & kCheckedFlags) != (m_uFlag & kCheckedFlags))
         return false;
     m_uLocalFileNameSize = nameSize;
     CZipAutoBuffer name;
     ReadBytesInto(storage, name, nameSize);  // read, not skipped: no seek past the end
-    m_uLocalHeaderSize = 30u + nameSize + extraSize;
+    m_uLocalHeaderSize = L::kFixedSize + nameSize + extraSize;
     if (!m_aLocalExtraData.Read(storage, extraSize)) return false;
     m_uLocalComprSize = comprSize;
     m_uLocalUncomprSize = uncomprSize;
