@@ -4,6 +4,7 @@
 
 #include "BytesWriter.h"
 #include "ZipCentralDir.h"
+#include "ZipCentralHeaderLayout.h"
 #include "ZipCompatibility.h"
 #include "ZipCryptograph.h"
 #include "ZipException.h"
@@ -237,6 +238,7 @@ void CZipFileHeader::WriteNtfsRecord() {
 }
 
 unsigned CZipFileHeader::Write(CZipCentralDir* centralDir) {
+    namespace C = ZipCentralHeader;
     if (!centralDir) centralDir = m_pCentralDir;
     if (!centralDir || !centralDir->m_pStorage) CZipException::Throw(CZipException::internalError);
     m_aCentralExtraData.RemoveInternalHeaders();
@@ -251,27 +253,27 @@ unsigned CZipFileHeader::Write(CZipCentralDir* centralDir) {
         CZipException::Throw(CZipException::tooLongData);
     }
     unsigned extraSize = unsigned(m_aCentralExtraData.GetTotalSize());
-    unsigned size = 46 + nameSize + extraSize + commentSize;
+    unsigned size = C::kFixedSize + nameSize + extraSize + commentSize;
     CZipAutoBuffer buf(size);
     char* p = buf;
-    std::memcpy(p, m_gszSignature, 4);
-    CBytesWriter::WriteBytes(p + 4, (unsigned short)((m_iSystemCompatibility << 8) | m_uVersionMadeBy));
-    CBytesWriter::WriteBytes(p + 6, m_uVersionNeeded);
-    CBytesWriter::WriteBytes(p + 8, m_uFlag);
-    CBytesWriter::WriteBytes(p + 10, m_uMethod);
-    CBytesWriter::WriteBytes(p + 12, m_uModTime);
-    CBytesWriter::WriteBytes(p + 14, m_uModDate);
-    CBytesWriter::WriteBytes(p + 16, m_uCrc32);
-    CBytesWriter::WriteBytes(p + 20, m_uComprSize);
-    CBytesWriter::WriteBytes(p + 24, m_uUncomprSize);
-    CBytesWriter::WriteBytes(p + 28, (unsigned short)nameSize);
-    CBytesWriter::WriteBytes(p + 30, (unsigned short)extraSize);
-    CBytesWriter::WriteBytes(p + 32, (unsigned short)commentSize);
-    CBytesWriter::WriteBytes(p + 34, m_uVolumeStart);
-    CBytesWriter::WriteBytes(p + 36, m_uInternalAttr);
-    CBytesWriter::WriteBytes(p + 38, m_uExternalAttr);
-    CBytesWriter::WriteBytes(p + 42, m_uOffset);
-    char* q = p + 46;
+    std::memcpy(p + C::kSignature, m_gszSignature, C::kSignatureSize);
+    CBytesWriter::WriteBytes(p + C::kVersionMadeBy, (unsigned short)((m_iSystemCompatibility << 8) | m_uVersionMadeBy));
+    CBytesWriter::WriteBytes(p + C::kVersionNeeded, m_uVersionNeeded);
+    CBytesWriter::WriteBytes(p + C::kFlag, m_uFlag);
+    CBytesWriter::WriteBytes(p + C::kMethod, m_uMethod);
+    CBytesWriter::WriteBytes(p + C::kModTime, m_uModTime);
+    CBytesWriter::WriteBytes(p + C::kModDate, m_uModDate);
+    CBytesWriter::WriteBytes(p + C::kCrc32, m_uCrc32);
+    CBytesWriter::WriteBytes(p + C::kComprSize, m_uComprSize);
+    CBytesWriter::WriteBytes(p + C::kUncomprSize, m_uUncomprSize);
+    CBytesWriter::WriteBytes(p + C::kNameSize, (unsigned short)nameSize);
+    CBytesWriter::WriteBytes(p + C::kExtraSize, (unsigned short)extraSize);
+    CBytesWriter::WriteBytes(p + C::kCommentSize, (unsigned short)commentSize);
+    CBytesWriter::WriteBytes(p + C::kVolumeStart, m_uVolumeStart);
+    CBytesWriter::WriteBytes(p + C::kInternalAttr, m_uInternalAttr);
+    CBytesWriter::WriteBytes(p + C::kExternalAttr, m_uExternalAttr);
+    CBytesWriter::WriteBytes(p + C::kOffset, m_uOffset);
+    char* q = p + C::kFixedSize;
     if (nameSize) std::memcpy(q, m_fileName.GetBuffer().GetBuffer(), nameSize);
     q += nameSize;
     m_aCentralExtraData.Write(q);
@@ -286,7 +288,8 @@ unsigned CZipFileHeader::Write(CZipCentralDir* centralDir) {
 // ---- sizes --------------------------------------------------------------
 
 unsigned CZipFileHeader::GetSize() const {
-    unsigned size = 46 + PredictFileNameSize() + unsigned(m_aCentralExtraData.GetTotalSize()) + PredictCommentSize();
+    unsigned size = ZipCentralHeader::kFixedSize + PredictFileNameSize() + unsigned(m_aCentralExtraData.GetTotalSize()) +
+                    PredictCommentSize();
     if ((m_tModificationTime || m_tCreationTime || m_tLastAccessTime) && !m_aCentralExtraData.Lookup(CZipExtraField::hidNtfs))
         size += kNtfsRecordSize;
     return size;

@@ -4,6 +4,7 @@
 
 #include "BytesWriter.h"
 #include "ZipCentralDir.h"
+#include "ZipCentralHeaderLayout.h"
 #include "ZipCompressor.h"
 #include "ZipCryptograph.h"
 #include "ZipException.h"
@@ -31,31 +32,32 @@ void ReadBytesInto(CZipStorage* storage, CZipAutoBuffer& buffer, unsigned short 
 }  // namespace
 
 bool CZipFileHeader::Read(bool readSignature) {
+    namespace C = ZipCentralHeader;
     CZipStorage* storage = m_pCentralDir->m_pStorage;
-    char buf[46];
+    char buf[C::kFixedSize];
     if (readSignature) {
-        storage->Read(buf, 46, true);
-        if (std::memcmp(buf, m_gszSignature, 4) != 0) return false;
+        storage->Read(buf, C::kFixedSize, true);
+        if (std::memcmp(buf + C::kSignature, m_gszSignature, C::kSignatureSize) != 0) return false;
     } else {
-        storage->Read(buf + 4, 42, true);
+        storage->Read(buf + C::kSignatureSize, C::kFixedSize - C::kSignatureSize, true);
     }
     unsigned short versionMadeBy, nameSize, extraSize, commentSize;
-    CBytesWriter::ReadBytes(versionMadeBy, buf + 4);
-    CBytesWriter::ReadBytes(m_uVersionNeeded, buf + 6);
-    CBytesWriter::ReadBytes(m_uFlag, buf + 8);
-    CBytesWriter::ReadBytes(m_uMethod, buf + 10);
-    CBytesWriter::ReadBytes(m_uModTime, buf + 12);
-    CBytesWriter::ReadBytes(m_uModDate, buf + 14);
-    CBytesWriter::ReadBytes(m_uCrc32, buf + 16);
-    CBytesWriter::ReadBytes(m_uComprSize, buf + 20);
-    CBytesWriter::ReadBytes(m_uUncomprSize, buf + 24);
-    CBytesWriter::ReadBytes(nameSize, buf + 28);
-    CBytesWriter::ReadBytes(extraSize, buf + 30);
-    CBytesWriter::ReadBytes(commentSize, buf + 32);
-    CBytesWriter::ReadBytes(m_uVolumeStart, buf + 34);
-    CBytesWriter::ReadBytes(m_uInternalAttr, buf + 36);
-    CBytesWriter::ReadBytes(m_uExternalAttr, buf + 38);
-    CBytesWriter::ReadBytes(m_uOffset, buf + 42);
+    CBytesWriter::ReadBytes(versionMadeBy, buf + C::kVersionMadeBy);
+    CBytesWriter::ReadBytes(m_uVersionNeeded, buf + C::kVersionNeeded);
+    CBytesWriter::ReadBytes(m_uFlag, buf + C::kFlag);
+    CBytesWriter::ReadBytes(m_uMethod, buf + C::kMethod);
+    CBytesWriter::ReadBytes(m_uModTime, buf + C::kModTime);
+    CBytesWriter::ReadBytes(m_uModDate, buf + C::kModDate);
+    CBytesWriter::ReadBytes(m_uCrc32, buf + C::kCrc32);
+    CBytesWriter::ReadBytes(m_uComprSize, buf + C::kComprSize);
+    CBytesWriter::ReadBytes(m_uUncomprSize, buf + C::kUncomprSize);
+    CBytesWriter::ReadBytes(nameSize, buf + C::kNameSize);
+    CBytesWriter::ReadBytes(extraSize, buf + C::kExtraSize);
+    CBytesWriter::ReadBytes(commentSize, buf + C::kCommentSize);
+    CBytesWriter::ReadBytes(m_uVolumeStart, buf + C::kVolumeStart);
+    CBytesWriter::ReadBytes(m_uInternalAttr, buf + C::kInternalAttr);
+    CBytesWriter::ReadBytes(m_uExternalAttr, buf + C::kExternalAttr);
+    CBytesWriter::ReadBytes(m_uOffset, buf + C::kOffset);
     m_uVersionMadeBy = (unsigned char)(versionMadeBy & 0xFF);
     m_iSystemCompatibility = (unsigned char)(versionMadeBy >> 8);
     m_uEncryptionMethod = (m_uFlag & flEncrypted) ? CZipCryptograph::encStandard : CZipCryptograph::encNone;
