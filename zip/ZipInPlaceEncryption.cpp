@@ -139,7 +139,7 @@ unsigned long long CZipInPlaceEncryption::OrderAndMeasure() {
 
 // ---- moving -------------------------------------------------------------
 
-CZipMovePlan& CZipInPlaceEncryption::BuildMovePlan() {
+void CZipInPlaceEncryption::BuildMovePlan() {
     CZipActionCallback* mover = m_zip.GetCallback(CZipActionCallback::cbEncryptMoveData);
     for (size_t k = m_entries.size(); k-- > 0;) {
         Entry& e = m_entries[k];
@@ -155,7 +155,6 @@ CZipMovePlan& CZipInPlaceEncryption::BuildMovePlan() {
         }
     }
     m_multi = m_zip.GetCallback(CZipActionCallback::cbMultiEncrypt);
-    return m_movePlan;
 }
 
 void CZipInPlaceEncryption::Move() {

@@ -38,7 +38,7 @@ public:
     unsigned long long OrderAndMeasure();
     // The moves, from the end back so that nothing lands on bytes not yet
     // moved: each entry's stretch, then its own data. In memory only.
-    CZipMovePlan& BuildMovePlan();
+    void BuildMovePlan();
     // Runs the move plan (CZipChangeEngine::Run, same throws).
     void Move();
     // Each entry encrypted where it now stands: its sealed local header,
@@ -53,7 +53,8 @@ public:
     // After a throw from Move, EncryptEach or Settle: buffered writes
     // dropped, the entries settled (unless they were), the buffer and the
     // cryptograph given back. Returns where the data the headers describe
-    // ends, for CZipChangeEngine::Restore. Never throws.
+    // ends, for CZipChangeEngine::Restore. Throws only when memory runs
+    // out.
     unsigned long long SettleAfterFailure();
     // The buffer and the cryptograph given back after a success.
     void Release();
