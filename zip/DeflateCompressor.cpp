@@ -9,12 +9,6 @@
 
 namespace ZipLib {
 
-namespace {
-// Sizes and offsets of ZIP records are 32-bit; 0xFFFFFFFF would announce
-// ZIP64, so an entry must stay below it.
-const unsigned long long kMaxEntrySize = 0xFFFFFFFEull;
-}
-
 CDeflateCompressor::CDeflateCompressor(CZipStorage* storage) : CBaseLibCompressor(storage) {
     std::memset(&m_stream, 0, sizeof m_stream);
 }
@@ -86,7 +80,7 @@ void CDeflateCompressor::InitCompression(int level, CZipFileHeader* file, CZipCr
 }
 
 void CDeflateCompressor::Compress(const void* buffer, unsigned size) {
-    if (m_stream.total_in + size > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
+    if (m_stream.total_in + size > kMaxZipOffset) ThrowError(CZipException::tooBigSize);
     UpdateFileCrc(buffer, size);
     if (m_pFile->m_uMethod == methodDeflate) {
         m_stream.next_in = static_cast<Bytef*>(const_cast<void*>(buffer));
@@ -102,7 +96,7 @@ void CDeflateCompressor::Compress(const void* buffer, unsigned size) {
             CheckForError(err);
             m_uComprLeft += unsigned(m_stream.total_out - before);
         }
-        if (m_stream.total_out > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
+        if (m_stream.total_out > kMaxZipOffset) ThrowError(CZipException::tooBigSize);
     } else if (size > 0) {
         if (m_pCryptograph) {
             if (m_pBuffer.GetSize() < size) m_pBuffer.Allocate(size);
@@ -135,7 +129,7 @@ void CDeflateCompressor::FinishCompression(bool afterException) {
             FlushWriteBuffer();
         }
         unsigned long long compressed = (unsigned long long)m_pFile->m_uComprSize + m_stream.total_out;
-        if (compressed > kMaxEntrySize || m_stream.total_in > kMaxEntrySize) ThrowError(CZipException::tooBigSize);
+        if (compressed > kMaxZipOffset || m_stream.total_in > kMaxZipOffset) ThrowError(CZipException::tooBigSize);
         m_pFile->m_uComprSize = unsigned(compressed);
         m_pFile->m_uUncomprSize = unsigned(m_stream.total_in);
         // The stream (at its end) and the buffer stay for the next entry.

@@ -7,6 +7,7 @@
 #include "ZipException.h"
 #include "ZipFile.h"
 #include "ZipFileMapping.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipStorage.h"
 
 using ZipLib::CBytesWriter;
@@ -87,10 +88,10 @@ bool CZipCentralDir::RemoveDataDescr(bool inBuffer) {
             h->m_uLocalComprSize = h->m_uComprSize;
             h->m_uLocalUncomprSize = h->m_uUncomprSize;
             char* local = data + start;
-            CBytesWriter::WriteBytes(local + 6, h->m_uFlag);
-            CBytesWriter::WriteBytes(local + 14, h->m_uCrc32);
-            CBytesWriter::WriteBytes(local + 18, h->m_uComprSize);
-            CBytesWriter::WriteBytes(local + 22, h->m_uUncomprSize);
+            CBytesWriter::WriteBytes(local + ZipLocalHeader::kFlag, h->m_uFlag);
+            CBytesWriter::WriteBytes(local + ZipLocalHeader::kCrc32, h->m_uCrc32);
+            CBytesWriter::WriteBytes(local + ZipLocalHeader::kComprSize, h->m_uComprSize);
+            CBytesWriter::WriteBytes(local + ZipLocalHeader::kUncomprSize, h->m_uUncomprSize);
         }
         std::memmove(data + start - shift, data + start, size_t(end - start - drop));
         h->m_uOffset = unsigned(start - shift);

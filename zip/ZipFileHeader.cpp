@@ -4,9 +4,11 @@
 
 #include "BytesWriter.h"
 #include "ZipCentralDir.h"
+#include "ZipCentralHeaderLayout.h"
 #include "ZipCompatibility.h"
 #include "ZipCryptograph.h"
 #include "ZipException.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipPathComponent.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
@@ -141,6 +143,7 @@ int CZipFileHeader::GetCompressionLevel() const {
 }
 
 void CZipFileHeader::WriteLocal(CZipStorage* storage) {
+    namespace L = ZipLocalHeader;
     m_aLocalExtraData.RemoveInternalLocalHeaders();
     if (IsDataDescriptor()) {
         m_uLocalComprSize = 0;
@@ -157,22 +160,22 @@ void CZipFileHeader::WriteLocal(CZipStorage* storage) {
 
     unsigned extraSize = unsigned(m_aLocalExtraData.GetTotalSize());
     m_uLocalFileNameSize = (unsigned short)nameSize;
-    m_uLocalHeaderSize = 30 + nameSize + extraSize;
+    m_uLocalHeaderSize = L::kFixedSize + nameSize + extraSize;
     CZipAutoBuffer buf(m_uLocalHeaderSize);
     char* p = buf;
-    std::memcpy(p, m_gszLocalSignature, 4);
-    CBytesWriter::WriteBytes(p + 4, m_uVersionNeeded);
-    CBytesWriter::WriteBytes(p + 6, m_uFlag);
-    CBytesWriter::WriteBytes(p + 8, m_uMethod);
-    CBytesWriter::WriteBytes(p + 10, m_uModTime);
-    CBytesWriter::WriteBytes(p + 12, m_uModDate);
-    CBytesWriter::WriteBytes(p + 14, m_uCrc32);
-    CBytesWriter::WriteBytes(p + 18, m_uLocalComprSize);
-    CBytesWriter::WriteBytes(p + 22, m_uLocalUncomprSize);
-    CBytesWriter::WriteBytes(p + 26, (unsigned short)nameSize);
-    CBytesWriter::WriteBytes(p + 28, (unsigned short)extraSize);
-    if (nameSize) std::memcpy(p + 30, m_fileName.GetBuffer().GetBuffer(), nameSize);
-    m_aLocalExtraData.Write(p + 30 + nameSize);
+    std::memcpy(p + L::kSignature, m_gszLocalSignature, 4);
+    CBytesWriter::WriteBytes(p + L::kVersionNeeded, m_uVersionNeeded);
+    CBytesWriter::WriteBytes(p + L::kFlag, m_uFlag);
+    CBytesWriter::WriteBytes(p + L::kMethod, m_uMethod);
+    CBytesWriter::WriteBytes(p + L::kModTime, m_uModTime);
+    CBytesWriter::WriteBytes(p + L::kModDate, m_uModDate);
+    CBytesWriter::WriteBytes(p + L::kCrc32, m_uCrc32);
+    CBytesWriter::WriteBytes(p + L::kComprSize, m_uLocalComprSize);
+    CBytesWriter::WriteBytes(p + L::kUncomprSize, m_uLocalUncomprSize);
+    CBytesWriter::WriteBytes(p + L::kNameSize, (unsigned short)nameSize);
+    CBytesWriter::WriteBytes(p + L::kExtraSize, (unsigned short)extraSize);
+    if (nameSize) std::memcpy(p + L::kFixedSize, m_fileName.GetBuffer().GetBuffer(), nameSize);
+    m_aLocalExtraData.Write(p + L::kFixedSize + nameSize);
     storage->Write(buf, m_uLocalHeaderSize, true);
 
     m_uVolumeStart = storage->IsBinarySplit() ? 0 : storage->GetCurrentVolume();
@@ -191,7 +194,7 @@ void CZipFileHeader::UpdateLocalHeader(CZipStorage* storage) {
     CBytesWriter::WriteBytes(buf, m_uCrc32);
     CBytesWriter::WriteBytes(buf + 4, m_uLocalComprSize);
     CBytesWriter::WriteBytes(buf + 8, m_uLocalUncomprSize);
-    storage->Seek((unsigned long long)m_uOffset + 14, CZipStorage::seekFromBeginning);
+    storage->Seek((unsigned long long)m_uOffset + ZipLocalHeader::kCrc32, CZipStorage::seekFromBeginning);
     storage->m_pFile->Write(buf, 12);
     storage->m_pFile->SafeSeek(pos, true);
 }
@@ -235,6 +238,7 @@ void CZipFileHeader::WriteNtfsRecord() {
 }
 
 unsigned CZipFileHeader::Write(CZipCentralDir* centralDir) {
+    namespace C = ZipCentralHeader;
     if (!centralDir) centralDir = m_pCentralDir;
     if (!centralDir || !centralDir->m_pStorage) CZipException::Throw(CZipException::internalError);
     m_aCentralExtraData.RemoveInternalHeaders();
@@ -249,27 +253,27 @@ unsigned CZipFileHeader::Write(CZipCentralDir* centralDir) {
         CZipException::Throw(CZipException::tooLongData);
     }
     unsigned extraSize = unsigned(m_aCentralExtraData.GetTotalSize());
-    unsigned size = 46 + nameSize + extraSize + commentSize;
+    unsigned size = C::kFixedSize + nameSize + extraSize + commentSize;
     CZipAutoBuffer buf(size);
     char* p = buf;
-    std::memcpy(p, m_gszSignature, 4);
-    CBytesWriter::WriteBytes(p + 4, (unsigned short)((m_iSystemCompatibility << 8) | m_uVersionMadeBy));
-    CBytesWriter::WriteBytes(p + 6, m_uVersionNeeded);
-    CBytesWriter::WriteBytes(p + 8, m_uFlag);
-    CBytesWriter::WriteBytes(p + 10, m_uMethod);
-    CBytesWriter::WriteBytes(p + 12, m_uModTime);
-    CBytesWriter::WriteBytes(p + 14, m_uModDate);
-    CBytesWriter::WriteBytes(p + 16, m_uCrc32);
-    CBytesWriter::WriteBytes(p + 20, m_uComprSize);
-    CBytesWriter::WriteBytes(p + 24, m_uUncomprSize);
-    CBytesWriter::WriteBytes(p + 28, (unsigned short)nameSize);
-    CBytesWriter::WriteBytes(p + 30, (unsigned short)extraSize);
-    CBytesWriter::WriteBytes(p + 32, (unsigned short)commentSize);
-    CBytesWriter::WriteBytes(p + 34, m_uVolumeStart);
-    CBytesWriter::WriteBytes(p + 36, m_uInternalAttr);
-    CBytesWriter::WriteBytes(p + 38, m_uExternalAttr);
-    CBytesWriter::WriteBytes(p + 42, m_uOffset);
-    char* q = p + 46;
+    std::memcpy(p + C::kSignature, m_gszSignature, C::kSignatureSize);
+    CBytesWriter::WriteBytes(p + C::kVersionMadeBy, (unsigned short)((m_iSystemCompatibility << 8) | m_uVersionMadeBy));
+    CBytesWriter::WriteBytes(p + C::kVersionNeeded, m_uVersionNeeded);
+    CBytesWriter::WriteBytes(p + C::kFlag, m_uFlag);
+    CBytesWriter::WriteBytes(p + C::kMethod, m_uMethod);
+    CBytesWriter::WriteBytes(p + C::kModTime, m_uModTime);
+    CBytesWriter::WriteBytes(p + C::kModDate, m_uModDate);
+    CBytesWriter::WriteBytes(p + C::kCrc32, m_uCrc32);
+    CBytesWriter::WriteBytes(p + C::kComprSize, m_uComprSize);
+    CBytesWriter::WriteBytes(p + C::kUncomprSize, m_uUncomprSize);
+    CBytesWriter::WriteBytes(p + C::kNameSize, (unsigned short)nameSize);
+    CBytesWriter::WriteBytes(p + C::kExtraSize, (unsigned short)extraSize);
+    CBytesWriter::WriteBytes(p + C::kCommentSize, (unsigned short)commentSize);
+    CBytesWriter::WriteBytes(p + C::kVolumeStart, m_uVolumeStart);
+    CBytesWriter::WriteBytes(p + C::kInternalAttr, m_uInternalAttr);
+    CBytesWriter::WriteBytes(p + C::kExternalAttr, m_uExternalAttr);
+    CBytesWriter::WriteBytes(p + C::kOffset, m_uOffset);
+    char* q = p + C::kFixedSize;
     if (nameSize) std::memcpy(q, m_fileName.GetBuffer().GetBuffer(), nameSize);
     q += nameSize;
     m_aCentralExtraData.Write(q);
@@ -284,7 +288,8 @@ unsigned CZipFileHeader::Write(CZipCentralDir* centralDir) {
 // ---- sizes --------------------------------------------------------------
 
 unsigned CZipFileHeader::GetSize() const {
-    unsigned size = 46 + PredictFileNameSize() + unsigned(m_aCentralExtraData.GetTotalSize()) + PredictCommentSize();
+    unsigned size = ZipCentralHeader::kFixedSize + PredictFileNameSize() + unsigned(m_aCentralExtraData.GetTotalSize()) +
+                    PredictCommentSize();
     if ((m_tModificationTime || m_tCreationTime || m_tLastAccessTime) && !m_aCentralExtraData.Lookup(CZipExtraField::hidNtfs))
         size += kNtfsRecordSize;
     return size;
@@ -292,7 +297,7 @@ unsigned CZipFileHeader::GetSize() const {
 
 unsigned CZipFileHeader::GetLocalSize(bool real) const {
     if (real) return m_uLocalHeaderSize;
-    return 30 + PredictFileNameSize() + unsigned(m_aLocalExtraData.GetTotalSize());
+    return ZipLocalHeader::kFixedSize + PredictFileNameSize() + unsigned(m_aLocalExtraData.GetTotalSize());
 }
 
 unsigned CZipFileHeader::GetDataDescriptorSize(bool withSignature) const {

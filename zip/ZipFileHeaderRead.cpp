@@ -4,10 +4,12 @@
 
 #include "BytesWriter.h"
 #include "ZipCentralDir.h"
+#include "ZipCentralHeaderLayout.h"
 #include "ZipCompressor.h"
 #include "ZipCryptograph.h"
 #include "ZipException.h"
 #include "ZipFileHeader.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
 
@@ -30,31 +32,32 @@ void ReadBytesInto(CZipStorage* storage, CZipAutoBuffer& buffer, unsigned short 
 }  // namespace
 
 bool CZipFileHeader::Read(bool readSignature) {
+    namespace C = ZipCentralHeader;
     CZipStorage* storage = m_pCentralDir->m_pStorage;
-    char buf[46];
+    char buf[C::kFixedSize];
     if (readSignature) {
-        storage->Read(buf, 46, true);
-        if (std::memcmp(buf, m_gszSignature, 4) != 0) return false;
+        storage->Read(buf, C::kFixedSize, true);
+        if (std::memcmp(buf + C::kSignature, m_gszSignature, C::kSignatureSize) != 0) return false;
     } else {
-        storage->Read(buf + 4, 42, true);
+        storage->Read(buf + C::kSignatureSize, C::kFixedSize - C::kSignatureSize, true);
     }
     unsigned short versionMadeBy, nameSize, extraSize, commentSize;
-    CBytesWriter::ReadBytes(versionMadeBy, buf + 4);
-    CBytesWriter::ReadBytes(m_uVersionNeeded, buf + 6);
-    CBytesWriter::ReadBytes(m_uFlag, buf + 8);
-    CBytesWriter::ReadBytes(m_uMethod, buf + 10);
-    CBytesWriter::ReadBytes(m_uModTime, buf + 12);
-    CBytesWriter::ReadBytes(m_uModDate, buf + 14);
-    CBytesWriter::ReadBytes(m_uCrc32, buf + 16);
-    CBytesWriter::ReadBytes(m_uComprSize, buf + 20);
-    CBytesWriter::ReadBytes(m_uUncomprSize, buf + 24);
-    CBytesWriter::ReadBytes(nameSize, buf + 28);
-    CBytesWriter::ReadBytes(extraSize, buf + 30);
-    CBytesWriter::ReadBytes(commentSize, buf + 32);
-    CBytesWriter::ReadBytes(m_uVolumeStart, buf + 34);
-    CBytesWriter::ReadBytes(m_uInternalAttr, buf + 36);
-    CBytesWriter::ReadBytes(m_uExternalAttr, buf + 38);
-    CBytesWriter::ReadBytes(m_uOffset, buf + 42);
+    CBytesWriter::ReadBytes(versionMadeBy, buf + C::kVersionMadeBy);
+    CBytesWriter::ReadBytes(m_uVersionNeeded, buf + C::kVersionNeeded);
+    CBytesWriter::ReadBytes(m_uFlag, buf + C::kFlag);
+    CBytesWriter::ReadBytes(m_uMethod, buf + C::kMethod);
+    CBytesWriter::ReadBytes(m_uModTime, buf + C::kModTime);
+    CBytesWriter::ReadBytes(m_uModDate, buf + C::kModDate);
+    CBytesWriter::ReadBytes(m_uCrc32, buf + C::kCrc32);
+    CBytesWriter::ReadBytes(m_uComprSize, buf + C::kComprSize);
+    CBytesWriter::ReadBytes(m_uUncomprSize, buf + C::kUncomprSize);
+    CBytesWriter::ReadBytes(nameSize, buf + C::kNameSize);
+    CBytesWriter::ReadBytes(extraSize, buf + C::kExtraSize);
+    CBytesWriter::ReadBytes(commentSize, buf + C::kCommentSize);
+    CBytesWriter::ReadBytes(m_uVolumeStart, buf + C::kVolumeStart);
+    CBytesWriter::ReadBytes(m_uInternalAttr, buf + C::kInternalAttr);
+    CBytesWriter::ReadBytes(m_uExternalAttr, buf + C::kExternalAttr);
+    CBytesWriter::ReadBytes(m_uOffset, buf + C::kOffset);
     m_uVersionMadeBy = (unsigned char)(versionMadeBy & 0xFF);
     m_iSystemCompatibility = (unsigned char)(versionMadeBy >> 8);
     m_uEncryptionMethod = (m_uFlag & flEncrypted) ? CZipCryptograph::encStandard : CZipCryptograph::encNone;
@@ -95,6 +98,7 @@ void CZipFileHeader::ReadNtfsRecord() {
 }
 
 bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
+    namespace L = ZipLocalHeader;
     CZipStorage* storage = centralDir->m_pStorage;
     // Volume numbers count in split and spanned archives; a single file and
     // a binary-split stream hold everything on volume 0.
@@ -109,28 +113,28 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     // file on disk only reads nothing there (201), so its length, three
     // seeks to learn, is not asked for every entry.
     if ((!storage->m_pFile->HasFilePath() || storage->IsSegmented()) &&
-        (unsigned long long)m_uOffset + 30 > storage->GetLastDataOffset())
+        (unsigned long long)m_uOffset + L::kFixedSize > storage->GetLastDataOffset())
         return false;
     storage->Seek(m_uOffset, CZipStorage::seekFromBeginning);
-    char buf[30];
-    storage->Read(buf, 30, true);
-    if (std::memcmp(buf, m_gszLocalSignature, 4) != 0) return false;
+    char buf[L::kFixedSize];
+    storage->Read(buf, L::kFixedSize, true);
+    if (std::memcmp(buf + L::kSignature, m_gszLocalSignature, 4) != 0) return false;
     unsigned short flag, method, nameSize, extraSize;
     unsigned crc, comprSize, uncomprSize;
-    CBytesWriter::ReadBytes(flag, buf + 6);
-    CBytesWriter::ReadBytes(method, buf + 8);
-    CBytesWriter::ReadBytes(crc, buf + 14);
-    CBytesWriter::ReadBytes(comprSize, buf + 18);
-    CBytesWriter::ReadBytes(uncomprSize, buf + 22);
-    CBytesWriter::ReadBytes(nameSize, buf + 26);
-    CBytesWriter::ReadBytes(extraSize, buf + 28);
+    CBytesWriter::ReadBytes(flag, buf + L::kFlag);
+    CBytesWriter::ReadBytes(method, buf + L::kMethod);
+    CBytesWriter::ReadBytes(crc, buf + L::kCrc32);
+    CBytesWriter::ReadBytes(comprSize, buf + L::kComprSize);
+    CBytesWriter::ReadBytes(uncomprSize, buf + L::kUncomprSize);
+    CBytesWriter::ReadBytes(nameSize, buf + L::kNameSize);
+    CBytesWriter::ReadBytes(extraSize, buf + L::kExtraSize);
     if (centralDir->IsConsistencyCheckOn(CZipCentralDir::checkLocalFlag) &&
         (flag & kCheckedFlags) != (m_uFlag & kCheckedFlags))
         return false;
     m_uLocalFileNameSize = nameSize;
     CZipAutoBuffer name;
     ReadBytesInto(storage, name, nameSize);  // read, not skipped: no seek past the end
-    m_uLocalHeaderSize = 30u + nameSize + extraSize;
+    m_uLocalHeaderSize = L::kFixedSize + nameSize + extraSize;
     if (!m_aLocalExtraData.Read(storage, extraSize)) return false;
     m_uLocalComprSize = comprSize;
     m_uLocalUncomprSize = uncomprSize;
