@@ -11,8 +11,6 @@ CZipBundle zip;
 namespace {
 
 const char kEntryName[] = "aisBrinecastSnapshot.kml";
-// ZIP records hold 32-bit sizes.
-constexpr unsigned long long kMaxEntry = 0xFFFFFFFEull;
 
 // After a failure nothing of this export's archive may survive into the next.
 void abandon() {
@@ -39,7 +37,7 @@ KmzStatus PackKmz(CZipAbstractFile& storage, const KmlProducer& produce) {
         unsigned long long total = 0;
         const bool produced = produce([&total](const char* data, size_t size) {
             total += size;
-            if (total > kMaxEntry) return false;
+            if (total > kMaxZipOffset) return false;
             while (size > 0) {
                 const unsigned n = static_cast<unsigned>(std::min<size_t>(size, 1u << 30));
                 zip.WriteNewFile(data, n);

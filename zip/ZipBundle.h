@@ -386,10 +386,6 @@ protected:
     void InitBuffer() { m_pBuffer.Allocate(unsigned(m_iBufferSize)); }
     void ReleaseBuffer() { m_pBuffer.Release(); }
     [[noreturn]] void ThrowError(int code, const char* filePath = nullptr) const;
-    // For the in-place encryption, which is no friend of the header.
-    static void SetEncryptionMethodOf(CZipFileHeader& header, int method) {
-        header.m_uEncryptionMethod = (unsigned char)method;
-    }
 
     bool UpdateReplaceIndex(unsigned short& replaceIndex);
     // The steps of AddNewFile: the entry's attributes, times and name from

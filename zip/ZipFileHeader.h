@@ -164,6 +164,7 @@ public:
 protected:
     friend class CZipCentralDir;
     friend class CZipBundle;
+    friend class CZipInPlaceEncryption;
 
     void Initialize(CZipCentralDir* centralDir);
     bool IsStringModified(const StringWithBuffer& s) const;

@@ -204,7 +204,7 @@ void CZipInPlaceEncryption::EncryptEntry(Entry& e, CZipActionCallback* encryptor
     CZipFileHeader* h = e.m_pHeader;
     e.sealed = std::make_shared<CZipFileHeader>(*h);
     CZipFileHeader& sealed = *e.sealed;
-    CZipBundle::SetEncryptionMethodOf(sealed, m_zip.m_iEncryptionMethod);
+    sealed.m_uEncryptionMethod = (unsigned char)m_zip.m_iEncryptionMethod;
     sealed.UpdateFlag(false);
     e.stage = Stage::encrypting;
     if (encryptor) {
@@ -344,7 +344,7 @@ bool CZipInPlaceEncryption::RestorePlain(Entry& e) {
 
 void CZipInPlaceEncryption::Seal(Entry& e) {
     CZipFileHeader* h = e.m_pHeader;
-    CZipBundle::SetEncryptionMethodOf(*h, e.sealed->GetEncryptionMethod());
+    h->m_uEncryptionMethod = (unsigned char)e.sealed->GetEncryptionMethod();
     h->m_uFlag = e.sealed->m_uFlag;
     h->m_uComprSize = e.sealed->m_uComprSize;
     h->m_uLocalComprSize = 0;
