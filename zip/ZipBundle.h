@@ -409,6 +409,27 @@ protected:
     void PutDirectoryBack();
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
 
+    // The steps of GetFromArchive: whether the copy may be made; the copied
+    // header with sizes from its descriptor, its new name, system and
+    // encryption (true when it must keep having no descriptor); the room
+    // for it, replaced or kept ahead of it; its local header and packed
+    // bytes, read through the source storage across volumes (true when
+    // every byte came, stopped set when the callback said stop; throws 201
+    // when the source ends early); its descriptor and the data end behind
+    // it. A failed copy leaves the directory again with the file cut where
+    // it started; CompleteCopy writes the directory back and, when that
+    // fails, takes an appended copy out again before it rethrows.
+    bool CanCopyFrom(const CZipBundle& source, unsigned short index, unsigned short& replaceIndex);
+    bool PrepareCopiedHeader(CZipBundle& source, unsigned short index, const char* newName, bool convertSystem,
+                             CZipFileHeader& header);
+    void MakeRoomForCopy(CZipFileHeader& header, int level, unsigned long long dataSize,
+                         unsigned short replaceIndex, bool keepNoDescriptor);
+    bool CopyPackedData(CZipBundle& source, const CZipFileHeader& original, CZipFileHeader& added,
+                        unsigned long long dataSize, CZipActionCallback* cb, bool& stopped);
+    void FinishCopiedEntry(CZipFileHeader& added);
+    void DropCopiedEntry(CZipFileHeader* added, unsigned long long entryStart);
+    void CompleteCopy(CZipFileHeader* added, unsigned long long entryStart, bool replacing);
+
     // Replacing an entry: the room the prepared header needs at the
     // replaced entry (local header, data, descriptor), made before the old
     // header leaves the directory. False when the header is not stored:
