@@ -444,6 +444,20 @@ protected:
     unsigned long long EntryBound(const CZipFileHeader& header, unsigned long long dataSize);
     // Close's write of the directory, cut back and rethrown when it fails.
     void WriteDirectoryOrStayOpen();
+    // The steps of CommitChanges: the renamed entries with their header
+    // growth, read back from their local headers (returns the growth of
+    // all; nothing changes on disk); the plan moving each one's stretch
+    // (returns the bytes it moves); the new local headers once the data
+    // stands, written counting those done; after a failure, the renamed
+    // entries whose new header cannot be written where their data now is
+    // leave the directory, and the directory goes back.
+    long long CollectRenamed(CZipArray<CZipChangeInfo>& changes);
+    unsigned long long PlanRenamedStretches(CZipArray<CZipChangeInfo>& changes, unsigned long long dataEnd,
+                                            CZipActionCallback* cb, CZipMovePlan& plan,
+                                            CZipArray<CZipMoveStep*>& stepOf);
+    void WriteRenamedHeaders(const CZipArray<CZipChangeInfo>& changes, size_t& written);
+    void RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
+                        const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten);
     // The marked entries' data squeezed out; the records leave as they go.
     void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
 
