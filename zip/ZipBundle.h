@@ -402,11 +402,10 @@ protected:
     // writing, if any (DropNewEntry).
     void AbandonNewFile();
     // Takes a failed add's entry out: the header leaves the directory and,
-    // when it was the last, the file is cut where the entry started. A
-    // directory that stood on disk before the add is written again
-    // (PutDirectoryBack), so the archive is as it was.
+    // unless the archive is segmented, the directory of the entries before
+    // it is written back (CZipChangeEngine::Restore), where the entry
+    // started when it was the last, so the archive is as it was.
     void DropNewEntry(CZipFileHeader* header);
-    void PutDirectoryBack();
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
 
     // The steps of GetFromArchive: whether the copy may be made; the copied
