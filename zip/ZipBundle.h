@@ -403,12 +403,32 @@ protected:
     // writing, if any (DropNewEntry).
     void AbandonNewFile();
     // Takes a failed add's entry out: the header leaves the directory and,
-    // when it was the last, the file is cut where the entry started. A
-    // directory that stood on disk before the add is written again
-    // (PutDirectoryBack), so the archive is as it was.
+    // unless the archive is segmented, the directory of the entries before
+    // it is written back (CZipChangeEngine::Restore), where the entry
+    // started when it was the last, so the archive is as it was.
     void DropNewEntry(CZipFileHeader* header);
-    void PutDirectoryBack();
     void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
+
+    // The steps of GetFromArchive: whether the copy may be made; the copied
+    // header with sizes from its descriptor, its new name, system and
+    // encryption (true when it must keep having no descriptor); the room
+    // for it, replaced or kept ahead of it; its local header and packed
+    // bytes, read through the source storage across volumes (true when
+    // every byte came, stopped set when the callback said stop; throws 201
+    // when the source ends early); its descriptor and the data end behind
+    // it. A failed copy leaves the directory again with the file cut where
+    // it started; CompleteCopy writes the directory back and, when that
+    // fails, takes an appended copy out again before it rethrows.
+    bool CanCopyFrom(const CZipBundle& source, unsigned short index, unsigned short& replaceIndex);
+    bool PrepareCopiedHeader(CZipBundle& source, unsigned short index, const char* newName, bool convertSystem,
+                             CZipFileHeader& header);
+    void MakeRoomForCopy(CZipFileHeader& header, int level, unsigned long long dataSize,
+                         unsigned short replaceIndex, bool keepNoDescriptor);
+    bool CopyPackedData(CZipBundle& source, const CZipFileHeader& original, CZipFileHeader& added,
+                        unsigned long long dataSize, CZipActionCallback* cb, bool& stopped);
+    void FinishCopiedEntry(CZipFileHeader& added);
+    void DropCopiedEntry(CZipFileHeader* added, unsigned long long entryStart);
+    void CompleteCopy(CZipFileHeader* added, unsigned long long entryStart, bool replacing);
 
     // Replacing an entry: the room the prepared header needs at the
     // replaced entry (local header, data, descriptor), made before the old
@@ -424,6 +444,20 @@ protected:
     unsigned long long EntryBound(const CZipFileHeader& header, unsigned long long dataSize);
     // Close's write of the directory, cut back and rethrown when it fails.
     void WriteDirectoryOrStayOpen();
+    // The steps of CommitChanges: the renamed entries with their header
+    // growth, read back from their local headers (returns the growth of
+    // all; nothing changes on disk); the plan moving each one's stretch
+    // (returns the bytes it moves); the new local headers once the data
+    // stands, written counting those done; after a failure, the renamed
+    // entries whose new header cannot be written where their data now is
+    // leave the directory, and the directory goes back.
+    long long CollectRenamed(CZipArray<CZipChangeInfo>& changes);
+    unsigned long long PlanRenamedStretches(CZipArray<CZipChangeInfo>& changes, unsigned long long dataEnd,
+                                            CZipActionCallback* cb, CZipMovePlan& plan,
+                                            CZipArray<CZipMoveStep*>& stepOf);
+    void WriteRenamedHeaders(const CZipArray<CZipChangeInfo>& changes, size_t& written);
+    void RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
+                        const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten);
     // The marked entries' data squeezed out; the records leave as they go.
     void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
 

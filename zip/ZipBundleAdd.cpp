@@ -155,55 +155,30 @@ void CZipBundle::AbandonNewFile() {
 }
 
 void CZipBundle::DropNewEntry(CZipFileHeader* h) {
-    unsigned short count = GetCount();
+    m_bCompleteBeforeAdd = false;
+    const unsigned short count = GetCount();
     unsigned short index = 0xFFFF;
     for (unsigned short i = 0; h && i < count; ++i)
         if (m_centralDir[i] == h) index = i;
-    if (index != 0xFFFF) {
-        bool last = index == count - 1;
-        // The unfinished header leaves the directory so that no later write
-        // of the directory can describe half an entry.
-        m_centralDir.RemoveFile(h, index, true);
-        if (last && !m_storage.IsSegmented() && m_uNewEntryStart != kUnknownStart) {
-            // Every byte waiting in the write buffer belongs to this entry or
-            // to its directory (the storage is flushed before each entry).
-            m_storage.EmptyWriteBuffer();
-            // A directory counted as written may still have been waiting in
-            // the buffer, or stands behind the cut: it is not on disk.
-            m_centralDir.m_pInfo->m_bInArchive = false;
-            // Within room the copy of the directory at its end stays.
-            if (m_storage.m_uDataEnd != ~0ull) m_storage.m_uDataEnd = m_uNewEntryStart;
-            else try {
-                m_storage.m_pFile->SetLength(m_uNewEntryStart + m_storage.m_uBytesBeforeZip);
-                m_storage.m_pFile->SeekToEnd();
-            } catch (...) {
-            }
-        }
+    // The unfinished header leaves the directory so that no later write of
+    // the directory can describe half an entry.
+    if (index != 0xFFFF) m_centralDir.RemoveFile(h, index, true);
+    if (m_storage.IsSegmented()) return;
+    const bool cut = index != 0xFFFF && index == count - 1 && m_uNewEntryStart != kUnknownStart;
+    if (cut) {
+        // Every byte waiting in the write buffer belongs to this entry or to
+        // its directory (the storage is flushed before each entry), and a
+        // directory counted as written may still have been waiting there,
+        // or stands behind the cut: it is not on disk.
+        m_centralDir.m_pInfo->m_bInArchive = false;
+        // Within room the data ends where the entry started again.
+        if (m_storage.m_uDataEnd != ~0ull) m_storage.m_uDataEnd = m_uNewEntryStart;
     }
-    if (!m_storage.IsSegmented()) PutDirectoryBack();
-}
-
-void CZipBundle::PutDirectoryBack() {
-    m_bCompleteBeforeAdd = false;
     // The add took the directory off the disk; without it even a Close that
     // writes nothing would leave every earlier entry unreadable.
-    bool lengthKnown = false;
-    unsigned long long length = 0;
     try {
-        length = m_storage.m_pFile->GetLength();
-        lengthKnown = true;
-        WriteCentralDirectory(true);
-        m_storage.FlushFile();
+        m_change.Restore(cut ? m_uNewEntryStart : m_storage.GetLastDataOffset());
     } catch (...) {
-        // The add's own failure is the one reported; no half directory stays.
-        m_storage.EmptyWriteBuffer();
-        if (lengthKnown) {
-            try {
-                m_storage.m_pFile->SetLength(length);
-                m_storage.m_pFile->SeekToEnd();
-            } catch (...) {
-            }
-        }
     }
 }
 

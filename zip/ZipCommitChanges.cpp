@@ -1,7 +1,6 @@
 // Writing back local headers changed in memory (renamed entries), moving
 // the data behind each one when its size changes.
 #include <cstring>
-#include <vector>
 
 #include "ZipBundle.h"
 
@@ -26,14 +25,42 @@ bool CZipBundle::OverwriteLocalHeader(unsigned short index) {
 
 bool CZipBundle::CommitChanges() {
     if (!CanModify(false, true)) return false;
-    const unsigned short count = GetCount();
-    if (count == 0) return true;
-
+    if (GetCount() == 0) return true;
     CZipArray<CZipChangeInfo> changes;
+    const long long growth = CollectRenamed(changes);
+    if (changes.empty()) return true;
+
+    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
+    CZipActionCallback* cb = GetCallback(CZipActionCallback::cbModify);
+    CZipMovePlan plan;
+    CZipArray<CZipMoveStep*> stepOf;
+    const unsigned long long total = PlanRenamedStretches(changes, dataEnd, cb, plan, stepOf);
+    // Room first, while the old directory still stands.
+    if (growth > 0) m_change.Grow((unsigned long long)growth);
+    m_change.TakeOff();
+    if (cb) {
+        cb->BeginProgress(nullptr, GetArchivePath());
+        cb->SetProgressTotal(total);
+    }
+    size_t headersWritten = 0;
+    try {
+        m_change.Run(plan);
+        WriteRenamedHeaders(changes, headersWritten);
+    } catch (...) {
+        RecoverRenamed(changes, plan, stepOf, headersWritten);
+        throw;
+    }
+    if (cb) cb->EndProgress();
+    m_change.Complete((unsigned long long)((long long)dataEnd + growth));
+    return true;
+}
+
+long long CZipBundle::CollectRenamed(CZipArray<CZipChangeInfo>& changes) {
     long long sum = 0;
     // Local headers are read back from the file: nothing may wait in the
     // write buffer.
     m_storage.Flush();
+    const unsigned short count = GetCount();
     for (unsigned short i = 0; i < count; ++i) {
         CZipFileHeader* h = m_centralDir[i];
         if (!h->IsModified()) continue;
@@ -52,31 +79,25 @@ bool CZipBundle::CommitChanges() {
         change.m_iCumulativeChange = sum;
         changes.Add(change);
     }
-    if (changes.empty()) return true;
+    return sum;
+}
 
-    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
+unsigned long long CZipBundle::PlanRenamedStretches(CZipArray<CZipChangeInfo>& changes, unsigned long long dataEnd,
+                                                    CZipActionCallback* cb, CZipMovePlan& plan,
+                                                    CZipArray<CZipMoveStep*>& stepOf) {
+    const unsigned short count = GetCount();
     const size_t n = changes.size();
     unsigned long long total = 0;
     for (size_t k = 0; k < n; ++k) {
         changes[k].m_uStretchEnd = k + 1 < n ? m_centralDir[changes[k + 1].m_uIndex]->m_uOffset : unsigned(dataEnd);
         total += changes[k].m_uStretchEnd - changes[k].m_uDataStart;
     }
-    // Room first, while the old directory still stands.
-    if (sum > 0) m_change.Grow((unsigned long long)sum);
-    m_change.TakeOff();
-
-    CZipActionCallback* cb = GetCallback(CZipActionCallback::cbModify);
-    if (cb) {
-        cb->BeginProgress(nullptr, GetArchivePath());
-        cb->SetProgressTotal(total);
-    }
     // Each renamed entry's data and the unchanged entries behind it move by
     // the growth of the headers before them. From the last change back: a
     // stretch moving forward goes after every later one has moved; a run of
     // stretches moving back goes first to last, so that no stretch lands on
     // unread data.
-    CZipMovePlan plan;
-    std::vector<CZipMoveStep*> stepOf(n);
+    stepOf.assign(n, nullptr);
     auto add = [&](size_t j) {
         const CZipChangeInfo& c = changes[j];
         const bool forward = c.m_iCumulativeChange > 0;
@@ -101,52 +122,50 @@ bool CZipBundle::CommitChanges() {
         k = first;
     }
     plan.Steps().back().lastCall = true;
-    auto moved = [&](size_t j) { return stepOf[j]->state == CZipMoveStep::moved; };
+    return total;
+}
 
-    size_t headersWritten = 0;
-    try {
-        m_change.Run(plan);
-        long long previous = 0;
-        for (size_t j = 0; j < n; ++j) {
-            CZipFileHeader* h = m_centralDir[changes[j].m_uIndex];
-            m_storage.Seek((unsigned long long)((long long)h->m_uOffset + previous), CZipStorage::seekFromBeginning);
-            h->WriteLocal(&m_storage);
-            h->SetModified(false);
-            m_storage.Flush();
-            headersWritten = j + 1;
-            previous = changes[j].m_iCumulativeChange;
-        }
-    } catch (...) {
-        m_storage.EmptyWriteBuffer();
-        // Unchanged entries go where their data now is.
-        const unsigned long long end = m_change.Settle(plan, 0);
-        // A renamed entry whose data has moved to its new place gets its
-        // new header there, when nothing unmoved lies under it; one that
-        // cannot have it leaves the directory.
-        CZipArray<CZipFileHeader*> renamed;
-        for (size_t j = headersWritten; j < n; ++j) {
-            CZipFileHeader* h = m_centralDir[changes[j].m_uIndex];
-            const long long prev = j > 0 ? changes[j - 1].m_iCumulativeChange : 0;
-            if (moved(j) && (prev == 0 || moved(j - 1))) {
-                try {
-                    m_storage.Seek((unsigned long long)((long long)h->m_uOffset + prev), CZipStorage::seekFromBeginning);
-                    h->WriteLocal(&m_storage);
-                    m_storage.Flush();
-                    h->SetModified(false);
-                    continue;
-                } catch (...) {
-                    m_storage.EmptyWriteBuffer();
-                }
-            }
-            // Its old header lies under no moved data of the stretch before.
-            if (prev <= 0 || stepOf[j - 1]->state == CZipMoveStep::pending) m_change.UnmarkLocalHeader(h->m_uOffset);
-            renamed.Add(h);
-        }
-        for (CZipFileHeader* h : renamed) m_centralDir.RemoveFile(h, 0xFFFF, true);
-        m_change.Restore(end);
-        throw;
+void CZipBundle::WriteRenamedHeaders(const CZipArray<CZipChangeInfo>& changes, size_t& written) {
+    long long previous = 0;
+    for (size_t j = 0; j < changes.size(); ++j) {
+        CZipFileHeader* h = m_centralDir[changes[j].m_uIndex];
+        m_storage.Seek((unsigned long long)((long long)h->m_uOffset + previous), CZipStorage::seekFromBeginning);
+        h->WriteLocal(&m_storage);
+        h->SetModified(false);
+        m_storage.Flush();
+        written = j + 1;
+        previous = changes[j].m_iCumulativeChange;
     }
-    if (cb) cb->EndProgress();
-    m_change.Complete((unsigned long long)((long long)dataEnd + sum));
-    return true;
+}
+
+void CZipBundle::RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
+                                const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten) {
+    m_storage.EmptyWriteBuffer();
+    // Unchanged entries go where their data now is.
+    const unsigned long long end = m_change.Settle(plan, 0);
+    auto moved = [&](size_t j) { return stepOf[j]->state == CZipMoveStep::moved; };
+    // A renamed entry whose data has moved to its new place gets its new
+    // header there, when nothing unmoved lies under it; one that cannot
+    // have it leaves the directory.
+    CZipArray<CZipFileHeader*> renamed;
+    for (size_t j = headersWritten; j < changes.size(); ++j) {
+        CZipFileHeader* h = m_centralDir[changes[j].m_uIndex];
+        const long long prev = j > 0 ? changes[j - 1].m_iCumulativeChange : 0;
+        if (moved(j) && (prev == 0 || moved(j - 1))) {
+            try {
+                m_storage.Seek((unsigned long long)((long long)h->m_uOffset + prev), CZipStorage::seekFromBeginning);
+                h->WriteLocal(&m_storage);
+                m_storage.Flush();
+                h->SetModified(false);
+                continue;
+            } catch (...) {
+                m_storage.EmptyWriteBuffer();
+            }
+        }
+        // Its old header lies under no moved data of the stretch before.
+        if (prev <= 0 || stepOf[j - 1]->state == CZipMoveStep::pending) m_change.UnmarkLocalHeader(h->m_uOffset);
+        renamed.Add(h);
+    }
+    for (CZipFileHeader* h : renamed) m_centralDir.RemoveFile(h, 0xFFFF, true);
+    m_change.Restore(end);
 }

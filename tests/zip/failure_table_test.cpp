@@ -390,3 +390,60 @@ TEST(FailureTable, CloseOnAFullDiskCanBeRetried) {
 }
 
 }  // namespace
+
+namespace {
+
+// Says stop at every call once stopped, as a cancel button does: the
+// directory written back after the stopped add must not ask it.
+class StopFrom : public CZipActionCallback {
+public:
+    bool OnProgress(unsigned long long) override { return ++m_calls < m_stopAt; }
+    int m_calls = 0;
+    int m_stopAt = 1;
+};
+
+TEST(FailureTable, AStopThatLastsKeepsTheEntriesBeforeIt) {
+    const struct {
+        const char* label;
+        std::function<void(CZipBundle&)> change;
+    } cases[] = {
+        {"add", [](CZipBundle& z) { AddBytesEntry(z, "late.txt", KmlLikeText(200000), 6); }},
+        {"copy in",
+         [](CZipBundle& z) {
+             const std::string base = BaseImage();
+             CZipMemFile copySource(1024);
+             copySource.Write(base.data(), unsigned(base.size()));
+             CZipBundle source;
+             source.Open(copySource, CZipBundle::zipOpenReadOnly, false);
+             CZipArray<unsigned short> which;
+             which.Add(4);
+             // Through the list, which asks the archive's callback.
+             const int code = CodeOf([&] { z.GetFromArchive(source, which); });
+             source.Close();
+             if (code) CZipException::Throw(code);
+         }},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultyFile file;
+        CZipBundle zip;
+        zip.SetAdvanced(16384, 16384, 4096);
+        ASSERT_TRUE(zip.Open(file, CZipBundle::zipCreate, false));
+        AddBytesEntry(zip, "x.txt", KmlLikeText(20000), 6);
+        AddBytesEntry(zip, "y.bin", RandomBytes(9000, 21), 0);
+        StopFrom cb;
+        zip.SetCallback(&cb, CZipActionCallback::cbAll);
+        cb.m_iStep = 1;
+        EXPECT_EQ(CodeOf([&] { c.change(zip); }), CZipException::abortedSafely);
+        // The code said intact: giving the archive up writes nothing more.
+        zip.Close(CZipBundle::afAfterException);
+        const std::string path = dir.File("stopped.zip");
+        WriteFile(path, file.Image());
+        ExpectArchiveValid(path);
+        EXPECT_TRUE(UnzipEntry(path, "x.txt") == KmlLikeText(20000));
+        EXPECT_TRUE(UnzipEntry(path, "y.bin") == RandomBytes(9000, 21));
+    }
+}
+
+}  // namespace
