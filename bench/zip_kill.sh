@@ -82,8 +82,12 @@ for label, cmd, touched in changes:
         time.sleep(rng.uniform(0, span))
         child.send_signal(signal.SIGKILL)
         child.wait()
-        with open(target, "rb") as f:
-            data = f.read()
+        # zip replaces the archive by its temporary file: a kill can land
+        # between the two.
+        data = b""
+        if os.path.exists(target):
+            with open(target, "rb") as f:
+                data = f.read()
         if readable(data, touched):
             continue
         # The data of the original or of the finished change stands whole:
