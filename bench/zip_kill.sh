@@ -6,10 +6,12 @@
 # untouched entries cannot all be found (the directory opens and every
 # entry's local header is where it says). Random moments are drawn over the
 # time an unkilled run takes. Each unreadable result is told apart by what
-# the file holds before its directory: the packed data of the original or
-# of an unkilled run means the kill landed outside the data movement (the
-# directory was missing); anything else means it landed while data moved.
-# A few minutes.
+# the file holds before its directory. Packed data that is neither the
+# original's nor an unkilled run's means the kill landed while data moved;
+# so does, at the edges of a move, the finished data without its new
+# directory, or the original data with its end record's signature cleared
+# (the directory taken off for the move). Anything else landed outside the
+# data movement. A few minutes.
 # Usage: bench/zip_kill.sh [path/to/zip_change] [kills]   (default: build/bench/zip_change 40)
 set -euo pipefail
 bin="$(realpath "${1:-build/bench/zip_change}")"
@@ -65,6 +67,7 @@ def data_length(path):
     return at - struct.unpack_from("<I", data, at + 12)[0]
 
 before = data_length(base)
+end_record = os.path.getsize(base) - 22
 with open(base, "rb") as f:
     before_digest = prefix_digest(f.read(), before)
 for label, cmd, touched in changes:
@@ -75,28 +78,33 @@ for label, cmd, touched in changes:
     after = data_length(target)
     with open(target, "rb") as f:
         after_digest = prefix_digest(f.read(), after)
-    moving = outside = 0
+    moving = edges = outside = missing = 0
     for _ in range(kills):
         shutil.copyfile(base, target)
         child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(rng.uniform(0, span))
         child.send_signal(signal.SIGKILL)
         child.wait()
-        # zip replaces the archive by its temporary file: a kill can land
-        # between the two.
-        data = b""
-        if os.path.exists(target):
-            with open(target, "rb") as f:
-                data = f.read()
+        # zip unlinks the archive before it renames its temporary file to
+        # the archive's name: a kill can land between the two.
+        if not os.path.exists(target):
+            missing += 1
+            continue
+        with open(target, "rb") as f:
+            data = f.read()
         if readable(data, touched):
             continue
-        # The data of the original or of the finished change stands whole:
-        # only the directory was missing.
-        if prefix_digest(data, before) == before_digest or prefix_digest(data, after) == after_digest:
+        as_before = prefix_digest(data, before) == before_digest
+        if as_before and data[end_record:end_record + 4] == b"\0\0\0\0":
+            edges += 1  # taken off for a move that had not written yet
+        elif as_before:
             outside += 1
+        elif prefix_digest(data, after) == after_digest:
+            edges += 1  # moved, its new directory not yet down
         else:
             moving += 1
-    print(f"{label:16s} {kills} kills over {span:.2f} s: {moving + outside} left unreadable, "
-          f"{moving} while data moved, {outside} outside the data movement")
+    print(f"{label:16s} {kills} kills over {span:.2f} s: {moving + edges + outside + missing} left unreadable, "
+          f"{moving + edges} while data moved ({edges} at its first or last step), "
+          f"{outside} outside the data movement, {missing} with no file at the archive's name")
 print(f"load average: {os.getloadavg()[0]:.1f}")
 PY
