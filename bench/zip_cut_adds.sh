@@ -5,7 +5,7 @@
 # stops a write a kill interrupts) and before it. Until Close the file must
 # hold a readable directory of the entries before the adds; reports how many
 # cuts left it without one. Writes inside the file are left out: a kill there
-# cannot change what readers find at its end. A minute or two.
+# cannot change what readers find at its end. Needs strace. A few minutes.
 # Usage: bench/zip_cut_adds.sh [path/to/zip_change] [path/to/libwrite_cut.so]
 #        (default: build/bench/zip_change build/bench/libwrite_cut.so)
 set -euo pipefail
