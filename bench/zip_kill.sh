@@ -5,7 +5,13 @@
 # "zip -d" beside them; reports how many kills left an archive whose
 # untouched entries cannot all be found (the directory opens and every
 # entry's local header is where it says). Random moments are drawn over the
-# time an unkilled run takes. A few minutes.
+# time an unkilled run takes. Each unreadable result is told apart by what
+# the file holds before its directory. Packed data that is neither the
+# original's nor an unkilled run's means the kill landed while data moved;
+# so does, at the edges of a move, the finished data without its new
+# directory, or the original data with its end record's signature cleared
+# (the directory taken off for the move). Anything else landed outside the
+# data movement. A few minutes.
 # Usage: bench/zip_kill.sh [path/to/zip_change] [kills]   (default: build/bench/zip_change 40)
 set -euo pipefail
 bin="$(realpath "${1:-build/bench/zip_change}")"
@@ -14,7 +20,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 python3 - "$bin" "$work" "$kills" <<'PY'
-import os, random, shutil, signal, struct, subprocess, sys, time, zipfile
+import hashlib, io, os, random, shutil, signal, struct, subprocess, sys, time, zipfile
 bin, work, kills = sys.argv[1], sys.argv[2], int(sys.argv[3])
 base = os.path.join(work, "base.zip")
 rng = random.Random(7)
@@ -26,11 +32,12 @@ with open(stub, "wb") as f:
     f.write(b"#" * 100_000)
 target = os.path.join(work, "a.zip")
 
-def readable(path, touched):
+def prefix_digest(data, length):
+    return hashlib.blake2b(memoryview(data)[:length]).digest()
+
+def readable(data, touched):
     try:
-        with open(path, "rb") as f:
-            data = f.read()
-        z = zipfile.ZipFile(path)
+        z = zipfile.ZipFile(io.BytesIO(data))
         names = set(z.namelist())
         for i in range(300):
             n = f"e{i:03}.bin"
@@ -53,20 +60,51 @@ changes = [
     ("library adds", [bin, target, "add", "20", "1000000"], set()),
     ("zip -d", ["zip", "-dq", target, "e000.bin"], {"e000.bin"}),
 ]
+def data_length(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.rfind(b"PK\x05\x06")
+    return at - struct.unpack_from("<I", data, at + 12)[0]
+
+before = data_length(base)
+end_record = os.path.getsize(base) - 22
+with open(base, "rb") as f:
+    before_digest = prefix_digest(f.read(), before)
 for label, cmd, touched in changes:
     shutil.copyfile(base, target)
     start = time.perf_counter()
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     span = time.perf_counter() - start
-    lost = 0
+    after = data_length(target)
+    with open(target, "rb") as f:
+        after_digest = prefix_digest(f.read(), after)
+    moving = edges = outside = missing = 0
     for _ in range(kills):
         shutil.copyfile(base, target)
         child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(rng.uniform(0, span))
         child.send_signal(signal.SIGKILL)
         child.wait()
-        if not readable(target, touched):
-            lost += 1
-    print(f"{label:16s} {kills} kills over {span:.2f} s: {lost} left unreadable")
+        # zip unlinks the archive before it renames its temporary file to
+        # the archive's name: a kill can land between the two.
+        if not os.path.exists(target):
+            missing += 1
+            continue
+        with open(target, "rb") as f:
+            data = f.read()
+        if readable(data, touched):
+            continue
+        as_before = prefix_digest(data, before) == before_digest
+        if as_before and data[end_record:end_record + 4] == b"\0\0\0\0":
+            edges += 1  # taken off for a move that had not written yet
+        elif as_before:
+            outside += 1
+        elif prefix_digest(data, after) == after_digest:
+            edges += 1  # moved, its new directory not yet down
+        else:
+            moving += 1
+    print(f"{label:16s} {kills} kills over {span:.2f} s: {moving + edges + outside + missing} left unreadable, "
+          f"{moving + edges} while data moved ({edges} at its first or last step), "
+          f"{outside} outside the data movement, {missing} with no file at the archive's name")
 print(f"load average: {os.getloadavg()[0]:.1f}")
 PY
