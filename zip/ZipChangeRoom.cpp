@@ -14,6 +14,11 @@ namespace {
 // Rooms grow by at least this much, so that a run of small adds does not
 // write a copy of the directory for every one.
 const unsigned long long kMinRoom = 256 * 1024;
+// Readers look for the end record only in the last 64 KiB (+ 22 bytes) of a
+// file. A kill can cut a write that reaches past the end, at any page: while
+// the room is written, a whole copy of the directory stays within this many
+// bytes of the file's end, so a cut write leaves one within their reach.
+const unsigned long long kReach = 32 * 1024;
 }  // namespace
 
 unsigned long long CZipBundle::EntryBound(const CZipFileHeader& header, unsigned long long dataSize) {
@@ -37,7 +42,13 @@ bool CZipChangeEngine::KeepRoomFor(unsigned long long entryBound) {
     const unsigned long long fileEnd = file->GetLength() - before;
     // Behind everything the file holds: the copy that stands now stays
     // whole until the new one is down.
-    const unsigned long long at = std::max(dataEnd + need + std::max(need, kMinRoom), fileEnd);
+    unsigned long long at = std::max(dataEnd + need + std::max(need, kMinRoom), fileEnd);
+    // A small directory goes down once every kReach bytes, the last copy
+    // ending where that step ends.
+    const unsigned long long copySize = m_centralDir.GetSize(true);
+    const bool stepped = copySize <= kReach;
+    const unsigned long long steps = stepped ? (at - fileEnd + copySize + kReach - 1) / kReach : 0;
+    if (stepped) at = fileEnd + steps * kReach - copySize;
     if (at + m_centralDir.GetSize(true) > kMaxZipOffset) {
         // No room within ZIP offsets: the add goes on the plain road.
         if (open) SettleRoom();
@@ -45,18 +56,35 @@ bool CZipChangeEngine::KeepRoomFor(unsigned long long entryBound) {
     }
     const CZipCentralDir::CInfo saved = info;
     try {
-        info.m_bInArchive = false;  // or Write would take it as written
-        m_centralDir.Write(true, at);
-        m_storage.Flush();
-        info.m_bInArchive = false;
-        // The copy first, then the hole before it filled: the file's end
-        // holds a directory all the while.
         CZipAutoBuffer zeros(65536, true);
-        file->SafeSeek(fileEnd + before, true);
-        for (unsigned long long left = at - fileEnd; left > 0;) {
-            const unsigned n = unsigned(std::min<unsigned long long>(left, zeros.GetSize()));
-            file->Write(zeros, n);
-            left -= n;
+        auto fill = [&](unsigned long long from, unsigned long long to) {
+            file->SafeSeek(from + before, true);
+            for (unsigned long long left = to - from; left > 0;) {
+                const unsigned n = unsigned(std::min<unsigned long long>(left, zeros.GetSize()));
+                file->Write(zeros, n);
+                left -= n;
+            }
+        };
+        auto copyAt = [&](unsigned long long where) {
+            info.m_bInArchive = false;  // or Write would take it as written
+            m_centralDir.Write(true, where);
+            m_storage.Flush();
+            info.m_bInArchive = false;
+        };
+        if (stepped) {
+            // Front to back: wherever a kill cuts a write, the copy (or the
+            // old directory) before the cut is in reach of readers.
+            for (unsigned long long i = 1; i <= steps; ++i) {
+                const unsigned long long where = fileEnd + i * kReach - copySize;
+                fill(fileEnd + (i - 1) * kReach, where);
+                copyAt(where);
+            }
+        } else {
+            // Too big for that: the copy first, then the hole before it
+            // filled. Only a kill that cuts the copy's own write leaves the
+            // file without a directory in reach.
+            copyAt(at);
+            fill(fileEnd, at);
         }
     } catch (...) {
         m_storage.EmptyWriteBuffer();
