@@ -185,7 +185,10 @@ void CZipStorage::Flush() {
 }
 
 void CZipStorage::FlushFile() {
-    if (!IsReadOnly()) m_pFile->Flush();
+    // An archive changed in place is not forced to the device: that wait
+    // grows with all the data a change moved, a kill loses nothing without
+    // it (the page cache outlives the process), and zip does not sync either.
+    if (!IsReadOnly() && !IsExisting()) m_pFile->Flush();
 }
 
 unsigned long long CZipStorage::GetPosition() const {

@@ -48,6 +48,8 @@ public:
     // Through the write buffer.
     unsigned Write(const void* buffer, unsigned size, bool atOnce);
     void Flush();
+    // Forces a new archive's file to the device; an existing one's is
+    // left to the page cache.
     void FlushFile();
     void EmptyWriteBuffer() { m_uBytesInWriteBuffer = 0; }
     unsigned GetFreeInBuffer() const { return m_pWriteBuffer.GetSize() - m_uBytesInWriteBuffer; }
