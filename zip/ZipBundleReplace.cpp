@@ -1,8 +1,6 @@
 // Replacing an entry in the middle of an archive: room is made at the
 // replaced entry's place, and a compressed replacement is built in a
 // temporary archive first so that nothing is lost if compressing fails.
-#include <algorithm>
-
 #include "ZipBundle.h"
 #include "ZipMemFile.h"
 
@@ -26,10 +24,7 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
     if (diff != 0) {
         CZipMovePlan plan;
         CZipMoveStep& tail = plan.Add("entries behind the replaced one", next, dataEnd, diff, grow);
-        for (unsigned short i = 0; i < count; ++i)
-            if (m_centralDir[i]->m_uOffset >= next) tail.entries.Add(m_centralDir[i]);
-        std::sort(tail.entries.begin(), tail.entries.end(),
-                  [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
+        m_change.GatherEntries(tail);
         tail.callback = GetCallback(CZipActionCallback::cbMoveData);
         tail.lastCall = true;
         if (tail.callback) {

@@ -3,6 +3,8 @@
 // directory of what the headers then describe.
 #include "ZipChangeEngine.h"
 
+#include <algorithm>
+
 #include "ZipCentralDir.h"
 #include "ZipException.h"
 #include "ZipFileHeader.h"
@@ -23,6 +25,15 @@ void CZipChangeEngine::Grow(unsigned long long growth) {
     const unsigned long long length = m_uDataEnd + growth + m_centralDir.GetSize(true);
     if (length > kMaxZipOffset) m_storage.ThrowError(CZipException::noZip64);
     ReserveRoom(length);
+}
+
+void CZipChangeEngine::GatherEntries(CZipMoveStep& step) const {
+    for (unsigned short i = 0; i < m_centralDir.GetCount(); ++i) {
+        CZipFileHeader* h = m_centralDir[i];
+        if (h->m_uOffset >= step.start && h->m_uOffset < step.end) step.entries.Add(h);
+    }
+    std::sort(step.entries.begin(), step.entries.end(),
+              [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
 }
 
 void CZipChangeEngine::ReserveRoom(unsigned long long length) {

@@ -36,6 +36,9 @@ public:
     // record's signature cleared so no reader takes it for current while
     // data moves under it. Throws the write's codes; nothing changed then.
     void TakeOff();
+    // The step's entries: every one whose local header lies in its range,
+    // in data order.
+    void GatherEntries(CZipMoveStep& step) const;
     // Runs the plan's pending steps (CZipMover::Run, same throws).
     void Run(CZipMovePlan& plan) { m_mover.Run(plan); }
     // After a failure: the plan's stopped step settled (CZipMover::Settle);

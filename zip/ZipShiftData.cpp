@@ -1,7 +1,5 @@
 // Making room at the start of the archive file and putting data there (a
 // program stub, for example).
-#include <algorithm>
-
 #include "ZipBundle.h"
 #include "ZipFile.h"
 
@@ -17,9 +15,7 @@ bool CZipBundle::ShiftData(unsigned offset) {
 
     CZipMovePlan plan;
     CZipMoveStep& step = plan.Add("shift everything", 0, dataEnd, offset, true);
-    for (unsigned short i = 0; i < GetCount(); ++i) step.entries.Add(m_centralDir[i]);
-    std::sort(step.entries.begin(), step.entries.end(),
-              [](const CZipFileHeader* a, const CZipFileHeader* b) { return a->m_uOffset < b->m_uOffset; });
+    m_change.GatherEntries(step);
     step.callback = GetCallback(CZipActionCallback::cbMoveData);
     step.lastCall = true;
     if (step.callback) {
