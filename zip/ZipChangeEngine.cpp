@@ -14,8 +14,7 @@ unsigned long long CZipChangeEngine::Begin(unsigned bufferSize) {
     SettleRoom();
     m_storage.Flush();
     const CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
-    m_bWasOnDisk = info.m_bInArchive;
-    m_uDataEnd = m_bWasOnDisk ? info.m_uOffset : m_storage.GetLastDataOffset();
+    m_uDataEnd = info.m_bInArchive ? info.m_uOffset : m_storage.GetLastDataOffset();
     m_mover.SetBufferSize(bufferSize);
     return m_uDataEnd;
 }

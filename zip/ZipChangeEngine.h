@@ -1,8 +1,8 @@
 #pragma once
 // Changes of an existing, unsegmented archive in place, kept readable
 // through failures, full disks and kills. The engine owns what every
-// change shares: whether the directory stood on disk when the change
-// began, the room kept ahead of adds (with a copy of the directory at its
+// change shares: where the data ended when the change began, the room
+// kept ahead of adds (with a copy of the directory at its
 // far end), the mover and its buffer, and the one routine that writes the
 // directory back after a failure.
 //
@@ -26,7 +26,6 @@ public:
     // copy). Returns where the data ends (archive offset). Throws the
     // directory write's codes; nothing has moved then.
     unsigned long long Begin(unsigned bufferSize);
-    bool WasOnDisk() const { return m_bWasOnDisk; }
     // The file will hold growth bytes more of data: it is extended to the
     // data end plus growth plus the directory, with zeros, while the old
     // directory still stands. Throws noZip64 past 4 GiB and the write's
@@ -89,7 +88,6 @@ private:
     CZipStorage& m_storage;
     CZipCentralDir& m_centralDir;
     CZipMover m_mover;
-    bool m_bWasOnDisk = false;
     unsigned long long m_uDataEnd = 0;
     // Where the room kept for adds ends and the copy of the directory
     // behind it starts; ~0 with no room.
