@@ -1,7 +1,7 @@
 #include "app/intake.h"
 
-#include "ais/byte_scan.h"
 #include "ais/nmea_checks.h"
+#include "app/line_splitter.h"
 #include "app/options.h"
 #include "app/pipeline.h"
 
@@ -81,8 +81,6 @@ void gather(const char* line, size_t n) {
     }
 }
 
-bool separator(char c) { return c == '\t' || c == '\r' || c == '\n'; }
-
 // One sentence: the checksum, then the gathering or the forwarding.
 void processSentence(const char* line, size_t n) {
     const int length = static_cast<int>(n);
@@ -106,103 +104,33 @@ void processSentence(const char* line, size_t n) {
     if (params.debug || params.dump) std::fflush(stdout);
 }
 
-bool blank(char c) { return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t'; }
-
-// Trims the n bytes at p and hands them to processLine as a C string would
-// read them (up to a NUL inside). p[n] must be writable.
-void trimmedLine(char* p, size_t n) {
-    size_t first = 0;
-    while (first < n && blank(p[first])) ++first;
-    if (first == n) return;
-    size_t last = n;
-    while (blank(p[last - 1])) --last;
-    char* const line = p + first;
-    size_t length = last - first;
-    length = byte_scan::FindFirstOf<'\0'>(line, length);
-    line[length] = '\0';
-    processLine(line, length);
-}
-
 }  // namespace
 
 void ResetGathering() { reset(); }
 
 void sendMessage(char* line) { gather(line, std::strlen(line)); }
 
-void processLine(const char* line) { processLine(line, std::strlen(line)); }
+void SentenceRule::Sentence(const char* s, size_t n) const { processSentence(s, n); }
 
-void processLine(const char* line, size_t n) {
-    // A sentence starts only at "!" or "$", neither of which may stand
-    // inside one, and holds no TAB, CR or LF: a line is cut before each
-    // start after its first character and at each separator, so that a
-    // lost line end or a recorder's time stamp never lets one sentence
-    // pass on another's checksum. Empty pieces are no sentences.
-    size_t start = 0;
-    while (start < n) {
-        if (separator(line[start])) {
-            ++start;
-            continue;
-        }
-        const size_t end =
-            start + 1 + byte_scan::FindFirstOf<'\t', '\r', '\n', '!', '$'>(line + start + 1, n - start - 1);
-        processSentence(line + start, end - start);
-        start = end;
-    }
+void SentenceRule::TooLong(size_t n) const {
+    if (params.debug) std::fprintf(stderr, "%-10s %zu characters\n", "too long", n);
 }
 
+void processLine(const char* line) { processLine(line, std::strlen(line)); }
+
+void processLine(const char* line, size_t n) { CutLine(line, n, SentenceRule()); }
+
 void ReadStandardInput(int fd) {
-    // A line cut by the end of a read is copied into `line`; every other
-    // line is handled where it lies in the buffer.
+    // Lines are cut where they lie in the buffer; only a piece cut by the
+    // end of a read is copied.
     std::vector<char> buf(1 << 16);
-    std::string line;
-    bool overlong = false;  // the current line passed kMaxInputLine: drop it whole
-    auto finish = [&]() {
-        if (!overlong) trimmedLine(&line[0], line.size());
-        line.clear();
-        overlong = false;
-    };
-    // A CR LF or LF CR pair is one line end: after the first half, the
-    // other half (maybe in the next read) is skipped once.
-    char pairHalf = 0;
+    LineSplitter lines;
     for (;;) {
         const ssize_t got = read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         const HeldMessages held;  // one read's messages may wait for each other, not for the next read
-        char* p = buf.data();
-        char* const end = p + got;
-        while (p < end) {
-            if (pairHalf != 0) {
-                const bool skip = *p == pairHalf;
-                pairHalf = 0;
-                if (skip && ++p == end) break;
-            }
-            // Lines end at CR as well as LF, so that every sentence meets
-            // the checksum test on its own.
-            char* const stop = p + byte_scan::FindFirstOf<'\n', '\r'>(p, static_cast<size_t>(end - p));
-            const size_t n = static_cast<size_t>(stop - p);
-            if (stop == end) {
-                if (!overlong) {
-                    if (line.size() + n > kMaxInputLine) {
-                        overlong = true;
-                        line.clear();
-                    } else {
-                        line.append(p, stop);
-                    }
-                }
-                break;
-            }
-            pairHalf = *stop == '\r' ? '\n' : '\r';
-            if (line.empty() && !overlong) {
-                // The line end is read already: the line may end in place.
-                if (n <= kMaxInputLine) trimmedLine(p, n);
-            } else {
-                if (!overlong && line.size() + n > kMaxInputLine) overlong = true;
-                if (!overlong) line.append(p, stop);
-                finish();
-            }
-            p = stop + 1;
-        }
+        lines.Feed(buf.data(), static_cast<size_t>(got), SentenceRule());
     }
-    if (!line.empty() || overlong) finish();
+    lines.Finish(SentenceRule());
 }

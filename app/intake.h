@@ -5,11 +5,19 @@
 #include <cstdio>
 #include <string>
 
-// Cuts one input line (no NUL inside) into sentences, at each TAB, CR and
-// LF and before each "!" or "$" after a piece's first character, and routes
-// each non-empty piece on its own: a bad checksum is dropped, a "VDM"
-// sentence is gathered, any other valid sentence is forwarded with "\r\n"
-// appended.
+// The per-sentence rule, as the sink of CutLine and LineSplitter
+// (app/line_splitter.h): every input hands its pieces to it.
+struct SentenceRule {
+    // One sentence candidate of n bytes: a bad checksum is dropped, a "VDM"
+    // sentence is gathered, any other valid sentence is forwarded with
+    // "\r\n" appended.
+    void Sentence(const char* s, size_t n) const;
+    // A piece too long to be a sentence was dropped: reported under -G only.
+    void TooLong(size_t n) const;
+};
+
+// Cuts one whole line into pieces (see app/line_splitter.h) and hands each
+// to SentenceRule.
 void processLine(const char* line);
 // The same on a line of n bytes; no NUL need follow.
 void processLine(const char* line, size_t n);
@@ -21,11 +29,7 @@ void sendMessage(char* line);
 // Empties the gathering state (start of a test, or a new input).
 void ResetGathering();
 
-// Reads descriptor `fd` until a read returns the end or fails, cuts it into
-// lines at CR and at LF (a CR LF or LF CR pair is one line end), trims each
-// line and hands it to processLine; a last line without a line end counts
-// too, a line that trims to nothing is skipped. Lines longer than
-// kMaxInputLine are dropped whole.
+// Reads descriptor `fd` until a read returns the end or fails and hands its
+// text, cut into pieces as every input cuts it, to SentenceRule; a last
+// piece without a line end counts too.
 void ReadStandardInput(int fd);
-
-constexpr size_t kMaxInputLine = 65536;

@@ -11,11 +11,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 
 tcpSock::tcpSock(ISocketHandler& handler, TcpConnectionState& state, uint64_t generation)
     : TcpSocket(handler), state_(state), generation_(generation) {
-    SetLineProtocol(true);
+    // Raw blocks, and none of them kept in the input ring, which nothing reads.
+    SetLineProtocol(false);
+    DisableInputBuffer(true);
     state_.current = generation_;
     state_.exists = true;
     state_.connected = false;
@@ -51,9 +52,9 @@ void tcpSock::OnRead() {
     TcpSocket::OnRead();
 }
 
-void tcpSock::OnLine(const std::string& line) {
+void tcpSock::OnRawData(const char* data, size_t length) {
     if (IsCurrent()) state_.lastData = Now();
-    processLine(line.c_str());
+    lines_.Feed(data, length, SentenceRule());
 }
 
 udpSock::udpSock(ISocketHandler& handler) : UdpSocket(handler, 16384, false, kUdpReadsPerTurn - 1) {}
@@ -66,10 +67,7 @@ void udpSock::OnRead() {
 }
 
 void udpSock::OnRawData(const char* data, size_t length, struct sockaddr*, socklen_t) {
-    const void* nul = std::memchr(data, '\0', length);
-    if (nul) length = static_cast<const char*>(nul) - data;
-    lines_.Feed(data, length, [](const char* line) { processLine(line); });
-    if (lines_.Pending() >= kUdpMaxPartialLine) lines_.Clear();
+    lines_.Feed(data, length, SentenceRule());
 }
 
 namespace {

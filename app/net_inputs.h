@@ -1,7 +1,8 @@
 #pragma once
 // The network inputs: a TCP client that reconnects when its server fails,
 // closes or stays silent, and a UDP listener. Both run inside the socket
-// handler's loop on the main thread and hand every line to processLine.
+// handler's loop on the main thread and cut their text as every input does
+// (app/line_splitter.h).
 
 #include "app/line_splitter.h"
 #include "net/TcpSocket.h"
@@ -28,13 +29,16 @@ public:
     void OnConnect() override;
     // The lines of one read may hold each other's messages (HeldMessages).
     void OnRead() override;
-    void OnLine(const std::string& line) override;
     void OnConnectFailed() override;
+    // The stream is cut into sentences as every input cuts its text, not by
+    // the socket's line mode, whose line limit would lose a long line whole.
+    void OnRawData(const char* data, size_t length) override;
 
 private:
     bool IsCurrent() const { return state_.current == generation_; }
     TcpConnectionState& state_;
     const uint64_t generation_;
+    LineSplitter lines_;
 };
 
 class udpSock : public UdpSocket {
@@ -50,7 +54,6 @@ private:
     LineSplitter lines_;
 };
 
-constexpr size_t kUdpMaxPartialLine = 5000;
 // Datagrams one read event may take before the loop turns again: enough to
 // keep up with a full queue, few enough to keep the loop fair.
 constexpr int kUdpReadsPerTurn = 256;

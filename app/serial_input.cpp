@@ -31,16 +31,11 @@ bool BaudToSpeed(unsigned baud, unsigned& speed) {
 }
 
 void SerialAccumulator::Feed(const char* block, size_t length) {
-    const void* nul = std::memchr(block, '\0', length);
-    if (nul) length = static_cast<const char*>(nul) - block;
     const HeldMessages held;
-    lines_.Feed(block, length, [](const char* line) { processLine(line); });
-    if (lines_.Pending() > kSerialBlock) lines_.Clear();
+    lines_.Feed(block, length, SentenceRule());
 }
 
-void SerialAccumulator::Finish() {
-    lines_.Finish([](const char* line) { processLine(line); });
-}
+void SerialAccumulator::Finish() { lines_.Finish(SentenceRule()); }
 
 namespace {
 
@@ -128,7 +123,7 @@ void doSerial(const char* device, unsigned baud, const SerialTiming& timing) {
         FatalExit();
     }
     SerialAccumulator acc;
-    char block[kSerialBlock + 1];
+    char block[kSerialBlock];
     bool readOnce = false;  // a path that is not a character device was read
     while (!stopped(timing)) {
         const OpenedDevice dev = openDevice(device, speed, readOnce, timing);

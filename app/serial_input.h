@@ -1,6 +1,6 @@
 #pragma once
 // Serial input: the device opened raw at the given baud rate, read in blocks
-// and cut into lines for processLine.
+// and cut as every input cuts its text (app/line_splitter.h).
 
 #include "app/line_splitter.h"
 
@@ -26,16 +26,16 @@ bool BaudToSpeed(unsigned baud, unsigned& speed);
 // character device stands under that path.
 void doSerial(const char* device, unsigned baud, const SerialTiming& timing = SerialTiming());
 
+// Bytes asked of one read.
 constexpr size_t kSerialBlock = 2000;
 
-// The accumulator of the serial input: takes one block up to its first NUL,
-// hands every complete line to processLine, and drops a partial line that
-// passes 2000 characters. Complete lines are handed on before the length
-// test, so a full block never costs the sentences it completes.
+// The accumulator of the serial input: hands every piece a block completes
+// to SentenceRule, cut as every input cuts its text (app/line_splitter.h);
+// the bytes after the last cut wait for the next block.
 class SerialAccumulator {
 public:
     void Feed(const char* block, size_t length);
-    // The input ended: a partial line still waiting is its last line.
+    // The input ended: a piece still waiting is its last one.
     void Finish();
     size_t Pending() const { return lines_.Pending(); }
 private:

@@ -1,6 +1,7 @@
 #include "export/export_thread.h"
 
 #include "export/export_clock.h"
+#include "export/export_file.h"
 #include "export/export_settings.h"
 
 #include <chrono>
@@ -36,6 +37,13 @@ void* Worker(void*) {
     std::unique_lock<std::mutex> lock(s.mutex);
     if (s.stopRequested) return nullptr;
     ++s.running;
+    if (exportTime != 0) {
+        // What a killed run left in the export directory goes at the start,
+        // not an interval later.
+        lock.unlock();
+        RemoveStaleExportTemporariesOnce();
+        lock.lock();
+    }
     time_t periodStart = ExportNow();
     if (exportTime != 0) exportKmlFile = true;
     while (!s.stopRequested) {

@@ -13,8 +13,10 @@
 // loop starts; Worker sets it too when exportTime is not 0. Never cleared.
 extern std::atomic<bool> exportKmlFile;
 
-// The export thread's body; the argument is unused. Takes the export clock's
-// time as the start of the first period, then checks once a second: when
+// The export thread's body; the argument is unused. When exportTime is not
+// 0, first removes what killed exports left in the export directory
+// (RemoveStaleExportTemporariesOnce). Takes the export clock's time as the
+// start of the first period, then checks once a second: when
 // the clock shows at least exportTime seconds since the period began (taken
 // as unsigned, so a clock set back exports at once), it starts a new period
 // and exports. Never exports while exportTime is 0. Returns only after

@@ -30,12 +30,13 @@ public:
 bool exportOnce() {
     const VesselList vessels = CopySnapshotForExport(ExportNow);
     if (!PrepareExportDirectory()) return false;
-    ExportFile file(useKmz ? "aisBrinecastSnapshot.kmz" : "aisBrinecastSnapshot.kml");
+    RemoveStaleExportTemporariesOnce();  // unless the export thread did already
+    ExportFile file(useKmz ? kKmzExportName : kKmlExportName);
     if (!file.Created()) return false;
 
     // The document goes out as it is produced, never whole in memory.
     if (useKmz) {
-        BorrowedZipFile storage(file.Descriptor(), file.TemporaryPath());
+        BorrowedZipFile storage(file.Descriptor(), file.Name());
         const KmzStatus status = PackKmz(storage, [&vessels](const KmlSink& sink) {
             return WriteKml(vessels, imagesUrlDir, sink);
         });

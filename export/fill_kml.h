@@ -11,5 +11,7 @@
 // by the export clock. The snapshot lock is held only to purge and copy the
 // list. Failures are reported through the export reporter and end only this
 // export; any failure, inside the ZIP library too, leaves the previous file
-// in place and no temporary behind.
+// in place and no temporary behind. The first export of a process that the
+// export thread has not preceded removes what killed exports left
+// (RemoveStaleExportTemporariesOnce).
 bool FillKml();

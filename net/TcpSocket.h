@@ -5,9 +5,10 @@
 // MaxTcpLineSize() - 1 bytes) or as raw blocks kept in an input ring.
 //
 // A line that would reach MaxTcpLineSize() is never delivered, not even in
-// part: the connection is closed and nothing received after it, in the same
-// read or later ones, becomes a line. A receive that would block or was interrupted is not a lost
-// connection. The output queue has no bound of its own: a sender that may
+// part: it is logged once ("TcpSocket::OnRead", warning) and dropped up to
+// its own line end, and the lines after it, in the same read or later ones,
+// are delivered; the connection goes on. A receive that would block or was
+// interrupted is not a lost connection. The output queue has no bound of its own: a sender that may
 // outpace its peer watches GetOutputLength() or sets a transfer limit.
 
 #include <cstddef>
@@ -150,8 +151,8 @@ private:
     // code) once, and closes without flushing.
     void LoseConnection(short info, int code);
     void ResetLine();
-    // Appends to the current line; false (logged, closing) when the line
-    // would reach MaxTcpLineSize().
+    // Appends to the current line; false when the line would reach
+    // MaxTcpLineSize() (logged once, the line dropped up to its end).
     bool AppendToLine(const char* p, size_t n);
 
     static constexpr size_t TCP_BUFSIZE_READ = 16400;
@@ -164,7 +165,7 @@ private:
     char m_c = 0;           // that line-end byte
     std::vector<char> m_line;
     size_t m_line_ptr = 0;
-    bool m_line_overflow = false;  // the line limit closed this connection
+    bool m_line_overflow = false;  // the current line passed the limit: dropped up to its end
     std::unique_ptr<char[]> m_buf;  // TCP_BUFSIZE_READ + 1
     std::list<std::unique_ptr<OUTPUT>> m_obuf;
     OUTPUT* m_obuf_top = nullptr;  // newest block of the queue

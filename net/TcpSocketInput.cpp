@@ -46,16 +46,16 @@ void TcpSocket::ResetLine() {
 }
 
 bool TcpSocket::AppendToLine(const char* p, size_t n) {
+    if (m_line_overflow) return false;  // more of a line being dropped
     if (m_line_ptr + n < m_line.size()) {
         if (n > 0) memcpy(m_line.data() + m_line_ptr, p, n);
         m_line_ptr += n;
         return true;
     }
+    // Never delivered, not even cut (a cut sentence could pass as another):
+    // the line is dropped up to its own end, and the lines after it go on.
     Handler().LogError(this, "TcpSocket::OnRead", static_cast<int>(m_line_ptr + n),
-                       "maximum tcp_line_size exceeded, connection closed", loglevel_fatal);
-    SetCloseAndDelete();
-    // Never delivered, not even cut; and the connection is over for its
-    // reader: nothing after it becomes a line either.
+                       "maximum tcp_line_size exceeded, line dropped", loglevel_warning);
     m_line_ptr = 0;
     m_line_overflow = true;
     return false;
@@ -67,7 +67,6 @@ void TcpSocket::OnRead(char* buf, size_t n) {
         OnRawData(buf, n);
         return;
     }
-    if (m_line_overflow) return;  // closed by the line limit
     buf[n] = '\0';
     size_t i = 0;
     if (m_skip_c) {
@@ -85,9 +84,10 @@ void TcpSocket::OnRead(char* buf, size_t n) {
             ++i;
             continue;
         }
-        if (!AppendToLine(buf + start, strnlen(buf + start, i - start))) return;
-        OnLine(std::string(m_line.data(), m_line_ptr));
+        if (AppendToLine(buf + start, strnlen(buf + start, i - start)))
+            OnLine(std::string(m_line.data(), m_line_ptr));
         m_line_ptr = 0;
+        m_line_overflow = false;
         m_c = c;
         if (i + 1 < n && isLineEnd(buf[i + 1]) && buf[i + 1] != c)
             ++i;  // CR LF or LF CR: one line end

@@ -1,3 +1,4 @@
+#include "app/line_splitter.h"
 #include "app_fixture.h"
 #include "udp_receiver.h"
 
@@ -101,6 +102,80 @@ TEST_F(Gathering, PerLinePrints) {
     }
 }
 
+// What a splitter hands on, in order: "S:" and the piece, or "T:" and the
+// length of a piece too long.
+struct PieceLog {
+    std::vector<std::string>& out;
+    void Sentence(const char* p, size_t n) {
+        EXPECT_GE(n, 1u);
+        EXPECT_LE(n, kMaxSentence);
+        out.push_back("S:" + std::string(p, n));
+    }
+    void TooLong(size_t n) { out.push_back("T:" + std::to_string(n)); }
+};
+
+std::vector<std::string> Fed(const std::string& text, const std::vector<size_t>& cuts) {
+    std::vector<std::string> out;
+    LineSplitter splitter;
+    size_t from = 0;
+    for (size_t to : cuts) {
+        splitter.Feed(text.data() + from, to - from, PieceLog{out});
+        from = to;
+    }
+    splitter.Feed(text.data() + from, text.size() - from, PieceLog{out});
+    splitter.Finish(PieceLog{out});
+    return out;
+}
+
+TEST(LineSplitterTest, PiecesDoNotDependOnHowTheTextArrives) {
+    const std::string a = "!AIVDM,1,1,,A,16jJAwh03b0vgDbFA1VabGgf1Slf,0*74";
+    const std::string b = "$GPZDA,092751.00,10,12,2026,00,00*6A";
+    const std::string nul(1, '\0');
+    const std::string max = "$" + std::string(kMaxSentence - 1, 'm');
+    std::string glued;
+    std::vector<std::string> gluedPieces;
+    for (int i = 0; i < 192; ++i) {
+        glued += a;
+        gluedPieces.push_back("S:" + a);
+    }
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<std::string> pieces;
+    } cases[] = {
+        {"every cut byte", a + "\t" + b + "\r" + a + "\n" + b + nul + a, {"S:" + a, "S:" + b, "S:" + a, "S:" + b, "S:" + a}},
+        {"before each start", "x" + a + b + "!", {"S:x", "S:" + a, "S:" + b, "S:!"}},
+        {"NUL inside a sentence", a.substr(0, 20) + nul + a.substr(20), {"S:" + a.substr(0, 20), "S:" + a.substr(20)}},
+        {"cut bytes and blanks alone", nul + "\r\n \f\t" + nul, {}},
+        {"blanks at the ends", " \f" + a + " \f\t " + b + " ", {"S:" + a, "S:" + b}},
+        {"a blank inside stays", "$GPTXT,01,01,02,ANTENNA OK*35", {"S:$GPTXT,01,01,02,ANTENNA OK*35"}},
+        {"192 glued sentences", glued, gluedPieces},
+        {"the longest sentence", max + "\n" + a, {"S:" + max, "S:" + a}},
+        {"one byte too long", max + "m\n" + a, {"T:" + std::to_string(kMaxSentence + 1), "S:" + a}},
+        {"5000 bytes, then sentences", a + "\n" + std::string(5000, 'x') + b, {"S:" + a, "T:5000", "S:" + b}},
+        {"trailing blanks do not make it too long", max + std::string(3000, ' ') + "\r\n",
+         {"S:" + max}},
+        {"leading blanks do not either", std::string(3000, ' ') + a, {"S:" + a}},
+        {"a blank run inside counts", max + std::string(10, ' ') + "m", {"T:" + std::to_string(kMaxSentence + 11)}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> whole;
+        CutLine(c.text.data(), c.text.size(), PieceLog{whole});
+        EXPECT_EQ(whole, c.pieces) << c.name;
+        EXPECT_EQ(Fed(c.text, {}), c.pieces) << c.name;
+        std::vector<size_t> everyByte;
+        for (size_t i = 1; i < c.text.size(); ++i) everyByte.push_back(i);
+        EXPECT_EQ(Fed(c.text, everyByte), c.pieces) << c.name << ", one byte a block";
+        for (size_t at = 1; at < c.text.size(); ++at) {
+            const std::vector<std::string> two = Fed(c.text, {at});
+            if (two != c.pieces) {
+                ADD_FAILURE() << c.name << ", cut at " << at << ": " << testing::PrintToString(two);
+                break;
+            }
+        }
+    }
+}
+
 class StandardInput : public CoreTest {};
 
 TEST_F(StandardInput, LinesEndAtCarriageReturnAndLineFeed) {
@@ -123,7 +198,10 @@ TEST_F(StandardInput, LinesEndAtCarriageReturnAndLineFeed) {
         {"two CRs are two line ends", {other + "\r\r" + vdm}, nonVdm + ok},
         {"a pair takes one half only", {other + "\r\n\n", vdm}, nonVdm + ok},
         {"blanks around a line are trimmed", {" \t" + other + " \f\r\n"}, nonVdm},
-        {"a NUL ends the line's text", {vdm + std::string("\0*00", 4) + "\n" + other + "\n"}, ok + nonVdm},
+        {"a NUL cuts the line", {vdm + std::string("\0*00", 4) + "\n" + other + "\n"},
+         ok + "CRC failed *00\n" + nonVdm},
+        {"a piece too long is dropped alone", {vdm + "\n" + std::string(40000, 'x'), "\n" + other + "\n"},
+         ok + "too long   40000 characters\n" + nonVdm},
     };
     params.debug = true;
     for (const auto& c : cases) {

@@ -92,6 +92,34 @@ std::vector<Row> Table() {
                         f[0] + glue + bad + "\r\n" + f[1], {ais_builder::gathered(f)},
                         Rows::Failed(bad) + OkLine(5, f)});
     }
+    const std::string nul(1, '\0');
+    pair("NUL inside", "", nul, "");
+    pair("NUL at the ends", nul, nul + "\r\n" + nul, nul);
+    {
+        const std::string a = r.Vdm();
+        const std::string head = a.substr(0, 20), tail = a.substr(20);
+        rows.push_back({"NUL inside a sentence", head + nul + tail, {}, Rows::Failed(head) + Rows::Failed(tail)});
+    }
+    pair("a trailing space", "", " \r\n", " ");
+    pair("a trailing space and TAB", "", " \t", " \t");
+    pair("blanks at both ends", " \f", "\f \r\n \f", " \f ");
+    for (const size_t count : {192, 45}) {
+        // A long line of glued sentences: 9,000 and 2,100 characters.
+        Row row{count == 192 ? "192 glued sentences" : "45 glued sentences", "", {}, ""};
+        for (size_t i = 0; i < count; ++i) {
+            const std::string a = r.Vdm();
+            row.text += a;
+            row.forwarded.push_back(a + "\r\n");
+            row.err += Rows::Ok(a);
+        }
+        EXPECT_GE(row.text.size(), count == 192 ? 9000u : 2100u);
+        rows.push_back(row);
+    }
+    {
+        const std::string a = r.Vdm(), b = r.Vdm();
+        rows.push_back({"a piece of 5,000 characters without a start", a + "\r\n" + std::string(5000, 'x') + "\t" + b,
+                        {a + "\r\n", b + "\r\n"}, Rows::Ok(a) + "too long   5000 characters\n" + Rows::Ok(b)});
+    }
     {
         const std::string n1 = r.NonVdm(), a = r.Vdm(), n2 = r.NonVdm("$HEHDT"), b = r.Vdm();
         rows.push_back({"\"$\" and \"!\" sentences mixed", n1 + a + n2 + "\t" + b,

@@ -36,12 +36,12 @@ TEST_F(SerialAccumulatorTest, CutsBlocksIntoLines) {
         {"two sentences", {a + "\r\n" + b + "\r\n"}, {a, b}, 0},
         {"empty lines skipped", {"\r\n\r\n" + a + "\n\t\n" + b + "\r"}, {a, b}, 0},
         {"split over reads", {a.substr(0, 10), a.substr(10) + "\r", "\n"}, {a}, 0},
-        {"NUL ends the block", {a + "\r\n" + std::string(1, '\0') + b + "\r\n"}, {a}, 0},
+        {"a NUL cuts like a TAB", {a + "\r\n" + std::string(1, '\0') + b + "\r\n"}, {a, b}, 0},
         {"partial waits", {a + "\r\n" + b.substr(0, 5)}, {a}, 5},
-        // Complete lines of a full block are handed on; only an over-long
-        // partial line is dropped.
-        {"overflow keeps complete lines", {longPartial, "yy\r\n" + a + "\r\n" + std::string(2001, 'z')},
-         {longPartial + "yy", a}, 0},
+        // A full block costs no sentence, and a long piece still waits for
+        // its end, however many blocks it takes.
+        {"long pieces wait for their end", {longPartial, "yy\r\n" + a + "\r\n" + std::string(2001, 'z')},
+         {longPartial + "yy", a}, 2001},
         {"2000 characters still wait", {std::string(2000, 'q')}, {}, 2000},
     };
     params.debug = true;

@@ -59,6 +59,10 @@ TEST(StdinProgram, LastLineWithoutLineEndAndOverlongLines) {
 
 TEST(StdinProgram, FinalExportAtTheEndOfInput) {
     TempDir dir;
+    // What exports killed in an earlier run left behind.
+    std::filesystem::create_directories(dir.File("out"));
+    std::ofstream(dir.File("out/aisBrinecastSnapshot.kml.tmp.Ab1Def")) << std::string(100000, 'k');
+    std::ofstream(dir.File("out/aisBrinecastSnapshot.kmz.tmp.zZ9yY8")) << "PK";
     ProgramOptions o;
     o.input = Data("small.nmea");
     const ProgramResult r =
@@ -67,7 +71,8 @@ TEST(StdinProgram, FinalExportAtTheEndOfInput) {
     EXPECT_EQ(r.err, "");
     const std::string kml = ReadFile(dir.File("out/aisBrinecastSnapshot.kml"));
     EXPECT_EQ(CountOf(kml, "<Placemark>"), 2u);
-    // Nothing but the export file is left: no temporary of any name.
+    // Nothing but the export file is left: no temporary of any name, of
+    // this run or an earlier one.
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(dir.File("out")))
         left.push_back(e.path().filename().string());

@@ -1,6 +1,7 @@
 // Writing the export file: the previous file survives every failure, the
 // temporary is created afresh so nothing planted in the directory is
-// followed or overwritten, and concurrent writers never mix their files.
+// followed or overwritten, concurrent writers never mix their files, and
+// no temporary outlives a killed export for long.
 #include "export/export_file.h"
 
 #include "export/export_report.h"
@@ -10,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -166,6 +170,76 @@ TEST_F(ExportFileTest, ConcurrentWritersNeverMixTheirFiles) {
     const std::string last = ReadFile(Target());
     EXPECT_TRUE(last == a || last == b);
     EXPECT_EQ(Entries(dir_name), std::set<std::string>{kFile});
+    EXPECT_TRUE(Messages::Take().empty());
+}
+
+TEST_F(ExportFileTest, NoTemporaryIsNamedWhileTheFileIsWritten) {
+    // A kill at any point of the write leaves nothing in the directory.
+    WriteFile(Target(), "previous");
+    {
+        ExportFile file(kFile);
+        ASSERT_TRUE(file.Created());
+        if (file.Name() != Target()) GTEST_SKIP() << "no nameless files here: " << file.Name();
+        ASSERT_TRUE(file.Write("new", 3));
+        EXPECT_EQ(Entries(dir_name), std::set<std::string>{kFile});
+        EXPECT_EQ(ReadFile(Target()), "previous");
+        ASSERT_TRUE(file.Commit());
+    }
+    EXPECT_EQ(ReadFile(Target()), "new");
+    EXPECT_EQ(Entries(dir_name), std::set<std::string>{kFile});
+}
+
+TEST_F(ExportFileTest, TemporariesOfKilledExportsAreRemoved) {
+    const std::string kmz = "aisBrinecastSnapshot.kmz";
+    const std::string victim = tmp.File("victim");
+    WriteFile(victim, "victim");
+    WriteFile(Target(), "export");
+    const std::set<std::string> kept = {
+        kFile,
+        kFile + ".tmp.live01",     // a running export holds it
+        kFile + ".tmp.link01",     // a link: not followed, not removed
+        kFile + ".tmp.dir001",     // a directory
+        kFile + ".tmp.Ab1De",      // not a temporary's name: five characters,
+        kFile + ".tmp.Ab1Def7",    // seven,
+        kFile + ".tmp.Ab-Def",     // one that mkostemp never makes,
+        "other.kml.tmp.Ab1Def",    // another file's
+        kFile + ".tmp",
+    };
+    const std::vector<std::string> stale = {kFile + ".tmp.Ab1Def", kmz + ".tmp.zZ9yY8", kFile + ".tmp.killed"};
+    for (const auto& name : kept) {
+        if (name == kFile) continue;
+        if (name.find("link") != std::string::npos) {
+            ASSERT_EQ(symlink(victim.c_str(), (dir_name + "/" + name).c_str()), 0);
+        } else if (name.find("dir") != std::string::npos) {
+            ASSERT_EQ(mkdir((dir_name + "/" + name).c_str(), 0777), 0);
+        } else {
+            WriteFile(dir_name + "/" + name, "kept");
+        }
+    }
+    for (const auto& name : stale) WriteFile(dir_name + "/" + name, std::string(1000, 's'));
+    const int live = open((dir_name + "/" + kFile + ".tmp.live01").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
+    // An export killed while it held its temporary: its lock went with it.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = open((dir_name + "/" + kFile + ".tmp.killed").c_str(), O_RDWR);
+        if (fd >= 0 && flock(fd, LOCK_EX) == 0) kill(getpid(), SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    RemoveStaleExportTemporaries();
+    EXPECT_EQ(Entries(dir_name), kept);
+    EXPECT_EQ(ReadFile(victim), "victim");
+    close(live);
+    RemoveStaleExportTemporaries();  // once it is closed, it is stale too
+    std::set<std::string> later = kept;
+    later.erase(kFile + ".tmp.live01");
+    EXPECT_EQ(Entries(dir_name), later);
     EXPECT_TRUE(Messages::Take().empty());
 }
 
