@@ -14,8 +14,6 @@ namespace {
 
 const char* const kByName = "gethostbyname";
 const char* const kByAddr = "gethostbyaddr";
-// Longer than any host name: no look-up is tried for it.
-const size_t kMaxQueryData = 255;
 
 struct CacheEntry {
     std::string answer;
@@ -54,7 +52,8 @@ ResolvSocket::ResolvSocket(ISocketHandler& h, Socket* p, unsigned long address)
     : TcpSocket(h),
       m_parent_socket(p),
       m_parent_uid(p != nullptr ? p->UniqueIdentifier() : 0),
-      m_resolv_address(address) {
+      m_resolv_address(address),
+      m_reverse(true) {
     SetLineProtocol(true);
 }
 
@@ -66,6 +65,7 @@ ResolvSocket::~ResolvSocket() {
 void ResolvSocket::SetId(int id) { m_resolv_id = id; }
 void ResolvSocket::SetInFlight() { m_in_flight = true; }
 int ResolvSocket::GetId() const { return m_resolv_id; }
+bool ResolvSocket::Askable() const { return m_reverse || Utility::isHostText(m_resolv_host); }
 
 // --- Cache ---
 
@@ -112,7 +112,7 @@ void ResolvSocket::ClearCache() {
 
 void ResolvSocket::OnConnect() {
     if (m_server) return;
-    if (!m_resolv_host.empty()) {
+    if (!m_reverse) {
         m_query = kByName;
         m_data = m_resolv_host;
     } else {
@@ -150,15 +150,15 @@ void ResolvSocket::OnDelete() {
 // --- Both ends ---
 
 void ResolvSocket::OnLine(const std::string& line) {
-    Parse pa(line, ":");
-    const std::string key = pa.getword();
-    const std::string value = pa.getrest();
     if (m_server) {
         if (m_asked) return;  // one query per connection
         m_asked = true;
         SetTimeout(0);
-        m_query = key;
-        m_data = value;
+        // The data is all after the first space: a name such as "::1" is
+        // looked up as it is, never with its colons or blanks dropped.
+        const size_t space = line.find(' ');
+        m_query = line.substr(0, space);
+        m_data = space == std::string::npos ? std::string() : line.substr(space + 1);
         if (m_query.empty()) {
             Reply("Failed\n\n");  // no query at all
             return;
@@ -168,7 +168,7 @@ void ResolvSocket::OnLine(const std::string& line) {
             Reply("Unknown\n\n");
             return;
         }
-        if (m_data.empty() || m_data.size() > kMaxQueryData) {
+        if (!Utility::isHostText(m_data)) {
             Reply("Failed\n\n");
             return;
         }
@@ -187,6 +187,9 @@ void ResolvSocket::OnLine(const std::string& line) {
         if (!Detach()) SetCloseAndDelete();
         return;
     }
+    Parse pa(line, ":");
+    const std::string key = pa.getword();
+    const std::string value = pa.getrest();
     if (key == "Cached") {
         m_cached = true;
         return;
@@ -196,7 +199,7 @@ void ResolvSocket::OnLine(const std::string& line) {
         if (Known()) m_parent_socket->OnResolveFailed(m_resolv_id);
         Store("");
         Answered();
-    } else if (key == "Name" && m_resolv_host.empty()) {
+    } else if (key == "Name" && m_reverse) {
         if (Known()) m_parent_socket->OnReverseResolved(m_resolv_id, value);
         Store(value);
         Answered();

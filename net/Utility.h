@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -25,14 +26,22 @@ public:
 
     static std::string l2string(long n);
 
+    // True for 1 to kMaxHostText bytes none of which is a control byte
+    // (0-31, 127), a space or a backslash, checked over the whole length
+    // (a NUL included): the only texts ever looked up. Any other byte is
+    // left to the system's resolver.
+    static constexpr size_t kMaxHostText = 255;
+    static bool isHostText(const std::string& s);
+
     // True for a text of digits and dots holding exactly three dots
     // (nothing else is checked: "..." and "999.1.1.1" count).
     static bool isipv4(const std::string& s);
 
-    // Clears `sa` to AF_INET and fills in the address of `host`. Without
+    // Clears `sa` to AF_INET and fills in the address of `host`; false,
+    // with address 0, for a text that is no host text (no look-up). Without
     // AI_NUMERICHOST in `flags` a name that isn't an IPv4 text is looked up
     // with gethostbyname_r (false when it doesn't resolve); otherwise the text
-    // is read as four dotted numbers, each modulo 256, and never fails.
+    // is read as four dotted numbers, each modulo 256.
     static bool u2ip(const std::string& host, sockaddr_in& sa, int flags);
     // `address` (network byte order) is set in every case, 0 on failure.
     static bool u2ip(const std::string& host, unsigned long& address);

@@ -27,6 +27,18 @@ void clear(sockaddr_in& sa) {
 }
 }  // namespace
 
+bool Utility::isHostText(const std::string& s) {
+    if (s.empty() || s.size() > kMaxHostText) return false;
+    for (char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        // The C string would end at a NUL, the resolver's request line at a
+        // CR or LF, and glibc reads a backslash as an escape ("localhos\t"
+        // asks for "localhost"): each would answer for another name.
+        if (c <= ' ' || c == 0x7f || c == '\\') return false;
+    }
+    return true;
+}
+
 bool Utility::isipv4(const std::string& s) {
     if (s.empty()) return false;
     int dots = 0;
@@ -42,6 +54,7 @@ bool Utility::isipv4(const std::string& s) {
 
 bool Utility::u2ip(const std::string& host, sockaddr_in& sa, int flags) {
     clear(sa);
+    if (!isHostText(host)) return false;
     if (!(flags & AI_NUMERICHOST) && !isipv4(host)) {
         hostent he;
         hostent* result = nullptr;

@@ -156,6 +156,11 @@ TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
              Case{"gethostbyname\n", "Failed\n\n"},
              Case{"gethostbyname   \r\n", "Failed\n\n"},
              Case{"gethostbyaddr 1.2.3\n", "Failed: malformed address\n\n"},
+             // The name is all after the first space, colons included.
+             Case{"gethostbyname ::1\n", "Failed\n\n"},
+             Case{"gethostbyname :10.1.2.3\n", "Failed\n\n"},
+             Case{"gethostbyname  localhost\n", "Failed\n\n"},
+             Case{"gethostbyname local\\host\n", "Failed\n\n"},
          }) {
         SCOPED_TRACE(k.request);
         EXPECT_EQ(k.reply, Ask(k.request));
@@ -168,6 +173,96 @@ TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
     EXPECT_EQ("Unknown\n\n", Ask("what\ngethostbyname localhost\n"));
     // The server is still there.
     EXPECT_EQ("A: 127.0.0.1\n\n", Ask("gethostbyname localhost\n"));
+}
+
+// A name of `n` characters: labels of at most 63 letters, then ".test".
+std::string NameOfLength(size_t n) {
+    std::string body;
+    while (body.size() < n - 5) {
+        if (!body.empty()) body += '.';
+        body += std::string(std::min<size_t>(63, n - 5 - body.size()), 'a');
+    }
+    return body + ".test";
+}
+
+// glibc's answer for a name, asked here: "A <first address>" or "Failed".
+std::string Glibc(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return "Failed";
+    std::string dotted;
+    Utility::l2ip(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, dotted);
+    freeaddrinfo(found);
+    return "A " + dotted;
+}
+
+// Every name is answered for exactly itself, as glibc answers it, by the
+// resolver and by the synchronous look-up alike, and the cache holds that
+// answer under the whole name or nothing at all.
+TEST_F(Resolver, EveryNameIsAnsweredAsGlibcAnswersIt) {
+    const std::string name253 = NameOfLength(253);
+    const std::string name256 = NameOfLength(256);
+    std::string hosts = std::string(kHosts) + "10.4.0.253 " + name253 + "\n10.4.1.0 " + name256 + "\n";
+    START_RESOLVER(hosts);
+
+    struct Row {
+        std::string name;
+        // Null: glibc's answer is asked for; else the answer is "Failed",
+        // for the reason given.
+        const char* fixed;
+        // The cache then holds the answer under the name; else nothing.
+        bool cached;
+    };
+    const Row rows[] = {
+        {"known.test", nullptr, true},
+        {"localhost\nx", nullptr, false},
+        {"localhost\n", nullptr, false},
+        {"localhost\rx", nullptr, false},
+        {"localhost\r", nullptr, false},
+        {"localhost\tx", nullptr, false},
+        {"localhost\t", nullptr, false},
+        {std::string("localhost\0x", 11), "glibc would be asked for the text before the NUL", false},
+        {std::string("localhost\0", 10), "glibc would be asked for the text before the NUL", false},
+        {"local host", nullptr, false},
+        {"localhos\\t", nullptr, false},  // glibc asks the name server for "localhost"
+        {"::1", nullptr, true},
+        {":10.1.2.3", nullptr, true},
+        {"10.1.2.3:80", nullptr, true},
+        {"1", nullptr, true},
+        {"", nullptr, false},
+        {name253, nullptr, true},
+        {name256, "longer than any host name; glibc answers it from /etc/hosts", false},
+    };
+    std::vector<std::string> answers;
+    Asker asker(handler, answers);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.name.substr(0, 40)) + " (" + std::to_string(row.name.size()) +
+                     " bytes)" + (row.fixed ? std::string(": ") + row.fixed : std::string()));
+        ASSERT_TRUE(row.fixed != nullptr || row.name.find('\0') == std::string::npos);
+        const std::string expected = row.fixed ? "Failed" : Glibc(row.name);
+        ResolvSocket::ClearCache();
+        answers.clear();
+        const int id = asker.Resolve(row.name, 80);
+        ASSERT_TRUE(Pump([&] { return !answers.empty(); }));
+        EXPECT_EQ(std::to_string(id) + " " + expected + (expected == "Failed" ? "" : ":80"), answers[0]);
+
+        unsigned long a = 0;
+        std::string dotted;
+        const bool found = Utility::u2ip(row.name, a);
+        Utility::l2ip(a, dotted);
+        EXPECT_EQ(expected, found ? "A " + dotted : "Failed");
+
+        std::string cached;
+        if (row.cached) {
+            EXPECT_EQ(1u, ResolvSocket::CacheSize());
+            EXPECT_TRUE(ResolvSocket::CacheGet("gethostbyname", row.name, cached));
+            EXPECT_EQ(expected == "Failed" ? "" : expected.substr(2), cached);
+        } else {
+            EXPECT_EQ(0u, ResolvSocket::CacheSize());
+        }
+    }
 }
 
 // A TcpSocket opened by name on a handler with the resolver connects once

@@ -27,6 +27,32 @@ std::string dotted(const sockaddr_in& sa) {
     return buf;
 }
 
+TEST(Utility, HostText) {
+    struct Case {
+        std::string text;
+        bool expect;
+    };
+    const Case cases[] = {
+        {"known.test", true},
+        {"a!b~c_d-e", true},                    // left to the system's resolver
+        {"a\x80\xff", true},
+        {"", false},
+        {std::string(255, 'a'), true},
+        {std::string(256, 'a'), false},
+        {std::string("a\0b", 3), false},
+        {std::string("a\0", 2), false},
+        {"a\x01", false},
+        {"a\x1f", false},
+        {"a\tb", false},
+        {"a\nb", false},
+        {"a\r", false},
+        {"a b", false},
+        {"a\x7f", false},
+        {"a\\b", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expect, Utility::isHostText(c.text)) << ::testing::PrintToString(c.text);
+}
+
 TEST(Utility, IsIpv4) {
     struct Case {
         const char* text;
