@@ -1,5 +1,6 @@
 #include "net/ResolvSocket.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 
 #include <map>
@@ -28,6 +29,13 @@ struct Cache {
 Cache& TheCache() {
     static Cache cache;
     return cache;
+}
+
+// Four decimal numbers, as Utility::l2ip writes an address: the one form
+// in which the client sends an address to reverse and the server answers.
+bool isDottedQuad(const std::string& s) {
+    in_addr a;
+    return s.find('\0') == std::string::npos && inet_pton(AF_INET, s.c_str(), &a) == 1;
 }
 
 bool Expired(const CacheEntry& e, time_t now) {
@@ -172,7 +180,7 @@ void ResolvSocket::OnLine(const std::string& line) {
             Reply("Failed\n\n");
             return;
         }
-        if (m_query == kByAddr && !Utility::isipv4(m_data)) {
+        if (m_query == kByAddr && !isDottedQuad(m_data)) {
             Reply("Failed: malformed address\n\n");  // no thread for that
             return;
         }
@@ -244,7 +252,7 @@ void ResolvSocket::OnDetached() {
     } else if (m_query == kByAddr) {
         sockaddr_in sa;
         std::string name;
-        if (!Utility::isipv4(m_data)) {
+        if (!isDottedQuad(m_data)) {
             reply = "Failed: malformed address\n";
         } else if (!Utility::u2ip(m_data, sa, AI_NUMERICHOST)) {
             reply = "Failed: convert to sockaddr_in failed\n";

@@ -3,6 +3,7 @@
 
 #include "net/Utility.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <unistd.h>
 
@@ -25,6 +26,17 @@ void clear(sockaddr_in& sa) {
     memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
 }
+
+// The whole text as inet_aton reads an address, as getaddrinfo does: one to
+// four parts, decimal, octal or hex, the last filling the bytes left, none
+// out of range. A host text holds no blank, after which inet_aton would
+// ignore the rest. `a` is left alone when the text is no address.
+bool readDotted(const std::string& text, in_addr& a) {
+    in_addr read;
+    if (!Utility::isHostText(text) || inet_aton(text.c_str(), &read) == 0) return false;
+    a = read;
+    return true;
+}
 }  // namespace
 
 bool Utility::isHostText(const std::string& s) {
@@ -40,40 +52,23 @@ bool Utility::isHostText(const std::string& s) {
 }
 
 bool Utility::isipv4(const std::string& s) {
-    if (s.empty()) return false;
-    int dots = 0;
-    for (char c : s) {
-        if (c == '.') {
-            ++dots;
-        } else if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return dots == 3;
+    in_addr a;
+    return readDotted(s, a);
 }
 
 bool Utility::u2ip(const std::string& host, sockaddr_in& sa, int flags) {
     clear(sa);
-    if (!isHostText(host)) return false;
-    if (!(flags & AI_NUMERICHOST) && !isipv4(host)) {
-        hostent he;
-        hostent* result = nullptr;
-        char buf[2000];
-        int herr = 0;
-        int rc = gethostbyname_r(host.c_str(), &he, buf, sizeof buf, &result, &herr);
-        if (rc != 0 || result == nullptr || result->h_addr_list == nullptr || result->h_addr_list[0] == nullptr ||
-            result->h_addrtype != AF_INET || result->h_length != static_cast<int>(sizeof sa.sin_addr))
-            return false;
-        memcpy(&sa.sin_addr, result->h_addr_list[0], sizeof sa.sin_addr);
-        return true;
-    }
-    Parse pa(host, ".");
-    unsigned char bytes[4];
-    for (unsigned char& b : bytes) {
-        long v = pa.getvalue();
-        b = static_cast<unsigned char>(((v % 256) + 256) % 256);
-    }
-    memcpy(&sa.sin_addr, bytes, sizeof bytes);
+    if (readDotted(host, sa.sin_addr)) return true;
+    if ((flags & AI_NUMERICHOST) || !isHostText(host)) return false;
+    hostent he;
+    hostent* result = nullptr;
+    char buf[2000];
+    int herr = 0;
+    int rc = gethostbyname_r(host.c_str(), &he, buf, sizeof buf, &result, &herr);
+    if (rc != 0 || result == nullptr || result->h_addr_list == nullptr || result->h_addr_list[0] == nullptr ||
+        result->h_addrtype != AF_INET || result->h_length != static_cast<int>(sizeof sa.sin_addr))
+        return false;
+    memcpy(&sa.sin_addr, result->h_addr_list[0], sizeof sa.sin_addr);
     return true;
 }
 
