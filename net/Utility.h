@@ -43,7 +43,8 @@ public:
     // text (isipv4) is read as such, never looked up; true. Any other text
     // fails with AI_NUMERICHOST in `flags`, or when it is no host text (no
     // look-up either); otherwise it is a name, looked up as it is with
-    // gethostbyname_r: false when it doesn't resolve. Address 0 on failure.
+    // gethostbyname_r: false when it doesn't resolve, or when its answer
+    // needs more than 1 MiB. Address 0 on failure.
     static bool u2ip(const std::string& host, sockaddr_in& sa, int flags);
     // `address` (network byte order) is set in every case, 0 on failure.
     static bool u2ip(const std::string& host, unsigned long& address);

@@ -7,8 +7,10 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "net/Ipv4Address.h"
 #include "net/Parse.h"
@@ -22,6 +24,9 @@ unsigned long Utility::m_ip = 0;
 bool Utility::m_local_resolved = false;
 
 namespace {
+const size_t kFirstLookupBuffer = 8192;
+const size_t kMaxLookupBuffer = 1 << 20;
+
 void clear(sockaddr_in& sa) {
     memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
@@ -60,16 +65,24 @@ bool Utility::u2ip(const std::string& host, sockaddr_in& sa, int flags) {
     clear(sa);
     if (readDotted(host, sa.sin_addr)) return true;
     if ((flags & AI_NUMERICHOST) || !isHostText(host)) return false;
-    hostent he;
-    hostent* result = nullptr;
-    char buf[2000];
-    int herr = 0;
-    int rc = gethostbyname_r(host.c_str(), &he, buf, sizeof buf, &result, &herr);
-    if (rc != 0 || result == nullptr || result->h_addr_list == nullptr || result->h_addr_list[0] == nullptr ||
-        result->h_addrtype != AF_INET || result->h_length != static_cast<int>(sizeof sa.sin_addr))
-        return false;
-    memcpy(&sa.sin_addr, result->h_addr_list[0], sizeof sa.sin_addr);
-    return true;
+    // Many addresses or aliases need more room than a first guess: asked
+    // again with twice the room, up to a bound.
+    std::vector<char> buf(kFirstLookupBuffer);
+    for (;;) {
+        hostent he;
+        hostent* result = nullptr;
+        int herr = 0;
+        const int rc = gethostbyname_r(host.c_str(), &he, buf.data(), buf.size(), &result, &herr);
+        if (rc == ERANGE && buf.size() < kMaxLookupBuffer) {
+            buf.resize(buf.size() * 2);
+            continue;
+        }
+        if (rc != 0 || result == nullptr || result->h_addr_list == nullptr || result->h_addr_list[0] == nullptr ||
+            result->h_addrtype != AF_INET || result->h_length != static_cast<int>(sizeof sa.sin_addr))
+            return false;
+        memcpy(&sa.sin_addr, result->h_addr_list[0], sizeof sa.sin_addr);
+        return true;
+    }
 }
 
 bool Utility::u2ip(const std::string& host, unsigned long& address) {

@@ -185,8 +185,9 @@ std::string NameOfLength(size_t n) {
     return body + ".test";
 }
 
-// glibc's answer for a name, asked here: "A <first address>" or "Failed".
-std::string Glibc(const std::string& name) {
+// glibc's answer for a name, asked here: "A <first address>" or "Failed";
+// `count` takes the number of addresses.
+std::string Glibc(const std::string& name, int* count = nullptr) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -194,6 +195,10 @@ std::string Glibc(const std::string& name) {
     if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return "Failed";
     std::string dotted;
     Utility::l2ip(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, dotted);
+    if (count != nullptr) {
+        *count = 0;
+        for (addrinfo* a = found; a != nullptr; a = a->ai_next) ++*count;
+    }
     freeaddrinfo(found);
     return "A " + dotted;
 }
@@ -205,7 +210,15 @@ TEST_F(Resolver, EveryNameIsAnsweredAsGlibcAnswersIt) {
     const std::string name253 = NameOfLength(253);
     const std::string name256 = NameOfLength(256);
     std::string hosts = std::string(kHosts) + "10.4.0.253 " + name253 + "\n10.4.1.0 " + name256 + "\n";
+    for (int i = 0; i < 200; ++i)
+        hosts += "10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256) + " many.test\n";
+    hosts += "10.6.0.1 aliased.test";
+    for (int i = 0; i < 300; ++i) hosts += " alias" + std::to_string(i) + ".test";
+    hosts += "\n";
     START_RESOLVER(hosts);
+    int many = 0;
+    ASSERT_EQ("A 10.5.0.0", Glibc("many.test", &many));
+    ASSERT_EQ(200, many) << "glibc gives one address of a name in /etc/hosts";
 
     struct Row {
         std::string name;
@@ -241,6 +254,8 @@ TEST_F(Resolver, EveryNameIsAnsweredAsGlibcAnswersIt) {
         {"", nullptr, false},
         {name253, nullptr, true},
         {name256, "longer than any host name; glibc answers it from /etc/hosts", false},
+        {"many.test", nullptr, true},      // 200 addresses
+        {"alias299.test", nullptr, true},  // the last of 300 aliases
     };
     std::vector<std::string> answers;
     Asker asker(handler, answers);
