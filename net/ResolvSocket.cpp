@@ -7,7 +7,6 @@
 #include <mutex>
 #include <utility>
 
-#include "net/Parse.h"
 #include "net/SocketHandler.h"
 #include "net/Utility.h"
 
@@ -33,9 +32,20 @@ Cache& TheCache() {
 
 // Four decimal numbers, as Utility::l2ip writes an address: the one form
 // in which the client sends an address to reverse and the server answers.
+bool readDottedQuad(const std::string& s, in_addr& a) {
+    return s.find('\0') == std::string::npos && inet_pton(AF_INET, s.c_str(), &a) == 1;
+}
+
 bool isDottedQuad(const std::string& s) {
     in_addr a;
-    return s.find('\0') == std::string::npos && inet_pton(AF_INET, s.c_str(), &a) == 1;
+    return readDottedQuad(s, a);
+}
+
+// The rest of `line` after `prefix`, when it starts with it.
+bool after(const std::string& line, const std::string& prefix, std::string& rest) {
+    if (line.compare(0, prefix.size(), prefix) != 0) return false;
+    rest = line.substr(prefix.size());
+    return true;
 }
 
 bool Expired(const CacheEntry& e, time_t now) {
@@ -195,31 +205,29 @@ void ResolvSocket::OnLine(const std::string& line) {
         if (!Detach()) SetCloseAndDelete();
         return;
     }
-    Parse pa(line, ":");
-    const std::string key = pa.getword();
-    const std::string value = pa.getrest();
-    if (key == "Cached") {
+    // Client end: the first line, after "Cached", is the answer. Only a
+    // well-formed one is reported and stored; anything else fails the
+    // request and stores nothing.
+    if (m_parent_socket == nullptr) return;  // answered already
+    if (line == "Cached" && !m_cached) {
         m_cached = true;
         return;
     }
-    if (m_parent_socket == nullptr) return;
-    if (key == "Failed") {
+    std::string value;
+    in_addr a;
+    if (line == "Failed" || after(line, "Failed:", value)) {
         if (Known()) m_parent_socket->OnResolveFailed(m_resolv_id);
         Store("");
-        Answered();
-    } else if (key == "Name" && m_reverse) {
+    } else if (!m_reverse && after(line, "A: ", value) && readDottedQuad(value, a)) {
+        if (Known()) m_parent_socket->OnResolved(m_resolv_id, a.s_addr, m_resolv_port);
+        Store(value);
+    } else if (m_reverse && after(line, "Name: ", value) && Utility::isHostText(value)) {
         if (Known()) m_parent_socket->OnReverseResolved(m_resolv_id, value);
         Store(value);
-        Answered();
-    } else if (key == "A") {
-        if (Known()) {
-            unsigned long a = 0;
-            if (!Utility::isipv4(value) || !Utility::u2ip(value, a)) a = 0;
-            m_parent_socket->OnResolved(m_resolv_id, a, m_resolv_port);
-        }
-        Store(value);
-        Answered();
+    } else {
+        if (Known()) m_parent_socket->OnResolveFailed(m_resolv_id);
     }
+    Answered();
 }
 
 // --- Server end ---

@@ -10,9 +10,12 @@
 // are one or two lines and an empty one; "Failed" (or "Failed: <reason>")
 // for anything that cannot be answered, malformed requests included (data
 // that is no host text, Utility::isHostText, is never looked up);
-// "Unknown" for another query word. Only answers the server sent are
-// cached: a connection that ends without one fails the request and stores
-// nothing.
+// "Unknown" for another query word. The client takes the first reply line
+// after "Cached" as the answer, and only "A: " with four decimal numbers
+// (forward), "Name: " with a host text (reverse), or "Failed"/"Failed: ..."
+// as one; anything else fails the request. Only answers the server sent
+// are cached: a connection that ends without one, or with a malformed
+// one, fails the request and stores nothing.
 //
 // The answers live in a process-wide cache: found ones for an hour,
 // failures for a minute, at most kCacheMax of them (the expired, then the

@@ -4,6 +4,7 @@
 // a hung name server, a descriptor-starved server end and a burst of
 // requests do to it. Every look-up goes to a private name service.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <poll.h>
@@ -13,12 +14,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/Ipv4Address.h"
 #include "net/ResolvSocket.h"
 #include "net/SocketHandler.h"
 #include "net/TcpSocket.h"
@@ -284,6 +287,80 @@ TEST_F(Resolver, EveryNameIsAnsweredAsGlibcAnswersIt) {
         } else {
             EXPECT_EQ(0u, ResolvSocket::CacheSize());
         }
+    }
+}
+
+// A request's socket, connected to a stand-in for the resolver server that
+// sends it one reply: only a well-formed answer of the kind asked for
+// reaches the asker as an answer, and only a fresh one is cached; anything
+// else fails the request and stores nothing. No look-up is made.
+class ResolverAnswer : public Resolver {};
+
+TEST_F(ResolverAnswer, OnlyAWellFormedAnswerIsReportedAndStored) {
+    struct Case {
+        bool reverse;
+        const char* reply;
+        const char* answer;
+        const char* stored;  // null: nothing
+    };
+    const Case cases[] = {
+        {false, "A: 10.1.2.3\n\n", "7 A 10.1.2.3:80", "10.1.2.3"},
+        {false, "A: 1.2\n\n", "7 Failed", nullptr},
+        {false, "A: not-an-address\n\n", "7 Failed", nullptr},
+        {false, "A: 10.1.2.3x\n\n", "7 Failed", nullptr},
+        {false, "A: 10.1.2.256\n\n", "7 Failed", nullptr},
+        {false, "A: 010.1.2.3\n\n", "7 Failed", nullptr},
+        {false, "A:10.1.2.3\n\n", "7 Failed", nullptr},
+        {false, "A: \n\n", "7 Failed", nullptr},
+        {false, "Name: host.test\n\n", "7 Failed", nullptr},  // not the kind asked for
+        {false, "Failed\n\n", "7 Failed", ""},
+        {false, "Cached\nA: 10.1.2.3\n\n", "7 A 10.1.2.3:80", nullptr},  // the server has it already
+        {false, "Cached\nA: 1.2\n\n", "7 Failed", nullptr},
+        {false, "Unknown\n\n", "7 Failed", nullptr},
+        {false, "\nA: 10.1.2.3\n\n", "7 Failed", nullptr},
+        {false, "", "7 Failed", nullptr},  // closed without a reply
+        {true, "Name: host.test\n\n", "7 Name host.test", "host.test"},
+        {true, "Name: \n\n", "7 Failed", nullptr},
+        {true, "Name: a b\n\n", "7 Failed", nullptr},
+        {true, "A: 10.1.2.3\n\n", "7 Failed", nullptr},
+        {true, "Failed: ipv4 reverse lookup of 10.9.8.7\n\n", "7 Failed", ""},
+    };
+    std::vector<std::string> answers;
+    Asker asker(handler, answers);
+    asker.Attach(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));  // one the handler knows
+    handler.Add(&asker);
+    tcptest::Listener server;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(k.reply)) + (k.reverse ? " to a reverse request" : ""));
+        ResolvSocket::ClearCache();
+        answers.clear();
+        ResolvSocket* r = k.reverse ? new ResolvSocket(handler, &asker, inet_addr("10.9.8.7"))
+                                    : new ResolvSocket(handler, &asker, "name.test", 80);
+        r->SetId(7);
+        r->SetDeleteByHandler();
+        Ipv4Address to(nettest::Loopback(), server.port);
+        ASSERT_TRUE(r->Open(to));
+        handler.Add(r);
+        const int s = server.Accept();
+        ASSERT_NE(-1, s);
+        std::string request;
+        ASSERT_TRUE(Pump([&] {
+            char c;
+            while (read(s, &c, 1) == 1) request += c;
+            return !request.empty() && request.back() == '\n';
+        }));
+        EXPECT_EQ(k.reverse ? "gethostbyaddr 10.9.8.7\n" : "gethostbyname name.test\n", request);
+        (void)!write(s, k.reply, strlen(k.reply));
+        close(s);
+        ASSERT_TRUE(Pump([&] { return !answers.empty() && handler.GetCount() == 1; }));
+        EXPECT_EQ((std::vector<std::string>{k.answer}), answers);
+        std::string stored;
+        if (k.stored != nullptr) {
+            EXPECT_TRUE(ResolvSocket::CacheGet(k.reverse ? "gethostbyaddr" : "gethostbyname",
+                                               k.reverse ? "10.9.8.7" : "name.test", stored));
+            EXPECT_EQ(k.stored, stored);
+        }
+        EXPECT_EQ(k.stored != nullptr ? 1u : 0u, ResolvSocket::CacheSize());
     }
 }
 
