@@ -1,12 +1,12 @@
 #include "net/ResolvSocket.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 
 #include <map>
 #include <mutex>
 #include <utility>
 
-#include "net/Parse.h"
 #include "net/SocketHandler.h"
 #include "net/Utility.h"
 
@@ -14,8 +14,6 @@ namespace {
 
 const char* const kByName = "gethostbyname";
 const char* const kByAddr = "gethostbyaddr";
-// Longer than any host name: no look-up is tried for it.
-const size_t kMaxQueryData = 255;
 
 struct CacheEntry {
     std::string answer;
@@ -30,6 +28,24 @@ struct Cache {
 Cache& TheCache() {
     static Cache cache;
     return cache;
+}
+
+// Four decimal numbers, as Utility::l2ip writes an address: the one form
+// in which the client sends an address to reverse and the server answers.
+bool readDottedQuad(const std::string& s, in_addr& a) {
+    return s.find('\0') == std::string::npos && inet_pton(AF_INET, s.c_str(), &a) == 1;
+}
+
+bool isDottedQuad(const std::string& s) {
+    in_addr a;
+    return readDottedQuad(s, a);
+}
+
+// The rest of `line` after `prefix`, when it starts with it.
+bool after(const std::string& line, const std::string& prefix, std::string& rest) {
+    if (line.compare(0, prefix.size(), prefix) != 0) return false;
+    rest = line.substr(prefix.size());
+    return true;
 }
 
 bool Expired(const CacheEntry& e, time_t now) {
@@ -54,7 +70,8 @@ ResolvSocket::ResolvSocket(ISocketHandler& h, Socket* p, unsigned long address)
     : TcpSocket(h),
       m_parent_socket(p),
       m_parent_uid(p != nullptr ? p->UniqueIdentifier() : 0),
-      m_resolv_address(address) {
+      m_resolv_address(address),
+      m_reverse(true) {
     SetLineProtocol(true);
 }
 
@@ -66,6 +83,7 @@ ResolvSocket::~ResolvSocket() {
 void ResolvSocket::SetId(int id) { m_resolv_id = id; }
 void ResolvSocket::SetInFlight() { m_in_flight = true; }
 int ResolvSocket::GetId() const { return m_resolv_id; }
+bool ResolvSocket::Askable() const { return m_reverse || Utility::isHostText(m_resolv_host); }
 
 // --- Cache ---
 
@@ -112,7 +130,7 @@ void ResolvSocket::ClearCache() {
 
 void ResolvSocket::OnConnect() {
     if (m_server) return;
-    if (!m_resolv_host.empty()) {
+    if (!m_reverse) {
         m_query = kByName;
         m_data = m_resolv_host;
     } else {
@@ -150,15 +168,15 @@ void ResolvSocket::OnDelete() {
 // --- Both ends ---
 
 void ResolvSocket::OnLine(const std::string& line) {
-    Parse pa(line, ":");
-    const std::string key = pa.getword();
-    const std::string value = pa.getrest();
     if (m_server) {
         if (m_asked) return;  // one query per connection
         m_asked = true;
         SetTimeout(0);
-        m_query = key;
-        m_data = value;
+        // The data is all after the first space: a name such as "::1" is
+        // looked up as it is, never with its colons or blanks dropped.
+        const size_t space = line.find(' ');
+        m_query = line.substr(0, space);
+        m_data = space == std::string::npos ? std::string() : line.substr(space + 1);
         if (m_query.empty()) {
             Reply("Failed\n\n");  // no query at all
             return;
@@ -168,11 +186,11 @@ void ResolvSocket::OnLine(const std::string& line) {
             Reply("Unknown\n\n");
             return;
         }
-        if (m_data.empty() || m_data.size() > kMaxQueryData) {
+        if (!Utility::isHostText(m_data)) {
             Reply("Failed\n\n");
             return;
         }
-        if (m_query == kByAddr && !Utility::isipv4(m_data)) {
+        if (m_query == kByAddr && !isDottedQuad(m_data)) {
             Reply("Failed: malformed address\n\n");  // no thread for that
             return;
         }
@@ -187,28 +205,29 @@ void ResolvSocket::OnLine(const std::string& line) {
         if (!Detach()) SetCloseAndDelete();
         return;
     }
-    if (key == "Cached") {
+    // Client end: the first line, after "Cached", is the answer. Only a
+    // well-formed one is reported and stored; anything else fails the
+    // request and stores nothing.
+    if (m_parent_socket == nullptr) return;  // answered already
+    if (line == "Cached" && !m_cached) {
         m_cached = true;
         return;
     }
-    if (m_parent_socket == nullptr) return;
-    if (key == "Failed") {
+    std::string value;
+    in_addr a;
+    if (line == "Failed" || after(line, "Failed:", value)) {
         if (Known()) m_parent_socket->OnResolveFailed(m_resolv_id);
         Store("");
-        Answered();
-    } else if (key == "Name" && m_resolv_host.empty()) {
+    } else if (!m_reverse && after(line, "A: ", value) && readDottedQuad(value, a)) {
+        if (Known()) m_parent_socket->OnResolved(m_resolv_id, a.s_addr, m_resolv_port);
+        Store(value);
+    } else if (m_reverse && after(line, "Name: ", value) && Utility::isHostText(value)) {
         if (Known()) m_parent_socket->OnReverseResolved(m_resolv_id, value);
         Store(value);
-        Answered();
-    } else if (key == "A") {
-        if (Known()) {
-            unsigned long a = 0;
-            if (!Utility::isipv4(value) || !Utility::u2ip(value, a)) a = 0;
-            m_parent_socket->OnResolved(m_resolv_id, a, m_resolv_port);
-        }
-        Store(value);
-        Answered();
+    } else {
+        if (Known()) m_parent_socket->OnResolveFailed(m_resolv_id);
     }
+    Answered();
 }
 
 // --- Server end ---
@@ -241,7 +260,7 @@ void ResolvSocket::OnDetached() {
     } else if (m_query == kByAddr) {
         sockaddr_in sa;
         std::string name;
-        if (!Utility::isipv4(m_data)) {
+        if (!isDottedQuad(m_data)) {
             reply = "Failed: malformed address\n";
         } else if (!Utility::u2ip(m_data, sa, AI_NUMERICHOST)) {
             reply = "Failed: convert to sockaddr_in failed\n";

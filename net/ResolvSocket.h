@@ -5,11 +5,17 @@
 // requesting socket (OnResolved, OnReverseResolved or OnResolveFailed) as
 // long as that socket is still alive. Server end (accepted by the
 // ResolvServer): answers from the cache, or detaches into a thread of its
-// own for the blocking look-up. Replies are one or two lines and an empty
-// one; "Failed" (or "Failed: <reason>") for anything that cannot be
-// answered, malformed requests included; "Unknown" for another query word.
-// Only answers the server sent are cached: a connection that ends without
-// one fails the request and stores nothing.
+// own for the blocking look-up. The request line is split at its first
+// space: the query word before it, the query data after it, whole. Replies
+// are one or two lines and an empty one; "Failed" (or "Failed: <reason>")
+// for anything that cannot be answered, malformed requests included (data
+// that is no host text, Utility::isHostText, is never looked up);
+// "Unknown" for another query word. The client takes the first reply line
+// after "Cached" as the answer, and only "A: " with four decimal numbers
+// (forward), "Name: " with a host text (reverse), or "Failed"/"Failed: ..."
+// as one; anything else fails the request. Only answers the server sent
+// are cached: a connection that ends without one, or with a malformed
+// one, fails the request and stores nothing.
 //
 // The answers live in a process-wide cache: found ones for an hour,
 // failures for a minute, at most kCacheMax of them (the expired, then the
@@ -45,6 +51,10 @@ public:
     int GetId() const;
     // Client end: sent to the server; its handler counts it until it goes.
     void SetInFlight();
+    // Client end: false for a name that is no host text; such a request is
+    // never sent (its line would end at a CR, LF or NUL and be answered for
+    // the name's first part) and fails without an answer, caching nothing.
+    bool Askable() const;
 
     // The cache, by query word and query data; an empty answer is a failure.
     static bool CacheGet(const std::string& word, const std::string& data, std::string& answer);
@@ -70,6 +80,8 @@ private:
     std::string m_resolv_host;
     unsigned short m_resolv_port = 0;
     unsigned long m_resolv_address = 0;
+    // A reverse request; an empty host is a forward one, never sent.
+    bool m_reverse = false;
     bool m_cached = false;
     bool m_in_flight = false;
 };

@@ -37,7 +37,11 @@ int SocketHandler::Request(ResolvSocket* r, Socket* p) {
     r->SetId(id);
     r->SetDeleteByHandler();
     if (p != nullptr) ++m_resolve_q[p->UniqueIdentifier()];
-    if (!ResolverReady()) {
+    if (!r->Askable()) {
+        // Never sent: refused next turn, its OnDelete reports the failure.
+        r->SetCloseAndDelete();
+        Add(r);
+    } else if (!ResolverReady()) {
         // Nobody else's answer: not even a connection is tried. The request
         // is refused next turn, and its OnDelete reports the failure.
         LogError(r, "Resolve", -1, "Can't connect to local resolve server", loglevel_fatal);

@@ -114,7 +114,8 @@ public:
     bool ResolverEnabled() override;
     // The request's id. The answer comes as OnResolved, OnReverseResolved or
     // OnResolveFailed of `p` in a later turn; while the resolver is not
-    // ready every request fails, and none is sent. At most
+    // ready every request fails, and none is sent, and so does a host that
+    // is no host text (Utility::isHostText), caching nothing. At most
     // ResolvServer::kBacklog are in flight; later ones wait their turn.
     int Resolve(Socket* p, const std::string& host, unsigned short port) override;
     int Resolve(Socket* p, unsigned long address) override;

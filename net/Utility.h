@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -25,14 +26,25 @@ public:
 
     static std::string l2string(long n);
 
-    // True for a text of digits and dots holding exactly three dots
-    // (nothing else is checked: "..." and "999.1.1.1" count).
+    // True for 1 to kMaxHostText bytes none of which is a control byte
+    // (0-31, 127), a space or a backslash, checked over the whole length
+    // (a NUL included): the only texts ever looked up. Any other byte is
+    // left to the system's resolver.
+    static constexpr size_t kMaxHostText = 255;
+    static bool isHostText(const std::string& s);
+
+    // True when inet_aton reads the whole text as an address: "1" (0.0.0.1),
+    // "10.1" (10.0.0.1), "1.2.3" (1.2.0.3), "0x7f.1" and "017.0.0.1" count;
+    // a part out of range ("256.1.1.1"), "...", or anything after the
+    // address ("1.2.3.4x", "1.2.3.4.") do not.
     static bool isipv4(const std::string& s);
 
-    // Clears `sa` to AF_INET and fills in the address of `host`. Without
-    // AI_NUMERICHOST in `flags` a name that isn't an IPv4 text is looked up
-    // with gethostbyname_r (false when it doesn't resolve); otherwise the text
-    // is read as four dotted numbers, each modulo 256, and never fails.
+    // Clears `sa` to AF_INET and fills in the address of `host`. An IPv4
+    // text (isipv4) is read as such, never looked up; true. Any other text
+    // fails with AI_NUMERICHOST in `flags`, or when it is no host text (no
+    // look-up either); otherwise it is a name, looked up as it is with
+    // gethostbyname_r: false when it doesn't resolve, or when its answer
+    // needs more than 1 MiB. Address 0 on failure.
     static bool u2ip(const std::string& host, sockaddr_in& sa, int flags);
     // `address` (network byte order) is set in every case, 0 on failure.
     static bool u2ip(const std::string& host, unsigned long& address);

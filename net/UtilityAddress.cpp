@@ -3,11 +3,14 @@
 
 #include "net/Utility.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "net/Ipv4Address.h"
 #include "net/Parse.h"
@@ -21,47 +24,65 @@ unsigned long Utility::m_ip = 0;
 bool Utility::m_local_resolved = false;
 
 namespace {
+const size_t kFirstLookupBuffer = 8192;
+const size_t kMaxLookupBuffer = 1 << 20;
+
 void clear(sockaddr_in& sa) {
     memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
 }
+
+// The whole text as inet_aton reads an address, as getaddrinfo does: one to
+// four parts, decimal, octal or hex, the last filling the bytes left, none
+// out of range. A host text holds no blank, after which inet_aton would
+// ignore the rest. `a` is left alone when the text is no address.
+bool readDotted(const std::string& text, in_addr& a) {
+    in_addr read;
+    if (!Utility::isHostText(text) || inet_aton(text.c_str(), &read) == 0) return false;
+    a = read;
+    return true;
+}
 }  // namespace
 
-bool Utility::isipv4(const std::string& s) {
-    if (s.empty()) return false;
-    int dots = 0;
-    for (char c : s) {
-        if (c == '.') {
-            ++dots;
-        } else if (c < '0' || c > '9') {
-            return false;
-        }
+bool Utility::isHostText(const std::string& s) {
+    if (s.empty() || s.size() > kMaxHostText) return false;
+    for (char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        // The C string would end at a NUL, the resolver's request line at a
+        // CR or LF, and glibc reads a backslash as an escape ("localhos\t"
+        // asks for "localhost"): each would answer for another name.
+        if (c <= ' ' || c == 0x7f || c == '\\') return false;
     }
-    return dots == 3;
+    return true;
+}
+
+bool Utility::isipv4(const std::string& s) {
+    in_addr a;
+    return readDotted(s, a);
 }
 
 bool Utility::u2ip(const std::string& host, sockaddr_in& sa, int flags) {
     clear(sa);
-    if (!(flags & AI_NUMERICHOST) && !isipv4(host)) {
+    if (readDotted(host, sa.sin_addr)) return true;
+    if ((flags & AI_NUMERICHOST) || !isHostText(host)) return false;
+    // Many addresses or aliases need more room than a first guess: asked
+    // again with twice the room, up to a bound.
+    std::vector<char> buf(kFirstLookupBuffer);
+    for (;;) {
         hostent he;
         hostent* result = nullptr;
-        char buf[2000];
         int herr = 0;
-        int rc = gethostbyname_r(host.c_str(), &he, buf, sizeof buf, &result, &herr);
+        const int rc = gethostbyname_r(host.c_str(), &he, buf.data(), buf.size(), &result, &herr);
+        if (rc == ERANGE && buf.size() < kMaxLookupBuffer) {
+            buf.resize(buf.size() * 2);
+            continue;
+        }
         if (rc != 0 || result == nullptr || result->h_addr_list == nullptr || result->h_addr_list[0] == nullptr ||
             result->h_addrtype != AF_INET || result->h_length != static_cast<int>(sizeof sa.sin_addr))
             return false;
         memcpy(&sa.sin_addr, result->h_addr_list[0], sizeof sa.sin_addr);
         return true;
     }
-    Parse pa(host, ".");
-    unsigned char bytes[4];
-    for (unsigned char& b : bytes) {
-        long v = pa.getvalue();
-        b = static_cast<unsigned char>(((v % 256) + 256) % 256);
-    }
-    memcpy(&sa.sin_addr, bytes, sizeof bytes);
-    return true;
 }
 
 bool Utility::u2ip(const std::string& host, unsigned long& address) {

@@ -131,8 +131,10 @@ TEST(Ipv4Address, StaticResolveAndConvert) {
     EXPECT_EQ(inet_addr("127.0.0.1"), a.s_addr);
     EXPECT_FALSE(Ipv4Address::Resolve("no..such", a));
     EXPECT_EQ(0u, a.s_addr);
-    EXPECT_TRUE(Ipv4Address::Resolve("300.2.3.4", a));
+    EXPECT_TRUE(Ipv4Address::Resolve("0x2c.2.3.4", a));
     EXPECT_EQ("44.2.3.4", Ipv4Address::Convert(a));
+    EXPECT_FALSE(Ipv4Address::Resolve("300.2.3.4", a));  // a part out of range
+    EXPECT_EQ(0u, a.s_addr);
 
     in_addr lo;
     lo.s_addr = inet_addr("127.0.0.1");

@@ -2,8 +2,9 @@
 // A private name service for one test: the test runs again in a child
 // process (a fresh one, so that glibc has read no resolver configuration
 // yet) inside private mount and network namespaces, with its own
-// /etc/hosts, a resolv.conf naming 127.0.0.1, and a name server there that
-// the test itself runs. No test ever reaches a real name service.
+// /etc/hosts (all the addresses of a name count), a resolv.conf naming
+// 127.0.0.1, and a name server there that the test itself runs. No test
+// ever reaches a real name service.
 //
 //   TEST(Suite, Name) {
 //       PRIVATE_NAMES("10.1.2.3 known.test\n");
@@ -81,7 +82,8 @@ inline void EnterNamespaces(const std::string& hosts) {
         std::string text;
     };
     for (const File& f : {File{"/etc/hosts", hosts}, File{"/etc/resolv.conf", "nameserver 127.0.0.1\n"},
-                          File{"/etc/nsswitch.conf", "hosts: files dns\n"}}) {
+                          File{"/etc/nsswitch.conf", "hosts: files dns\n"},
+                          File{"/etc/host.conf", "multi on\n"}}) {
         struct stat st;
         if (stat(f.target, &st) != 0) continue;  // glibc's default then
         const std::string source = std::string(dir) + "/" + strrchr(f.target, '/');

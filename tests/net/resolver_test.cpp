@@ -4,6 +4,7 @@
 // a hung name server, a descriptor-starved server end and a burst of
 // requests do to it. Every look-up goes to a private name service.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <poll.h>
@@ -13,12 +14,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/Ipv4Address.h"
 #include "net/ResolvSocket.h"
 #include "net/SocketHandler.h"
 #include "net/TcpSocket.h"
@@ -156,6 +159,11 @@ TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
              Case{"gethostbyname\n", "Failed\n\n"},
              Case{"gethostbyname   \r\n", "Failed\n\n"},
              Case{"gethostbyaddr 1.2.3\n", "Failed: malformed address\n\n"},
+             // The name is all after the first space, colons included.
+             Case{"gethostbyname ::1\n", "Failed\n\n"},
+             Case{"gethostbyname :10.1.2.3\n", "Failed\n\n"},
+             Case{"gethostbyname  localhost\n", "Failed\n\n"},
+             Case{"gethostbyname local\\host\n", "Failed\n\n"},
          }) {
         SCOPED_TRACE(k.request);
         EXPECT_EQ(k.reply, Ask(k.request));
@@ -168,6 +176,192 @@ TEST_F(Resolver, WireRepliesToEveryKindOfRequest) {
     EXPECT_EQ("Unknown\n\n", Ask("what\ngethostbyname localhost\n"));
     // The server is still there.
     EXPECT_EQ("A: 127.0.0.1\n\n", Ask("gethostbyname localhost\n"));
+}
+
+// A name of `n` characters: labels of at most 63 letters, then ".test".
+std::string NameOfLength(size_t n) {
+    std::string body;
+    while (body.size() < n - 5) {
+        if (!body.empty()) body += '.';
+        body += std::string(std::min<size_t>(63, n - 5 - body.size()), 'a');
+    }
+    return body + ".test";
+}
+
+// glibc's answer for a name, asked here: "A <first address>" or "Failed";
+// `count` takes the number of addresses.
+std::string Glibc(const std::string& name, int* count = nullptr) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return "Failed";
+    std::string dotted;
+    Utility::l2ip(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, dotted);
+    if (count != nullptr) {
+        *count = 0;
+        for (addrinfo* a = found; a != nullptr; a = a->ai_next) ++*count;
+    }
+    freeaddrinfo(found);
+    return "A " + dotted;
+}
+
+// Every name is answered for exactly itself, as glibc answers it, by the
+// resolver and by the synchronous look-up alike, and the cache holds that
+// answer under the whole name or nothing at all.
+TEST_F(Resolver, EveryNameIsAnsweredAsGlibcAnswersIt) {
+    const std::string name253 = NameOfLength(253);
+    const std::string name256 = NameOfLength(256);
+    std::string hosts = std::string(kHosts) + "10.4.0.253 " + name253 + "\n10.4.1.0 " + name256 + "\n";
+    for (int i = 0; i < 200; ++i)
+        hosts += "10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256) + " many.test\n";
+    hosts += "10.6.0.1 aliased.test";
+    for (int i = 0; i < 300; ++i) hosts += " alias" + std::to_string(i) + ".test";
+    hosts += "\n";
+    START_RESOLVER(hosts);
+    int many = 0;
+    ASSERT_EQ("A 10.5.0.0", Glibc("many.test", &many));
+    ASSERT_EQ(200, many) << "glibc gives one address of a name in /etc/hosts";
+
+    struct Row {
+        std::string name;
+        // Null: glibc's answer is asked for; else the answer is "Failed",
+        // for the reason given.
+        const char* fixed;
+        // The cache then holds the answer under the name; else nothing.
+        bool cached;
+    };
+    const Row rows[] = {
+        {"known.test", nullptr, true},
+        {"localhost\nx", nullptr, false},
+        {"localhost\n", nullptr, false},
+        {"localhost\rx", nullptr, false},
+        {"localhost\r", nullptr, false},
+        {"localhost\tx", nullptr, false},
+        {"localhost\t", nullptr, false},
+        {std::string("localhost\0x", 11), "glibc would be asked for the text before the NUL", false},
+        {std::string("localhost\0", 10), "glibc would be asked for the text before the NUL", false},
+        {"local host", nullptr, false},
+        {"localhos\\t", nullptr, false},  // glibc asks the name server for "localhost"
+        {"::1", nullptr, true},
+        {":10.1.2.3", nullptr, true},
+        {"10.1.2.3:80", nullptr, true},
+        {"1", nullptr, true},
+        {"10.1", nullptr, true},
+        {"1.2.3", nullptr, true},
+        {"0x7f.0.0.1", nullptr, true},
+        {"017.0.0.1", nullptr, true},
+        {"256.1.1.1", nullptr, true},
+        {"1.2.3.4x", nullptr, true},
+        {"1.2.3.4.", nullptr, true},
+        {"", nullptr, false},
+        {name253, nullptr, true},
+        {name256, "longer than any host name; glibc answers it from /etc/hosts", false},
+        {"many.test", nullptr, true},      // 200 addresses
+        {"alias299.test", nullptr, true},  // the last of 300 aliases
+    };
+    std::vector<std::string> answers;
+    Asker asker(handler, answers);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.name.substr(0, 40)) + " (" + std::to_string(row.name.size()) +
+                     " bytes)" + (row.fixed ? std::string(": ") + row.fixed : std::string()));
+        ASSERT_TRUE(row.fixed != nullptr || row.name.find('\0') == std::string::npos);
+        const std::string expected = row.fixed ? "Failed" : Glibc(row.name);
+        ResolvSocket::ClearCache();
+        answers.clear();
+        const int id = asker.Resolve(row.name, 80);
+        ASSERT_TRUE(Pump([&] { return !answers.empty(); }));
+        EXPECT_EQ(std::to_string(id) + " " + expected + (expected == "Failed" ? "" : ":80"), answers[0]);
+
+        unsigned long a = 0;
+        std::string dotted;
+        const bool found = Utility::u2ip(row.name, a);
+        Utility::l2ip(a, dotted);
+        EXPECT_EQ(expected, found ? "A " + dotted : "Failed");
+
+        std::string cached;
+        if (row.cached) {
+            EXPECT_EQ(1u, ResolvSocket::CacheSize());
+            EXPECT_TRUE(ResolvSocket::CacheGet("gethostbyname", row.name, cached));
+            EXPECT_EQ(expected == "Failed" ? "" : expected.substr(2), cached);
+        } else {
+            EXPECT_EQ(0u, ResolvSocket::CacheSize());
+        }
+    }
+}
+
+// A request's socket, connected to a stand-in for the resolver server that
+// sends it one reply: only a well-formed answer of the kind asked for
+// reaches the asker as an answer, and only a fresh one is cached; anything
+// else fails the request and stores nothing. No look-up is made.
+class ResolverAnswer : public Resolver {};
+
+TEST_F(ResolverAnswer, OnlyAWellFormedAnswerIsReportedAndStored) {
+    struct Case {
+        bool reverse;
+        const char* reply;
+        const char* answer;
+        const char* stored;  // null: nothing
+    };
+    const Case cases[] = {
+        {false, "A: 10.1.2.3\n\n", "7 A 10.1.2.3:80", "10.1.2.3"},
+        {false, "A: 1.2\n\n", "7 Failed", nullptr},
+        {false, "A: not-an-address\n\n", "7 Failed", nullptr},
+        {false, "A: 10.1.2.3x\n\n", "7 Failed", nullptr},
+        {false, "A: 10.1.2.256\n\n", "7 Failed", nullptr},
+        {false, "A: 010.1.2.3\n\n", "7 Failed", nullptr},
+        {false, "A:10.1.2.3\n\n", "7 Failed", nullptr},
+        {false, "A: \n\n", "7 Failed", nullptr},
+        {false, "Name: host.test\n\n", "7 Failed", nullptr},  // not the kind asked for
+        {false, "Failed\n\n", "7 Failed", ""},
+        {false, "Cached\nA: 10.1.2.3\n\n", "7 A 10.1.2.3:80", nullptr},  // the server has it already
+        {false, "Cached\nA: 1.2\n\n", "7 Failed", nullptr},
+        {false, "Unknown\n\n", "7 Failed", nullptr},
+        {false, "\nA: 10.1.2.3\n\n", "7 Failed", nullptr},
+        {false, "", "7 Failed", nullptr},  // closed without a reply
+        {true, "Name: host.test\n\n", "7 Name host.test", "host.test"},
+        {true, "Name: \n\n", "7 Failed", nullptr},
+        {true, "Name: a b\n\n", "7 Failed", nullptr},
+        {true, "A: 10.1.2.3\n\n", "7 Failed", nullptr},
+        {true, "Failed: ipv4 reverse lookup of 10.9.8.7\n\n", "7 Failed", ""},
+    };
+    std::vector<std::string> answers;
+    Asker asker(handler, answers);
+    asker.Attach(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));  // one the handler knows
+    handler.Add(&asker);
+    tcptest::Listener server;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(k.reply)) + (k.reverse ? " to a reverse request" : ""));
+        ResolvSocket::ClearCache();
+        answers.clear();
+        ResolvSocket* r = k.reverse ? new ResolvSocket(handler, &asker, inet_addr("10.9.8.7"))
+                                    : new ResolvSocket(handler, &asker, "name.test", 80);
+        r->SetId(7);
+        r->SetDeleteByHandler();
+        Ipv4Address to(nettest::Loopback(), server.port);
+        ASSERT_TRUE(r->Open(to));
+        handler.Add(r);
+        const int s = server.Accept();
+        ASSERT_NE(-1, s);
+        std::string request;
+        ASSERT_TRUE(Pump([&] {
+            char c;
+            while (read(s, &c, 1) == 1) request += c;
+            return !request.empty() && request.back() == '\n';
+        }));
+        EXPECT_EQ(k.reverse ? "gethostbyaddr 10.9.8.7\n" : "gethostbyname name.test\n", request);
+        (void)!write(s, k.reply, strlen(k.reply));
+        close(s);
+        ASSERT_TRUE(Pump([&] { return !answers.empty() && handler.GetCount() == 1; }));
+        EXPECT_EQ((std::vector<std::string>{k.answer}), answers);
+        std::string stored;
+        if (k.stored != nullptr) {
+            EXPECT_TRUE(ResolvSocket::CacheGet(k.reverse ? "gethostbyaddr" : "gethostbyname",
+                                               k.reverse ? "10.9.8.7" : "name.test", stored));
+            EXPECT_EQ(k.stored, stored);
+        }
+        EXPECT_EQ(k.stored != nullptr ? 1u : 0u, ResolvSocket::CacheSize());
+    }
 }
 
 // A TcpSocket opened by name on a handler with the resolver connects once

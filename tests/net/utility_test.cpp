@@ -27,13 +27,46 @@ std::string dotted(const sockaddr_in& sa) {
     return buf;
 }
 
-TEST(Utility, IsIpv4) {
+TEST(Utility, HostText) {
     struct Case {
-        const char* text;
+        std::string text;
         bool expect;
-    } cases[] = {{"10.0.0.1", true},  {"...", true},     {"999.1.1.1", true}, {"10.0.0", false},
-                 {"", false},         {"10.0.0.1a", false}, {"10.1", false},   {"1.2.3.4.", false}};
-    for (const Case& c : cases) EXPECT_EQ(c.expect, Utility::isipv4(c.text)) << '"' << c.text << '"';
+    };
+    const Case cases[] = {
+        {"known.test", true},
+        {"a!b~c_d-e", true},                    // left to the system's resolver
+        {"a\x80\xff", true},
+        {"", false},
+        {std::string(255, 'a'), true},
+        {std::string(256, 'a'), false},
+        {std::string("a\0b", 3), false},
+        {std::string("a\0", 2), false},
+        {"a\x01", false},
+        {"a\x1f", false},
+        {"a\tb", false},
+        {"a\nb", false},
+        {"a\r", false},
+        {"a b", false},
+        {"a\x7f", false},
+        {"a\\b", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expect, Utility::isHostText(c.text)) << ::testing::PrintToString(c.text);
+}
+
+TEST(Utility, IsIpv4) {
+    // What inet_aton reads as a whole, and nothing else.
+    struct Case {
+        std::string text;
+        bool expect;
+    };
+    const Case cases[] = {
+        {"10.0.0.1", true},     {"10.0.0", true},      {"10.1", true},       {"1", true},
+        {"0x7f.1", true},       {"017.0.0.1", true},   {"4294967295", true}, {"...", false},
+        {"999.1.1.1", false},   {"256.1.1.1", false},  {"09.1.1.1", false},  {"4294967296", false},
+        {"", false},            {"10.0.0.1a", false},  {"1.2.3.4.", false},  {"1.2.3.4 x", false},
+        {std::string("1.2.3.4\0x", 9), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expect, Utility::isipv4(c.text)) << ::testing::PrintToString(c.text);
 }
 
 TEST(Utility, U2ip) {
@@ -43,9 +76,11 @@ TEST(Utility, U2ip) {
         bool ok;
         const char* address;
     } cases[] = {
-        {"256.1.1.1", 0, true, "0.1.1.1"},            // numeric: modulo 256, no look-up
-        {"1.2.3", AI_NUMERICHOST, true, "1.2.3.0"},   // missing numbers count 0
-        {"...", AI_NUMERICHOST, true, "0.0.0.0"},
+        {"256.1.1.1", AI_NUMERICHOST, false, "0.0.0.0"},  // a part out of range: no address
+        {"1.2.3", AI_NUMERICHOST, true, "1.2.0.3"},       // the last part fills the bytes left
+        {"...", AI_NUMERICHOST, false, "0.0.0.0"},
+        {"localhost", AI_NUMERICHOST, false, "0.0.0.0"},  // a name, not looked up
+        {"0x7f.1", 0, true, "127.0.0.1"},
         {"127.0.0.1", 0, true, "127.0.0.1"},
         {"localhost", 0, true, "127.0.0.1"},
         {"no..such", 0, false, "0.0.0.0"},
