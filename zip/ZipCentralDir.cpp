@@ -139,7 +139,9 @@ CZipFileHeader* CZipCentralDir::AddNewFile(const CZipFileHeader& header, unsigne
     h->m_iSystemCompatibility = header.m_iSystemCompatibility;
     h->m_uEncryptionMethod = header.m_uEncryptionMethod;
 
-    RemoveFromDisk();
+    // The archive has made the entry's room (or taken a directory that
+    // stood there off the disk).
+    m_pStorage->Flush();
     h->PrepareData(level, m_pStorage->IsSegmented());
     if (copySizes) {
         h->m_uCrc32 = header.m_uCrc32;
@@ -197,26 +199,6 @@ void CZipCentralDir::RemoveFile(CZipFileHeader* header, unsigned short index, bo
     }
 }
 
-void CZipCentralDir::RemoveLastFile(CZipFileHeader* header, unsigned short index) {
-    if (index == 0xFFFF) {
-        if (!m_pHeaders || m_pHeaders->empty()) return;
-        index = (unsigned short)(m_pHeaders->size() - 1);
-    }
-    if (!header) header = (*m_pHeaders)[index];
-    unsigned long long cutAt = (unsigned long long)header->m_uOffset + m_pStorage->m_uBytesBeforeZip;
-    const unsigned offset = header->m_uOffset;
-    RemoveFile(header, index, true);
-    m_pStorage->Flush();
-    m_pInfo->m_bInArchive = false;
-    // Within room kept for adds the copy of the directory at its end stays.
-    if (m_pStorage->m_uDataEnd != ~0ull) {
-        m_pStorage->m_uDataEnd = offset;
-        return;
-    }
-    m_pStorage->m_pFile->SetLength(cutAt);
-    m_pStorage->m_pFile->SeekToEnd();
-}
-
 void CZipCentralDir::RemoveAll() {
     m_pInfo->m_iLastIndexAdded = 0xFFFF;
     ClearFindFastArray();
@@ -228,16 +210,6 @@ void CZipCentralDir::RemoveHeaders() {
     for (CZipFileHeader* h : *m_pHeaders) delete h;
     m_pHeaders->RemoveAll();
     m_pOpenedFile = nullptr;
-}
-
-void CZipCentralDir::RemoveFromDisk() {
-    if (m_pInfo->m_bInArchive) {
-        m_pStorage->Flush();
-        m_pStorage->m_pFile->SetLength((unsigned long long)m_pStorage->m_uBytesBeforeZip + m_pInfo->m_uOffset);
-        m_pInfo->m_bInArchive = false;
-    } else {
-        m_pStorage->Flush();
-    }
 }
 
 // ---- writing ----------------------------------------------------------------
@@ -394,7 +366,7 @@ unsigned short CZipCentralDir::RemoveFindFastElement(CZipFileHeader* header, boo
 
 void CZipCentralDir::SetComment(const char* comment, unsigned codePage) {
     ZipCompatibility::ConvertStringToBuffer(comment, m_pInfo->m_pszComment, codePage);
-    RemoveFromDisk();
+    m_pArchive->m_change.DirectoryChanged();
 }
 
 void CZipCentralDir::GetComment(CZipString& comment) const {

@@ -95,15 +95,14 @@ public:
     void ClearOpenedFile() { m_pOpenedFile = nullptr; }
 
     void RemoveFile(CZipFileHeader* header, unsigned short index = 0xFFFF, bool shift = true);
-    // Removes the last entry and cuts the file at its local header.
-    void RemoveLastFile(CZipFileHeader* header = nullptr, unsigned short index = 0xFFFF);
     void RemoveAll();
     void RemoveHeaders();
-    void RemoveFromDisk();
 
     // 22 + comment, plus every central header when whole.
     unsigned GetSize(bool whole = false) const;
 
+    // The comment changes in memory; the directory on disk stands until
+    // the next write (CZipChangeEngine::DirectoryChanged).
     void SetComment(const char* comment, unsigned codePage);
     void GetComment(CZipString& comment) const;
 
@@ -119,6 +118,11 @@ public:
     unsigned short FindFileNameIndex(const char* name) const;
     int CompareElement(const char* name, unsigned short index) const;
 
+    // A header's name, comment, attributes or times changed (false: the
+    // archive may not change now, the caller puts the old value back). A
+    // new local name waits for its commit (at once under commit on change);
+    // a change of the central header alone leaves the directory on disk
+    // standing until the next write, which auto-finalize makes at once.
     bool OnFileNameChange(CZipFileHeader* header, bool centralOnly);
     bool OnFileCentralChange();
 
@@ -129,6 +133,7 @@ public:
 
 protected:
     friend class CZipBundle;
+    friend class CZipChange;
     friend class CZipChangeEngine;
     friend class CZipMover;
     friend class CZipFileHeader;

@@ -20,8 +20,7 @@ void CZipMover::Run(CZipMovePlan& plan) {
         step.leaving.RemoveAll();
         MoveBytes(step);
         if (step.progress && step.callback) step.callback->EndProgress();
-        for (CZipFileHeader* h : step.entries) h->m_uOffset = unsigned(step.Target(h->m_uOffset));
-        step.state = CZipMoveStep::moved;
+        Moved(step);
     }
 }
 
@@ -103,9 +102,22 @@ bool CZipMover::Finish(CZipMoveStep& step) {
     if (step.state != CZipMoveStep::moving) return step.state == CZipMoveStep::moved;
     const bool done = step.forward ? MoveRest(step, step.start, step.settled) : MoveRest(step, step.settled, step.end);
     if (!done) return false;
+    Moved(step);
+    return true;
+}
+
+void CZipMover::Moved(CZipMoveStep& step) {
     for (CZipFileHeader* h : step.entries) h->m_uOffset = unsigned(step.Target(h->m_uOffset));
     step.state = CZipMoveStep::moved;
-    return true;
+}
+
+void CZipMover::UnmarkLocalHeader(unsigned long long offset) {
+    const char none[4] = {0, 0, 0, 0};
+    try {
+        m_storage.Seek(offset);
+        m_storage.m_pFile->Write(none, 4);
+    } catch (...) {
+    }
 }
 
 unsigned long long CZipMover::SettleStopped(CZipMoveStep& step) {

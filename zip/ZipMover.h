@@ -33,7 +33,13 @@ public:
     // never throws.
     bool Finish(CZipMoveStep& step);
 
+    // Best effort, never throws: the signature of a local header at
+    // offset is cleared.
+    void UnmarkLocalHeader(unsigned long long offset);
+
 private:
+    // The step is done: its entries follow their data.
+    void Moved(CZipMoveStep& step);
     // The step's bytes from where it stands, chunk by chunk: forward moves
     // take chunks from the end, backward ones from the start, so no byte is
     // overwritten before it is read.
