@@ -578,6 +578,7 @@ bool KilledAfter(const std::string& path, const std::function<bool(CZipBundle&)>
 
 TEST(FailureTable, ChangesOfTheDirectoryAloneKeepOneOnDisk) {
     const InfoZipBase& base = InfoZip();
+    const time_t noon = 1700000000;
     const struct {
         const char* label;
         std::function<bool(CZipBundle&)> change;
@@ -594,6 +595,12 @@ TEST(FailureTable, ChangesOfTheDirectoryAloneKeepOneOnDisk) {
          "z.infolist()[1].comment == b\"an entry comment\"", {}, {}},
         {"entry attributes", [](CZipBundle& z) { return z[2]->SetSystemAttr(S_IFREG | 0600); },
          "z.infolist()[2].external_attr >> 16 == 0o100600", {}, {}},
+        {"entry time",
+         [noon](CZipBundle& z) {
+             z[3]->SetModificationTime(noon);
+             return true;
+         },
+         "z.infolist()[3].date_time == (2023, 11, 14, 22, 13, 20)", {}, {}},
         // The local header keeps its name: python would refuse the entry.
         {"central name only", [](CZipBundle& z) { return z[4]->SetFileName("renamed.txt", true); },
          "z.infolist()[4].filename == \"renamed.txt\"", {}, {}},
@@ -604,6 +611,9 @@ TEST(FailureTable, ChangesOfTheDirectoryAloneKeepOneOnDisk) {
         {"archive comment under auto-finalize",
          [](CZipBundle& z) { return z.SetAutoFinalize(true) && z.SetGlobalComment("finalized at once"); },
          "z.comment == b\"finalized at once\"", {}, {}},
+        {"entry attributes under auto-finalize",
+         [](CZipBundle& z) { return z.SetAutoFinalize(true) && z[2]->SetSystemAttr(S_IFREG | 0640); },
+         "z.infolist()[2].external_attr >> 16 == 0o100640", {}, {}},
         {"archive comment, then an add",
          [](CZipBundle& z) {
              return z.SetGlobalComment("then an add") && AddBytesEntry(z, "added.txt", KmlLikeText(5000), 6);
