@@ -107,8 +107,21 @@ bool CZipMover::Finish(CZipMoveStep& step) {
 }
 
 void CZipMover::Moved(CZipMoveStep& step) {
-    for (CZipFileHeader* h : step.entries) h->m_uOffset = unsigned(step.Target(h->m_uOffset));
+    for (CZipFileHeader* h : step.entries) {
+        UnmarkIfLeftBehind(step, h->m_uOffset);
+        h->m_uOffset = unsigned(step.Target(h->m_uOffset));
+    }
     step.state = CZipMoveStep::moved;
+}
+
+void CZipMover::UnmarkIfLeftBehind(const CZipMoveStep& step, unsigned long long from) {
+    // Between the bytes not moved and the moved ones lies a stretch no
+    // entry takes, holding old copies: a local header left there would be
+    // tested by tools that walk local headers (7z), and fail.
+    if (step.delta == 0) return;
+    const unsigned long long s = step.settled;
+    const bool inGap = step.forward ? from >= s && from - s < step.delta : from < s && s - from <= step.delta;
+    if (inGap) UnmarkLocalHeader(from);
 }
 
 void CZipMover::UnmarkLocalHeader(unsigned long long offset) {
@@ -149,6 +162,7 @@ unsigned long long CZipMover::SettleStopped(CZipMoveStep& step) {
         const bool moved = forward ? from >= settled : to <= settled;
         const bool oldWhole = forward ? to <= writtenFrom : from >= writtenTo;
         if (moved) {
+            UnmarkIfLeftBehind(step, from);
             h->m_uOffset = unsigned(step.Target(from));
             keptEnd = std::max(keptEnd, step.Target(to));
         } else if (oldWhole) {
