@@ -350,7 +350,9 @@ public:
     // absolute); false when data stands before the archive already.
     bool ShiftData(unsigned offset);
     // Puts data before the archive; with a new extension a disk archive is
-    // closed, renamed and made executable.
+    // renamed and made executable first (false, nothing changed, when that
+    // cannot be done), then the data goes in and the archive is closed; a
+    // throw after the rename leaves the archive under its new name.
     bool PrependData(CZipAbstractFile& data, const char* newExtension = nullptr);
     bool PrependData(const char* filePath, const char* newExtension = nullptr);
     // Copies an entry as packed (an encrypted one stays encrypted with its
@@ -479,6 +481,9 @@ protected:
                                       const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten);
     // The marked entries' data squeezed out; the records leave as they go.
     void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
+    // PrependData's rename to the new extension, the file made executable;
+    // false, the name as it was, when either fails.
+    bool RenameForPrepend(const char* newExtension);
 
     enum FileState { nothing = 0, extract = -1, compressing = 1 };
 

@@ -36,6 +36,10 @@ bool CZipBundle::PrependData(CZipAbstractFile& data, const char* newExtension) {
     const unsigned long long length = data.GetLength();
     if (length == 0) return true;
     if (length > kMaxZipOffset) return false;
+    // Every refusal comes before anything changes, the new name's too.
+    if (!CanModify(false, true) || m_storage.m_uBytesBeforeZip != 0) return false;
+    const bool rename = newExtension && m_storage.m_pFile->HasFilePath();
+    if (rename && !RenameForPrepend(newExtension)) return false;
     if (!ShiftData(unsigned(length))) return false;
     data.SeekToBegin();
     CZipAbstractFile* file = m_storage.m_pFile;
@@ -48,13 +52,18 @@ bool CZipBundle::PrependData(CZipAbstractFile& data, const char* newExtension) {
         file->Write(buffer, got);
         left -= got;
     }
-    if (!newExtension || !m_storage.m_pFile->HasFilePath()) return true;
+    if (rename) Close(afNoException, false);
+    return true;
+}
 
-    CZipString path = GetArchivePath();
-    Close(afNoException, false);
+bool CZipBundle::RenameForPrepend(const char* newExtension) {
+    const CZipString path = GetArchivePath();
     CZipPathComponent component(path);
     component.SetExtension(newExtension);
-    CZipString renamed = component.GetFullPath();
+    const CZipString renamed = component.GetFullPath();
+    // The open file follows its new name.
     if (!ZipPlatform::RenameFile(path, renamed, false)) return false;
-    return ZipPlatform::SetExeAttr(renamed);
+    if (ZipPlatform::SetExeAttr(renamed)) return true;
+    ZipPlatform::RenameFile(renamed, path, false);
+    return false;
 }

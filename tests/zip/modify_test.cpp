@@ -707,6 +707,19 @@ TEST(Modify, PrependingWithANewExtensionMakesAnExecutable) {
     CZipBundle reread;
     ASSERT_TRUE(reread.Open(mem, CZipBundle::zipOpenReadOnly));
     EXPECT_TRUE(reread.TestFile(0));
+
+    // A name that cannot be taken (a directory stands there): false, and
+    // the archive is what it was, still open under its own name.
+    const std::string other = dir.File("b.zip");
+    MakeBase(other);
+    const std::string before = ReadFile(other);
+    std::filesystem::create_directory(dir.File("b.run"));
+    CZipBundle blocked;
+    ASSERT_TRUE(blocked.Open(other.c_str(), CZipBundle::zipOpen));
+    EXPECT_FALSE(blocked.PrependData(stub.c_str(), "run"));
+    EXPECT_FALSE(blocked.IsClosed());
+    blocked.Close();
+    EXPECT_TRUE(ReadFile(other) == before);
 }
 
 // Stops at its n-th call.
