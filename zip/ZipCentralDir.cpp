@@ -9,6 +9,7 @@
 #include "ZipCallback.h"
 #include "ZipCompatibility.h"
 #include "ZipException.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
 
@@ -217,8 +218,10 @@ void CZipCentralDir::RemoveHeaders() {
 void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     if (m_pInfo->m_bInArchive) return;
     m_pInfo->m_uEntriesNumber = (unsigned short)m_pHeaders->size();
+    CommittedNames committed;
     if (!m_pStorage->IsSegmented()) {
         m_pStorage->Flush();
+        ReadCommittedNames(committed);
         if (at == ~0ull) at = m_pStorage->m_uDataEnd;
         if (at == ~0ull) m_pStorage->m_pFile->SeekToEnd();
         else m_pStorage->m_pFile->SafeSeek(at + m_pStorage->m_uBytesBeforeZip);
@@ -227,6 +230,13 @@ void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     m_pInfo->m_uSize = 0;
     // Everything the end record points at must fit below 0xFFFFFFFF, or the
     // archive would need ZIP64: refuse before writing any of it.
+    for (auto& c : committed) std::swap(c.first->m_fileName, c.second);
+    struct PutBack {
+        CommittedNames& names;
+        ~PutBack() {
+            for (auto& c : names) std::swap(c.first->m_fileName, c.second);
+        }
+    } putBack{committed};
     unsigned long long offset = m_pStorage->GetPosition();
     unsigned long long size = 0;
     for (const CZipFileHeader* h : *m_pHeaders) size += h->GetSize();
@@ -244,6 +254,36 @@ void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     }
     m_bQuiet = false;
     m_pInfo->m_bInArchive = true;
+}
+
+void CZipCentralDir::ReadCommittedNames(CommittedNames& names) {
+    for (CZipFileHeader* h : *m_pHeaders) {
+        if (!h->IsModified()) continue;
+        try {
+            char fixed[ZipLocalHeader::kFixedSize];
+            m_pStorage->Seek(h->m_uOffset, CZipStorage::seekFromBeginning);
+            m_pStorage->Read(fixed, sizeof fixed, true);
+            if (std::memcmp(fixed, CZipFileHeader::m_gszLocalSignature, 4) != 0) continue;
+            const unsigned size = (unsigned char)fixed[ZipLocalHeader::kNameSize] |
+                                  (unsigned char)fixed[ZipLocalHeader::kNameSize + 1] << 8;
+            CZipFileHeader::StringWithBuffer name;
+            name.GetBuffer().Allocate(size);
+            m_pStorage->Read(name.GetBuffer(), size, true);
+            names.emplace_back(h, name);
+        } catch (...) {
+            // Unreadable: the entry is written with its new name.
+        }
+    }
+}
+
+unsigned CZipCentralDir::GetWrittenSize() {
+    unsigned size = GetSize(true);
+    if (m_pStorage->IsSegmented() || !IsAnyFileModified()) return size;
+    m_pStorage->Flush();
+    CommittedNames committed;
+    ReadCommittedNames(committed);
+    for (auto& c : committed) size = size - c.first->PredictFileNameSize() + c.second.GetBufferSize();
+    return size;
 }
 
 void CZipCentralDir::WriteHeaders(bool oneSegment) {

@@ -2,6 +2,9 @@
 // The central directory of an open archive: the entry headers, the end
 // record's values, the archive comment and an optional sorted name index.
 // Several directories may share one set of data (reference-counted).
+#include <utility>
+#include <vector>
+
 #include "ZipAutoBuffer.h"
 #include "ZipCollections.h"
 #include "ZipFileHeader.h"
@@ -100,6 +103,9 @@ public:
 
     // 22 + comment, plus every central header when whole.
     unsigned GetSize(bool whole = false) const;
+    // What Write puts down: the whole size, with the names that renamed
+    // headers waiting for their commit are written with.
+    unsigned GetWrittenSize();
 
     // The comment changes in memory; the directory on disk stands until
     // the next write (CZipChangeEngine::DirectoryChanged).
@@ -138,6 +144,12 @@ protected:
     friend class CZipMover;
     friend class CZipFileHeader;
 
+    typedef std::vector<std::pair<CZipFileHeader*, CZipFileHeader::StringWithBuffer>> CommittedNames;
+    // A header renamed under manual commit keeps, in every directory written
+    // before its commit, the name its local header has: a directory with the
+    // new one would not match it, and python refuses such an entry. Their
+    // names as read from the local headers (none that cannot be read).
+    void ReadCommittedNames(CommittedNames& names);
     void ReadHeaders();
     void WriteHeaders(bool oneSegment);
     void WriteCentralEnd();

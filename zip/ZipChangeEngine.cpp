@@ -66,7 +66,7 @@ void CZipChangeEngine::WriteDirectoryAt(unsigned long long at) {
 void CZipChangeEngine::PutDirectory(unsigned long long dataEnd) {
     CZipAbstractFile* file = m_storage.m_pFile;
     const unsigned long long before = m_storage.m_uBytesBeforeZip;
-    const unsigned long long size = m_centralDir.GetSize(true);
+    const unsigned long long size = m_centralDir.GetWrittenSize();
     if (HasRoom() && dataEnd + size > m_uRoomEnd) {
         // It would overwrite the directory that stands: it goes behind that
         // one first, far enough that writing it again at the data end cannot
@@ -159,6 +159,7 @@ unsigned long long CZipChangeEngine::Begin(unsigned bufferSize) {
 
 void CZipChangeEngine::Grow(unsigned long long dataEnd, unsigned long long growth) {
     if (growth == 0) return;
+    // Room for the directory that ends the change, renamed names included.
     const unsigned long long length = dataEnd + growth + m_centralDir.GetSize(true);
     if (length > kMaxZipOffset) m_storage.ThrowError(CZipException::noZip64);
     CZipAbstractFile* file = m_storage.m_pFile;

@@ -35,7 +35,7 @@ bool CZipChangeEngine::KeepRoomFor(unsigned long long entryBound) {
     if (m_storage.IsSegmented() || (!open && !info.m_bInArchive)) return false;
     m_storage.Flush();
     const unsigned long long dataEnd = open ? m_storage.m_uDataEnd : info.m_uOffset;
-    const unsigned long long copySize = m_centralDir.GetSize(true);
+    const unsigned long long copySize = m_centralDir.GetWrittenSize();
     const unsigned long long need = entryBound + copySize;
     // Room is taken only where the standing directory lists nothing: an
     // entry removed last keeps its bytes while that directory lists it.

@@ -622,6 +622,22 @@ TEST(FailureTable, ChangesOfTheDirectoryAloneKeepOneOnDisk) {
         {"remove the last, then an add",
          [](CZipBundle& z) { return z.RemoveLast(true) && AddBytesEntry(z, "added.bin", RandomBytes(40000, 9), 0); },
          "len(z.infolist()) == 10", {"sub/e8.txt"}, {{"added.bin", RandomBytes(40000, 9)}}},
+        // The directories written before the commit hold the name the
+        // local header still has.
+        {"a rename waiting for its commit, then a removal",
+         [](CZipBundle& z) {
+             z.SetCommitMode(CZipBundle::cmManual);
+             return z[1]->SetFileName("e1-renamed-longer.bin") && z.RemoveFile(0);
+         },
+         "\"e1-renamed-longer.bin\" in z.namelist()", {"e0.txt", "e1.bin"},
+         {{"e1-renamed-longer.bin", InfoZip().entries.at("e1.bin")}}},
+        {"a rename waiting for its commit, then an add",
+         [](CZipBundle& z) {
+             z.SetCommitMode(CZipBundle::cmManual);
+             return z[1]->SetFileName("e1-renamed-longer.bin") && AddBytesEntry(z, "added.txt", KmlLikeText(5000), 6);
+         },
+         "\"e1-renamed-longer.bin\" in z.namelist()", {"e1.bin"},
+         {{"e1-renamed-longer.bin", InfoZip().entries.at("e1.bin")}, {"added.txt", KmlLikeText(5000)}}},
         // Of unknown size: no room can be kept ahead of it.
         {"an add by hand",
          [](CZipBundle& z) {
