@@ -358,23 +358,19 @@ void CZipFileHeader::SetModificationTime(const time_t& ttime, bool extended) {
     TimesChanged(before);
 }
 
-void CZipFileHeader::SetCreationTime(const time_t& ttime) {
-    if (!m_pCentralDir) {
-        m_tCreationTime = ttime;
-        return;
-    }
-    const CZipFileHeader before(*this);
-    m_tCreationTime = ttime;
-    TimesChanged(before);
-}
+void CZipFileHeader::SetCreationTime(const time_t& ttime) { SetExtendedTime(&CZipFileHeader::m_tCreationTime, ttime); }
 
 void CZipFileHeader::SetLastAccessTime(const time_t& ttime) {
+    SetExtendedTime(&CZipFileHeader::m_tLastAccessTime, ttime);
+}
+
+void CZipFileHeader::SetExtendedTime(time_t CZipFileHeader::*field, const time_t& ttime) {
     if (!m_pCentralDir) {
-        m_tLastAccessTime = ttime;
+        this->*field = ttime;
         return;
     }
     const CZipFileHeader before(*this);
-    m_tLastAccessTime = ttime;
+    this->*field = ttime;
     TimesChanged(before);
 }
 

@@ -172,6 +172,7 @@ protected:
     void Initialize(CZipCentralDir* centralDir);
     bool IsStringModified(const StringWithBuffer& s) const;
     void PutModificationTime(const time_t& ttime, bool extended);
+    void SetExtendedTime(time_t CZipFileHeader::*field, const time_t& ttime);
     // After one of the times changed on an entry of an archive: the
     // directory is told; false (the old times back) when it refuses.
     bool TimesChanged(const CZipFileHeader& before);
