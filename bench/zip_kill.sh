@@ -11,7 +11,10 @@
 # so does, at the edges of a move, the finished data without its new
 # directory, or the original data with its end record's signature cleared
 # (the directory taken off for the move). Anything else landed outside the
-# data movement. A few minutes.
+# data movement. Then kills each kind of change of the library once it has
+# returned, before Close, data moves and changes of the directory alone
+# alike (kills/8 times each): none may leave the archive unreadable (the
+# exit status says so). A few minutes.
 # Usage: bench/zip_kill.sh [path/to/zip_change] [kills]   (default: build/bench/zip_change 40)
 set -euo pipefail
 bin="$(realpath "${1:-build/bench/zip_change}")"
@@ -106,5 +109,42 @@ for label, cmd, touched in changes:
     print(f"{label:16s} {kills} kills over {span:.2f} s: {moving + edges + outside + missing} left unreadable, "
           f"{moving + edges} while data moved ({edges} at its first or last step), "
           f"{outside} outside the data movement, {missing} with no file at the archive's name")
+
+# Kills once each kind of change has returned, before Close: the archive
+# must open with every entry the change did not touch (the old directory
+# until the new one is written). A few per kind: what stands on disk then
+# does not depend on when the kill lands.
+after = [
+    ("remove", ["remove", "e000.bin"], {"e000.bin"}),
+    ("rename", ["rename", "e000.bin", "e000-with-a-longer-name.bin"], {"e000.bin"}),
+    ("prepend", ["prepend", stub], set()),
+    ("adds", ["add", "3", "1000000"], set()),
+    ("archive comment", ["comment", "a comment"], set()),
+    ("entry comment", ["entry-comment", "e005.bin", "an entry comment"], set()),
+    ("attributes", ["attributes", "e005.bin", "600"], set()),
+    ("time", ["time", "e005.bin", "1700000000"], set()),
+    ("central name", ["central-name", "e005.bin", "renamed.bin"], {"e005.bin"}),
+    ("record removed", ["remove-record", "e005.bin"], {"e005.bin"}),
+    ("last removed", ["remove-last"], {"e299.bin"}),
+]
+per_kind = max(1, kills // 8)
+total_unreadable = 0
+for label, args, touched in after:
+    unreadable = 0
+    for _ in range(per_kind):
+        shutil.copyfile(base, target)
+        child = subprocess.Popen([bin, target, "wait"] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        said = child.stdout.readline().strip()
+        time.sleep(rng.uniform(0, 0.02))
+        child.send_signal(signal.SIGKILL)
+        child.wait()
+        if said != b"returned":
+            sys.exit(f"{label}: the change did not return ({said!r})")
+        with open(target, "rb") as f:
+            if not readable(f.read(), touched):
+                unreadable += 1
+    total_unreadable += unreadable
+    print(f"after {label:16s} returned: {per_kind} kills, {unreadable} left unreadable")
 print(f"load average: {os.getloadavg()[0]:.1f}")
+sys.exit(0 if total_unreadable == 0 else 1)
 PY

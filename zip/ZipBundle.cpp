@@ -15,6 +15,10 @@ const char CZipBundle::m_gszVersion[] = "4.6.2";
 CZipBundle::CZipBundle() : m_change(m_storage, m_centralDir) { Initialize(); }
 
 CZipBundle::~CZipBundle() {
+    // The archive object goes without writing anything, an entry left open
+    // included.
+    if (m_add) m_add->Unchanged();
+    m_add.reset();
     ClearCompressor();
     ClearCryptograph();
     m_pszPassword.Wipe();
@@ -25,10 +29,8 @@ void CZipBundle::Initialize() {
     m_bAutoFinalize = false;
     m_iCommitMode = cmOnChange;
     m_iFileOpened = nothing;
-    m_uNewEntryStart = 0;
     m_uExpectedSize = ~0ull;
     m_change.ForgetRoom();
-    m_bCompleteBeforeAdd = false;
     m_bCaseSensitive = ZipPlatform::GetSystemCaseSensitivity();
     m_pZipCompare = GetCZipStrCompFunc(m_bCaseSensitive, true);
     m_bStoreFullFileTimes = false;
@@ -246,40 +248,15 @@ bool CZipBundle::SetAutoFinalize(bool autoFinalize) {
     return true;
 }
 
-void CZipBundle::WriteDirectoryOrStayOpen() {
-    CZipCentralDir::CInfo& info = *m_centralDir.m_pInfo;
-    if (info.m_bInArchive) return;
-    m_storage.Flush();
-    const unsigned long long end = m_storage.m_pFile->GetLength();
-    try {
-        WriteCentralDirectory(true);
-        m_storage.FlushFile();
-    } catch (...) {
-        // No half directory stays, and the archive stays open: Close can be
-        // tried again once there is room, or given up after the exception.
-        m_storage.EmptyWriteBuffer();
-        info.m_bInArchive = false;
-        // With room kept, the copy of the old directory at its end stands.
-        if (!m_change.HasRoom()) {
-            try {
-                m_storage.m_pFile->SetLength(end);
-                m_storage.m_pFile->SeekToEnd();
-            } catch (...) {
-            }
-        }
-        throw;
-    }
-}
-
 void CZipBundle::WriteCentralDirectory(bool flush) {
-    const bool room = m_storage.m_uDataEnd != ~0ull && !m_centralDir.m_pInfo->m_bInArchive;
-    m_centralDir.Write();
-    if (flush || room) m_storage.Flush();
-    if (room) {
-        // The copy of the old directory at the room's end goes only now.
-        m_storage.m_pFile->SetLength(m_storage.m_pFile->GetPosition());
-        m_change.ForgetRoom();
+    if (m_storage.IsSegmented()) {
+        m_centralDir.Write();
+        if (flush) m_storage.Flush();
+        return;
     }
+    // Where the data ends, never over a directory that stands on disk; a
+    // failure leaves no part of it.
+    m_change.WriteDirectory();
 }
 
 CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
@@ -292,9 +269,11 @@ CZipString CZipBundle::Close(int afterException, bool updateTimeStamp) {
     if (m_iFileOpened == compressing) CloseNewFile(afterException != afNoException);
     if (afterException == afNoException) CommitChanges();
     bool written = false;
+    // When the directory cannot be written the archive stays open: Close
+    // can be tried again once there is room, or given up after the
+    // exception.
     if (afterException != afAfterException && !IsReadOnly() && !IsClosed(false)) {
-        if (m_storage.IsSegmented()) WriteCentralDirectory(false);
-        else WriteDirectoryOrStayOpen();
+        WriteCentralDirectory(false);
         written = true;
     }
     time_t newest = 0;

@@ -8,6 +8,7 @@
 // misuse raise CZipException. Archives that would need ZIP64 are refused
 // (212 for an entry of 4 GiB or more, 222 for offsets past 4 GiB).
 #include <ctime>
+#include <optional>
 
 #include "ZipAbstractFile.h"
 #include "ZipAddNewFileInfo.h"
@@ -94,14 +95,19 @@ public:
 
     // --- Opening and state ---------------------------------------------
     // On the caller's file; modes 1, 3, 4 and 12. autoClose: the archive
-    // closes the file when it closes.
+    // closes the file when it closes. False, nothing opened, when already
+    // open or for another mode. Opening an existing archive throws 221 when
+    // no end record is found, 222 for a ZIP64 archive, 201 for a damaged
+    // directory, with nothing left open.
     bool Open(CZipAbstractFile& file, int mode = zipOpen, bool autoClose = false);
     // On a path; modes 1, 3, 4, 12, and 1, 3 or 4 with one segmented kind:
     // zipCreateSplit, zipCreateBinSplit (volumeSize bytes a volume: 204
     // without one) or zipCreateSpan (needs the spanned callback: 203).
     // Segmented archives are created or read whole; an existing one is
     // read-only. Set the volume callbacks (SetSegmCallback) before Open: the
-    // one in use is chosen here.
+    // one in use is chosen here. Throws as the other Open does, and the
+    // system's error code (2 for a missing file) when the path cannot be
+    // opened.
     //
     // Reading an existing segmented archive, name its last volume and its
     // kind. On Linux every drive counts as removable, so an archive of
@@ -220,7 +226,10 @@ public:
     bool WriteNewFile(const void* data, unsigned size);
     bool CloseNewFile(bool afterException = false);
     // Removes the last entry when its compression was not efficient, or
-    // anyway.
+    // anyway; false for an empty archive or one that may not change. A
+    // change of the directory alone: with no directory on disk (a new
+    // archive) the file is cut at the entry's local header, else the entry's
+    // bytes become room once the directory is written.
     bool RemoveLast(bool removeAnyway = false);
     unsigned PredictMaximumFileSizeInArchive(const char* filePath, bool fullPath);
     unsigned PredictMaximumFileSizeInArchive(CZipFileHeader& header);
@@ -315,12 +324,21 @@ public:
     unsigned short WillBeDuplicated(const char* filePath, bool fullPath, bool fileNameOnly = false, int what = prAuto);
 
     // --- Modifying -------------------------------------------------------
-    // Changes in place of an unsegmented archive: data is moved through the
-    // general buffer, never recompressed. The directory is off the disk
-    // until the archive is finalized or closed. A change that fails keeps
-    // a directory on disk that stood there before it: a full disk leaves
-    // the archive as it was. 206: aborted while moving, 207: aborted with
-    // nothing changed.
+    // Changes in place of an unsegmented archive: data is moved through one
+    // buffer, never recompressed. A change that moves data (removing,
+    // replacing, shifting, copying in place of an entry, committing renamed
+    // entries, encrypting) writes its directory before it returns; so does
+    // every change under auto-finalize. Changes of the directory alone (the
+    // archive or an entry comment, attributes, times, SetFileName(name,
+    // true), RemoveFile(index, false), RemoveLast) and adds into room kept
+    // ahead of them leave the directory that stood on disk as it was, and
+    // readable, until the next write of the directory (Finalize, Close, a
+    // change that moves data): a kill before that finds the archive as that
+    // directory describes it. A change that fails writes the directory of
+    // the changes completed before it (every entry it did not touch stays
+    // readable); on a full disk a change that grows the file leaves it as it
+    // was. 206: aborted while moving (entries cut in two are gone, the
+    // others readable), 207: aborted with nothing of the change left.
     //
     // Without removeData only the record goes; the data stays unreferenced.
     bool RemoveFile(unsigned short index, bool removeData = true);
@@ -332,7 +350,9 @@ public:
     // absolute); false when data stands before the archive already.
     bool ShiftData(unsigned offset);
     // Puts data before the archive; with a new extension a disk archive is
-    // closed, renamed and made executable.
+    // renamed and made executable first (false, nothing changed, when that
+    // cannot be done), then the data goes in and the archive is closed; a
+    // throw after the rename leaves the archive under its new name.
     bool PrependData(CZipAbstractFile& data, const char* newExtension = nullptr);
     bool PrependData(const char* filePath, const char* newExtension = nullptr);
     // Copies an entry as packed (an encrypted one stays encrypted with its
@@ -399,42 +419,45 @@ protected:
     bool CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& header, CZipAbstractFile& source,
                              unsigned long long size);
     bool StoreIfNotEfficient(CZipAddNewFileInfo& info);
-    // Every failure road of an add ends here: drops the entry open for
-    // writing, if any (DropNewEntry).
+    // Every failure road of an add of new data ends here: drops the entry
+    // open for writing, if any (DropAdd).
     void AbandonNewFile();
-    // Takes a failed add's entry out: the header leaves the directory and,
-    // unless the archive is segmented, the directory of the entries before
-    // it is written back (CZipChangeEngine::Restore), where the entry
-    // started when it was the last, so the archive is as it was.
-    void DropNewEntry(CZipFileHeader* header);
-    void MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name);
+
+    // The one road of every entry added, new data or a copy. BeginAdd: the
+    // room it needs, kept ahead of it for dataSize bytes (~0: not known),
+    // or made at the entry it replaces, then its header in the directory
+    // (copied: sizes taken from the template) with the storage at its local
+    // header; throws with nothing left of it. EndAdd once its last byte is
+    // written: with auto-finalize, or where a directory stood on disk and
+    // no room holds a copy, the directory is written; a failure there
+    // takes the entry out again and rethrows. DropAdd takes it out: the
+    // header leaves and the directory of what the archive held before is
+    // written back, where the entry started when it was the last.
+    CZipFileHeader* BeginAdd(const CZipFileHeader& header, int level, unsigned short replaceIndex,
+                             unsigned long long dataSize, bool copied, bool keepNoDescriptor);
+    void EndAdd();
+    void DropAdd() { m_add.reset(); }
+    // The bytes an entry of dataSize bytes of data takes in place of
+    // another: local header, data, encryption header when it is encrypted
+    // now, descriptor. Throws 211 when its local header cannot be written.
+    unsigned long long ReplacementSize(const CZipFileHeader& header, int level, unsigned long long dataSize,
+                                       bool keepNoDescriptor);
+    // The room of `needed` bytes at entry index, made by the change: the
+    // entries behind it move.
+    void MakeSpaceForReplace(CZipChange& change, unsigned short index, unsigned long long needed, const char* name);
 
     // The steps of GetFromArchive: whether the copy may be made; the copied
     // header with sizes from its descriptor, its new name, system and
-    // encryption (true when it must keep having no descriptor); the room
-    // for it, replaced or kept ahead of it; its local header and packed
-    // bytes, read through the source storage across volumes (true when
-    // every byte came, stopped set when the callback said stop; throws 201
-    // when the source ends early); its descriptor and the data end behind
-    // it. A failed copy leaves the directory again with the file cut where
-    // it started; CompleteCopy writes the directory back and, when that
-    // fails, takes an appended copy out again before it rethrows.
+    // encryption (true when it must keep having no descriptor); its local
+    // header and packed bytes, read through the source storage across
+    // volumes (true when every byte came, stopped set when the callback
+    // said stop; throws 201 when the source ends early); its descriptor.
     bool CanCopyFrom(const CZipBundle& source, unsigned short index, unsigned short& replaceIndex);
     bool PrepareCopiedHeader(CZipBundle& source, unsigned short index, const char* newName, bool convertSystem,
                              CZipFileHeader& header);
-    void MakeRoomForCopy(CZipFileHeader& header, int level, unsigned long long dataSize,
-                         unsigned short replaceIndex, bool keepNoDescriptor);
     bool CopyPackedData(CZipBundle& source, const CZipFileHeader& original, CZipFileHeader& added,
                         unsigned long long dataSize, CZipActionCallback* cb, bool& stopped);
     void FinishCopiedEntry(CZipFileHeader& added);
-    void DropCopiedEntry(CZipFileHeader* added, unsigned long long entryStart);
-    void CompleteCopy(CZipFileHeader* added, unsigned long long entryStart, bool replacing);
-
-    // Replacing an entry: the room the prepared header needs at the
-    // replaced entry (local header, data, descriptor), made before the old
-    // header leaves the directory. False when the header is not stored:
-    // compressed data has no size before it is written.
-    bool MakeRoomToReplace(const CZipFileHeader& header, int level, unsigned short replaceIndex);
     // The add's source compressed into a temporary archive first (in
     // memory when tempPath is empty), then copied in place of the replaced
     // entry without recompressing.
@@ -442,24 +465,25 @@ protected:
 
     // The most an entry of dataSize source bytes takes with its records.
     unsigned long long EntryBound(const CZipFileHeader& header, unsigned long long dataSize);
-    // Close's write of the directory, cut back and rethrown when it fails.
-    void WriteDirectoryOrStayOpen();
     // The steps of CommitChanges: the renamed entries with their header
     // growth, read back from their local headers (returns the growth of
     // all; nothing changes on disk); the plan moving each one's stretch
     // (returns the bytes it moves); the new local headers once the data
     // stands, written counting those done; after a failure, the renamed
     // entries whose new header cannot be written where their data now is
-    // leave the directory, and the directory goes back.
+    // leave the directory; returns where the data then ends.
     long long CollectRenamed(CZipArray<CZipChangeInfo>& changes);
     unsigned long long PlanRenamedStretches(CZipArray<CZipChangeInfo>& changes, unsigned long long dataEnd,
                                             CZipActionCallback* cb, CZipMovePlan& plan,
                                             CZipArray<CZipMoveStep*>& stepOf);
     void WriteRenamedHeaders(const CZipArray<CZipChangeInfo>& changes, size_t& written);
-    void RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
-                        const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten);
+    unsigned long long RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
+                                      const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten);
     // The marked entries' data squeezed out; the records leave as they go.
     void RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* callback);
+    // PrependData's rename to the new extension, the file made executable;
+    // false, the name as it was, when either fails.
+    bool RenameForPrepend(const char* newExtension);
 
     enum FileState { nothing = 0, extract = -1, compressing = 1 };
 
@@ -472,13 +496,11 @@ protected:
     CZipCentralDir m_centralDir;
     // Every change in place goes through it.
     CZipChangeEngine m_change;
+    // The change of the entry being added, from BeginAdd to EndAdd.
+    std::optional<CZipChange> m_add;
     int m_iFileOpened;
-    // The entry being added: where its local header starts, and whether
-    // the directory stood on disk when it opened.
-    unsigned long long m_uNewEntryStart;
     // The source size of the entry OpenNewFile opens, ~0 when not known.
     unsigned long long m_uExpectedSize;
-    bool m_bCompleteBeforeAdd;
     bool m_bAutoFinalize;
     int m_iCommitMode;
     CZipString m_szRootPath;

@@ -8,11 +8,6 @@
 #include "ZipFile.h"
 #include "ZipSmClrPass.h"
 
-namespace {
-// Nothing of the entry was written where its start is not known.
-const unsigned long long kUnknownStart = ~0ull;
-}
-
 bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sourcePath, unsigned short replaceIndex) {
     if (!CanModify(true, true)) return false;
     if (GetCount() == 0xFFFF) return false;
@@ -79,21 +74,13 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     }
     CreateCompressor(header.m_uMethod);
 
-    const bool completeBefore = m_centralDir.m_pInfo->m_bInArchive;
-    if (m_centralDir.IsValidIndex(replaceIndex)) {
-        if (!MakeRoomToReplace(header, level, replaceIndex)) return false;
-    } else if (m_uExpectedSize != ~0ull) {
-        m_change.KeepRoomFor(EntryBound(header, m_uExpectedSize));
-    } else {
-        // Of unknown size an entry could run into the copy behind a room.
-        m_change.SettleRoom();
-    }
-    // A replacement moves data in place: its directory goes back at once.
-    m_bCompleteBeforeAdd = completeBefore || m_centralDir.IsValidIndex(replaceIndex);
-    m_uNewEntryStart = kUnknownStart;
+    const bool replacing = m_centralDir.IsValidIndex(replaceIndex);
+    // Compressed data has no size before it is written: room to replace
+    // an entry is made for stored data only.
+    if (replacing && header.m_uMethod != CZipCompressor::methodStore) return false;
+    CZipFileHeader* added =
+        BeginAdd(header, level, replaceIndex, replacing ? header.m_uLocalComprSize : m_uExpectedSize, false, false);
     try {
-        CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level);
-        m_uNewEntryStart = m_storage.GetPosition();
         added->WriteLocal(&m_storage);
         if (m_pCryptograph) m_pCryptograph->InitEncode(m_pszPassword, *added, m_storage);
         m_pCompressor->InitCompression(level, added, m_pCryptograph);
@@ -104,6 +91,43 @@ bool CZipBundle::OpenNewFile(CZipFileHeader& header, int level, const char* sour
     }
     m_iFileOpened = compressing;
     return true;
+}
+
+CZipFileHeader* CZipBundle::BeginAdd(const CZipFileHeader& header, int level, unsigned short replaceIndex,
+                                     unsigned long long dataSize, bool copied, bool keepNoDescriptor) {
+    const bool replacing = m_centralDir.IsValidIndex(replaceIndex);
+    m_add.emplace(m_change, unsigned(m_iBufferSize), replacing ? CZipChange::inPlace : CZipChange::append);
+    try {
+        if (replacing)
+            MakeSpaceForReplace(*m_add, replaceIndex, ReplacementSize(header, level, dataSize, keepNoDescriptor),
+                                CZipFileHeader(header).GetFileName(false));
+        else
+            m_add->RoomFor(dataSize == ~0ull ? ~0ull : EntryBound(header, dataSize));
+        // The replaced entry leaves the directory only now, with its room
+        // made.
+        CZipFileHeader* added = m_centralDir.AddNewFile(header, replaceIndex, level, copied);
+        m_add->OnFailure(nullptr);
+        m_add->Writing(added, m_storage.GetPosition());
+        if (keepNoDescriptor && added->IsDataDescriptor()) added->m_uFlag &= ~CZipFileHeader::flDataDescriptor;
+        return added;
+    } catch (...) {
+        DropAdd();
+        throw;
+    }
+}
+
+void CZipBundle::EndAdd() {
+    try {
+        m_add->EntryWritten();
+        Finalize(true);
+        m_add->Complete();
+    } catch (...) {
+        // The directory cannot follow the entry (a full disk): the add fails
+        // as a whole and the archive goes back to what it was.
+        DropAdd();
+        throw;
+    }
+    m_add.reset();
 }
 
 bool CZipBundle::WriteNewFile(const void* data, unsigned size) {
@@ -124,24 +148,12 @@ bool CZipBundle::CloseNewFile(bool afterException) {
     m_centralDir.CloseNewFile();
     m_iFileOpened = nothing;
     ClearCryptograph();
-    try {
-        m_change.EntryWritten();
-        // A directory that stood on disk stands again once the entry is in,
-        // unless room was kept: then its copy stands until Close.
-        if (!Finalize(true) && m_bCompleteBeforeAdd && !m_change.HasRoom()) m_change.Complete();
-        m_bCompleteBeforeAdd = false;
-    } catch (...) {
-        // The directory cannot follow the entry (a full disk): the add fails
-        // as a whole and the archive goes back to what it was.
-        DropNewEntry(added);
-        throw;
-    }
+    EndAdd();
     return true;
 }
 
 void CZipBundle::AbandonNewFile() {
     if (m_iFileOpened != compressing) return;
-    CZipFileHeader* h = m_centralDir.GetOpenedFile();
     if (m_pCompressor) {
         try {
             m_pCompressor->FinishCompression(true);
@@ -151,43 +163,18 @@ void CZipBundle::AbandonNewFile() {
     m_iFileOpened = nothing;
     ClearCryptograph();
     m_centralDir.ClearOpenedFile();
-    DropNewEntry(h);
-}
-
-void CZipBundle::DropNewEntry(CZipFileHeader* h) {
-    m_bCompleteBeforeAdd = false;
-    const unsigned short count = GetCount();
-    unsigned short index = 0xFFFF;
-    for (unsigned short i = 0; h && i < count; ++i)
-        if (m_centralDir[i] == h) index = i;
-    // The unfinished header leaves the directory so that no later write of
-    // the directory can describe half an entry.
-    if (index != 0xFFFF) m_centralDir.RemoveFile(h, index, true);
-    if (m_storage.IsSegmented()) return;
-    const bool cut = index != 0xFFFF && index == count - 1 && m_uNewEntryStart != kUnknownStart;
-    if (cut) {
-        // Every byte waiting in the write buffer belongs to this entry or to
-        // its directory (the storage is flushed before each entry), and a
-        // directory counted as written may still have been waiting there,
-        // or stands behind the cut: it is not on disk.
-        m_centralDir.m_pInfo->m_bInArchive = false;
-        // Within room the data ends where the entry started again.
-        if (m_storage.m_uDataEnd != ~0ull) m_storage.m_uDataEnd = m_uNewEntryStart;
-    }
-    // The add took the directory off the disk; without it even a Close that
-    // writes nothing would leave every earlier entry unreadable.
-    try {
-        m_change.Restore(cut ? m_uNewEntryStart : m_storage.GetLastDataOffset());
-    } catch (...) {
-    }
+    DropAdd();
 }
 
 bool CZipBundle::RemoveLast(bool removeAnyway) {
     unsigned short count = GetCount();
-    if (count == 0 || m_iFileOpened != nothing) return false;
+    if (count == 0 || !CanModify(true, true)) return false;
     CZipFileHeader* last = m_centralDir[(unsigned short)(count - 1)];
     if (!removeAnyway && last->CompressionEfficient()) return false;
-    m_centralDir.RemoveLastFile(last, (unsigned short)(count - 1));
+    const unsigned offset = last->m_uOffset;
+    m_centralDir.RemoveFile(last, (unsigned short)(count - 1), true);
+    m_change.LastEntryRemoved(offset);
+    Finalize(true);
     return true;
 }
 
@@ -394,8 +381,9 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
                     // The entry is incomplete: drop it (the archive stays
                     // intact unless it is segmented or lost the replaced
                     // entry).
-                    abortCode = m_storage.IsSegmented() || capped ? CZipException::abortedAction
-                                                                 : CZipException::abortedSafely;
+                    abortCode = m_storage.IsSegmented() || info.m_uReplaceIndex != 0xFFFF
+                                    ? CZipException::abortedAction
+                                    : CZipException::abortedSafely;
                     AbandonNewFile();
                 } else {
                     abortAtEnd = true;
@@ -426,10 +414,7 @@ bool CZipBundle::CopySourceIntoEntry(CZipAddNewFileInfo& info, CZipFileHeader& h
 }
 
 bool CZipBundle::StoreIfNotEfficient(CZipAddNewFileInfo& info) {
-    const bool complete = m_centralDir.m_pInfo->m_bInArchive;
     if (!RemoveLast(false)) return true;
-    // A failing re-add then finds the archive complete and keeps it so.
-    if (complete) WriteCentralDirectory(true);
     info.m_iComprLevel = 0;
     info.m_iSmartLevel = zipsmInternal01;
     return AddNewFile(info);

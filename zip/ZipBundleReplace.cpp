@@ -2,10 +2,12 @@
 // replaced entry's place, and a compressed replacement is built in a
 // temporary archive first so that nothing is lost if compressing fails.
 #include "ZipBundle.h"
+#include "ZipCryptograph.h"
 #include "ZipMemFile.h"
 
-void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long needed, const char* name) {
-    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
+void CZipBundle::MakeSpaceForReplace(CZipChange& change, unsigned short index, unsigned long long needed,
+                                     const char* name) {
+    const unsigned long long dataEnd = change.DataEnd();
     CZipFileHeader* replaced = m_centralDir[index];
     const unsigned long long start = replaced->m_uOffset;
     unsigned long long next = dataEnd;
@@ -17,47 +19,48 @@ void CZipBundle::MakeSpaceForReplace(unsigned short index, unsigned long long ne
     const unsigned long long available = next - start;
     const bool grow = needed > available;
     const unsigned long long diff = grow ? needed - available : available - needed;
+    CZipMoveStep* tail = nullptr;
+    if (diff != 0) {
+        tail = &change.Plan().Add("entries behind the replaced one", next, dataEnd, diff, grow);
+        m_change.GatherEntries(*tail);
+        tail->callback = GetCallback(CZipActionCallback::cbMoveData);
+        tail->lastCall = true;
+        change.SetFloor(next);
+        if (!grow) {
+            // Moving back overwrites the old entry's tail: a move that
+            // stops takes it out.
+            CZipMovePlan& plan = change.Plan();
+            change.OnFailure([this, replaced, &plan, next] {
+                m_centralDir.RemoveFile(replaced, 0xFFFF, true);
+                return m_change.Settle(plan, next);
+            });
+        }
+        if (tail->callback) {
+            tail->callback->BeginProgress(name, GetArchivePath());
+            tail->callback->SetProgressTotal(dataEnd - next);
+        }
+    }
     // The old directory stands until the room is there: a full disk leaves
     // the archive as it was.
-    if (grow) m_change.Grow(diff);
-    m_change.TakeOff();
-    if (diff != 0) {
-        CZipMovePlan plan;
-        CZipMoveStep& tail = plan.Add("entries behind the replaced one", next, dataEnd, diff, grow);
-        m_change.GatherEntries(tail);
-        tail.callback = GetCallback(CZipActionCallback::cbMoveData);
-        tail.lastCall = true;
-        if (tail.callback) {
-            tail.callback->BeginProgress(name, GetArchivePath());
-            tail.callback->SetProgressTotal(dataEnd - next);
-        }
-        try {
-            m_change.Run(plan);
-        } catch (...) {
-            // Moving back has already overwritten the old entry's tail.
-            if (!grow) m_centralDir.RemoveFile(replaced, 0xFFFF, true);
-            m_change.Fail(plan, next);
-            throw;
-        }
+    change.Move(grow ? diff : 0);
+    if (tail) {
         // Not cut: the room stays for the directory that ends the change.
-        m_storage.m_uDataEnd = tail.Target(dataEnd);
-        if (tail.callback) tail.callback->EndProgress();
+        m_storage.m_uDataEnd = tail->Target(dataEnd);
+        if (tail->callback) tail->callback->EndProgress();
     }
-    m_storage.Seek(start, CZipStorage::seekFromBeginning);
 }
 
-bool CZipBundle::MakeRoomToReplace(const CZipFileHeader& header, int level, unsigned short replaceIndex) {
-    if (header.m_uMethod != CZipCompressor::methodStore) return false;
+unsigned long long CZipBundle::ReplacementSize(const CZipFileHeader& header, int level, unsigned long long dataSize,
+                                               bool keepNoDescriptor) {
     CZipFileHeader probe(header);
     probe.m_pCentralDir = nullptr;
     probe.m_aLocalExtraData.RemoveInternalLocalHeaders();
     probe.PrepareData(level, m_storage.IsSegmented());
+    if (keepNoDescriptor) probe.m_uFlag &= ~CZipFileHeader::flDataDescriptor;
     // Refused before any data moves.
     if (!probe.CanBeWrittenLocally()) ThrowError(CZipException::tooLongData);
-    const unsigned long long needed = (unsigned long long)probe.m_uLocalComprSize + probe.GetLocalSize(false) +
-                                      probe.GetDataDescriptorSize(&m_storage);
-    MakeSpaceForReplace(replaceIndex, needed, probe.GetFileName(false));
-    return true;
+    const unsigned encryption = m_pCryptograph ? CZipCryptograph::GetEncryptedInfoSize(probe.m_uEncryptionMethod) : 0;
+    return probe.GetLocalSize(false) + dataSize + encryption + probe.GetDataDescriptorSize(&m_storage);
 }
 
 bool CZipBundle::AddThroughTemporaryArchive(CZipAddNewFileInfo& info, const CZipString& tempPath,

@@ -9,6 +9,7 @@
 #include "ZipCallback.h"
 #include "ZipCompatibility.h"
 #include "ZipException.h"
+#include "ZipLocalHeaderLayout.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
 
@@ -139,7 +140,9 @@ CZipFileHeader* CZipCentralDir::AddNewFile(const CZipFileHeader& header, unsigne
     h->m_iSystemCompatibility = header.m_iSystemCompatibility;
     h->m_uEncryptionMethod = header.m_uEncryptionMethod;
 
-    RemoveFromDisk();
+    // The archive has made the entry's room (or taken a directory that
+    // stood there off the disk).
+    m_pStorage->Flush();
     h->PrepareData(level, m_pStorage->IsSegmented());
     if (copySizes) {
         h->m_uCrc32 = header.m_uCrc32;
@@ -197,26 +200,6 @@ void CZipCentralDir::RemoveFile(CZipFileHeader* header, unsigned short index, bo
     }
 }
 
-void CZipCentralDir::RemoveLastFile(CZipFileHeader* header, unsigned short index) {
-    if (index == 0xFFFF) {
-        if (!m_pHeaders || m_pHeaders->empty()) return;
-        index = (unsigned short)(m_pHeaders->size() - 1);
-    }
-    if (!header) header = (*m_pHeaders)[index];
-    unsigned long long cutAt = (unsigned long long)header->m_uOffset + m_pStorage->m_uBytesBeforeZip;
-    const unsigned offset = header->m_uOffset;
-    RemoveFile(header, index, true);
-    m_pStorage->Flush();
-    m_pInfo->m_bInArchive = false;
-    // Within room kept for adds the copy of the directory at its end stays.
-    if (m_pStorage->m_uDataEnd != ~0ull) {
-        m_pStorage->m_uDataEnd = offset;
-        return;
-    }
-    m_pStorage->m_pFile->SetLength(cutAt);
-    m_pStorage->m_pFile->SeekToEnd();
-}
-
 void CZipCentralDir::RemoveAll() {
     m_pInfo->m_iLastIndexAdded = 0xFFFF;
     ClearFindFastArray();
@@ -230,23 +213,15 @@ void CZipCentralDir::RemoveHeaders() {
     m_pOpenedFile = nullptr;
 }
 
-void CZipCentralDir::RemoveFromDisk() {
-    if (m_pInfo->m_bInArchive) {
-        m_pStorage->Flush();
-        m_pStorage->m_pFile->SetLength((unsigned long long)m_pStorage->m_uBytesBeforeZip + m_pInfo->m_uOffset);
-        m_pInfo->m_bInArchive = false;
-    } else {
-        m_pStorage->Flush();
-    }
-}
-
 // ---- writing ----------------------------------------------------------------
 
 void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     if (m_pInfo->m_bInArchive) return;
     m_pInfo->m_uEntriesNumber = (unsigned short)m_pHeaders->size();
+    CommittedNames committed;
     if (!m_pStorage->IsSegmented()) {
         m_pStorage->Flush();
+        ReadCommittedNames(committed);
         if (at == ~0ull) at = m_pStorage->m_uDataEnd;
         if (at == ~0ull) m_pStorage->m_pFile->SeekToEnd();
         else m_pStorage->m_pFile->SafeSeek(at + m_pStorage->m_uBytesBeforeZip);
@@ -255,6 +230,13 @@ void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     m_pInfo->m_uSize = 0;
     // Everything the end record points at must fit below 0xFFFFFFFF, or the
     // archive would need ZIP64: refuse before writing any of it.
+    for (auto& c : committed) std::swap(c.first->m_fileName, c.second);
+    struct PutBack {
+        CommittedNames& names;
+        ~PutBack() {
+            for (auto& c : names) std::swap(c.first->m_fileName, c.second);
+        }
+    } putBack{committed};
     unsigned long long offset = m_pStorage->GetPosition();
     unsigned long long size = 0;
     for (const CZipFileHeader* h : *m_pHeaders) size += h->GetSize();
@@ -272,6 +254,36 @@ void CZipCentralDir::Write(bool quiet, unsigned long long at) {
     }
     m_bQuiet = false;
     m_pInfo->m_bInArchive = true;
+}
+
+void CZipCentralDir::ReadCommittedNames(CommittedNames& names) {
+    for (CZipFileHeader* h : *m_pHeaders) {
+        if (!h->IsModified()) continue;
+        try {
+            char fixed[ZipLocalHeader::kFixedSize];
+            m_pStorage->Seek(h->m_uOffset, CZipStorage::seekFromBeginning);
+            m_pStorage->Read(fixed, sizeof fixed, true);
+            if (std::memcmp(fixed, CZipFileHeader::m_gszLocalSignature, 4) != 0) continue;
+            const unsigned size = (unsigned char)fixed[ZipLocalHeader::kNameSize] |
+                                  (unsigned char)fixed[ZipLocalHeader::kNameSize + 1] << 8;
+            CZipFileHeader::StringWithBuffer name;
+            name.GetBuffer().Allocate(size);
+            m_pStorage->Read(name.GetBuffer(), size, true);
+            names.emplace_back(h, name);
+        } catch (...) {
+            // Unreadable: the entry is written with its new name.
+        }
+    }
+}
+
+unsigned CZipCentralDir::GetWrittenSize() {
+    unsigned size = GetSize(true);
+    if (m_pStorage->IsSegmented() || !IsAnyFileModified()) return size;
+    m_pStorage->Flush();
+    CommittedNames committed;
+    ReadCommittedNames(committed);
+    for (auto& c : committed) size = size - c.first->PredictFileNameSize() + c.second.GetBufferSize();
+    return size;
 }
 
 void CZipCentralDir::WriteHeaders(bool oneSegment) {
@@ -394,7 +406,7 @@ unsigned short CZipCentralDir::RemoveFindFastElement(CZipFileHeader* header, boo
 
 void CZipCentralDir::SetComment(const char* comment, unsigned codePage) {
     ZipCompatibility::ConvertStringToBuffer(comment, m_pInfo->m_pszComment, codePage);
-    RemoveFromDisk();
+    m_pArchive->m_change.DirectoryChanged();
 }
 
 void CZipCentralDir::GetComment(CZipString& comment) const {

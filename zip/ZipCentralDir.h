@@ -2,6 +2,9 @@
 // The central directory of an open archive: the entry headers, the end
 // record's values, the archive comment and an optional sorted name index.
 // Several directories may share one set of data (reference-counted).
+#include <utility>
+#include <vector>
+
 #include "ZipAutoBuffer.h"
 #include "ZipCollections.h"
 #include "ZipFileHeader.h"
@@ -95,15 +98,17 @@ public:
     void ClearOpenedFile() { m_pOpenedFile = nullptr; }
 
     void RemoveFile(CZipFileHeader* header, unsigned short index = 0xFFFF, bool shift = true);
-    // Removes the last entry and cuts the file at its local header.
-    void RemoveLastFile(CZipFileHeader* header = nullptr, unsigned short index = 0xFFFF);
     void RemoveAll();
     void RemoveHeaders();
-    void RemoveFromDisk();
 
     // 22 + comment, plus every central header when whole.
     unsigned GetSize(bool whole = false) const;
+    // What Write puts down: the whole size, with the names that renamed
+    // headers waiting for their commit are written with.
+    unsigned GetWrittenSize();
 
+    // The comment changes in memory; the directory on disk stands until
+    // the next write (CZipChangeEngine::DirectoryChanged).
     void SetComment(const char* comment, unsigned codePage);
     void GetComment(CZipString& comment) const;
 
@@ -119,6 +124,11 @@ public:
     unsigned short FindFileNameIndex(const char* name) const;
     int CompareElement(const char* name, unsigned short index) const;
 
+    // A header's name, comment, attributes or times changed (false: the
+    // archive may not change now, the caller puts the old value back). A
+    // new local name waits for its commit (at once under commit on change);
+    // a change of the central header alone leaves the directory on disk
+    // standing until the next write, which auto-finalize makes at once.
     bool OnFileNameChange(CZipFileHeader* header, bool centralOnly);
     bool OnFileCentralChange();
 
@@ -129,10 +139,17 @@ public:
 
 protected:
     friend class CZipBundle;
+    friend class CZipChange;
     friend class CZipChangeEngine;
     friend class CZipMover;
     friend class CZipFileHeader;
 
+    typedef std::vector<std::pair<CZipFileHeader*, CZipFileHeader::StringWithBuffer>> CommittedNames;
+    // A header renamed under manual commit keeps, in every directory written
+    // before its commit, the name its local header has: a directory with the
+    // new one would not match it, and python refuses such an entry. Their
+    // names as read from the local headers (none that cannot be read).
+    void ReadCommittedNames(CommittedNames& names);
     void ReadHeaders();
     void WriteHeaders(bool oneSegment);
     void WriteCentralEnd();

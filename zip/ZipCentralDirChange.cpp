@@ -1,6 +1,6 @@
 // What the directory does when one of its headers changes: a new name
-// waits for the next commit, a central-only change takes the directory
-// off the disk until it is written again.
+// waits for the next commit, a central-only change leaves the directory on
+// disk standing until it is written again.
 #include "ZipBundle.h"
 #include "ZipCentralDir.h"
 
@@ -10,7 +10,7 @@ bool CZipCentralDir::OnFileNameChange(CZipFileHeader* header, bool centralOnly) 
     } else if (!m_pArchive->CanModify()) {
         return false;
     }
-    if (centralOnly) RemoveFromDisk();
+    if (centralOnly) m_pArchive->m_change.DirectoryChanged();
     if (m_pInfo->m_bFindFastEnabled) {
         unsigned short index = RemoveFindFastElement(header, false);
         InsertFindFastElement(header, index);
@@ -20,7 +20,7 @@ bool CZipCentralDir::OnFileNameChange(CZipFileHeader* header, bool centralOnly) 
 
 bool CZipCentralDir::OnFileCentralChange() {
     if (!m_pArchive->CanModify()) return false;
-    RemoveFromDisk();
+    m_pArchive->m_change.DirectoryChanged();
     m_pArchive->Finalize(true);
     return true;
 }

@@ -9,6 +9,7 @@
 #include "ZipBundle.h"
 #include "ZipChangeEngine.h"
 #include "ZipCompatibility.h"
+#include "ZipException.h"
 
 namespace {
 // Rooms grow by at least this much, so that a run of small adds does not
@@ -34,57 +35,41 @@ bool CZipChangeEngine::KeepRoomFor(unsigned long long entryBound) {
     if (m_storage.IsSegmented() || (!open && !info.m_bInArchive)) return false;
     m_storage.Flush();
     const unsigned long long dataEnd = open ? m_storage.m_uDataEnd : info.m_uOffset;
-    const unsigned long long need = entryBound + m_centralDir.GetSize(true);
-    if (open && dataEnd + need <= m_uRoomEnd) return true;
+    const unsigned long long copySize = m_centralDir.GetWrittenSize();
+    const unsigned long long need = entryBound + copySize;
+    // Room is taken only where the standing directory lists nothing: an
+    // entry removed last keeps its bytes while that directory lists it.
+    if (open && dataEnd >= m_uListedEnd && dataEnd + need <= m_uRoomEnd) return true;
 
     CZipAbstractFile* file = m_storage.m_pFile;
     const unsigned long long before = m_storage.m_uBytesBeforeZip;
     const unsigned long long fileEnd = file->GetLength() - before;
-    // Behind everything the file holds: the copy that stands now stays
-    // whole until the new one is down.
+    // Behind everything the file holds: the directory that stands now stays
+    // whole until the new copy is down.
     unsigned long long at = std::max(dataEnd + need + std::max(need, kMinRoom), fileEnd);
     // A small directory goes down once every kReach bytes, the last copy
     // ending where that step ends.
-    const unsigned long long copySize = m_centralDir.GetSize(true);
     const bool stepped = copySize <= kReach;
     const unsigned long long steps = stepped ? (at - fileEnd + copySize + kReach - 1) / kReach : 0;
     if (stepped) at = fileEnd + steps * kReach - copySize;
-    if (at + m_centralDir.GetSize(true) > kMaxZipOffset) {
-        // No room within ZIP offsets: the add goes on the plain road.
-        if (open) SettleRoom();
-        return false;
-    }
+    // No room within ZIP offsets: the add goes on the plain road.
+    if (at + copySize > kMaxZipOffset) return false;
     const CZipCentralDir::CInfo saved = info;
     try {
-        CZipAutoBuffer zeros(65536, true);
-        auto fill = [&](unsigned long long from, unsigned long long to) {
-            file->SafeSeek(from + before, true);
-            for (unsigned long long left = to - from; left > 0;) {
-                const unsigned n = unsigned(std::min<unsigned long long>(left, zeros.GetSize()));
-                file->Write(zeros, n);
-                left -= n;
-            }
-        };
-        auto copyAt = [&](unsigned long long where) {
-            info.m_bInArchive = false;  // or Write would take it as written
-            m_centralDir.Write(true, where);
-            m_storage.Flush();
-            info.m_bInArchive = false;
-        };
         if (stepped) {
             // Front to back: wherever a kill cuts a write, the copy (or the
             // old directory) before the cut is in reach of readers.
             for (unsigned long long i = 1; i <= steps; ++i) {
                 const unsigned long long where = fileEnd + i * kReach - copySize;
-                fill(fileEnd + (i - 1) * kReach, where);
-                copyAt(where);
+                FillWithZeros(fileEnd + (i - 1) * kReach, where);
+                WriteDirectoryAt(where);
             }
         } else {
             // Too big for that: the copy first, then the hole before it
             // filled. Only a kill that cuts the copy's own write leaves the
             // file without a directory in reach.
-            copyAt(at);
-            fill(fileEnd, at);
+            WriteDirectoryAt(at);
+            FillWithZeros(fileEnd, at);
         }
     } catch (...) {
         m_storage.EmptyWriteBuffer();
@@ -100,7 +85,7 @@ bool CZipChangeEngine::KeepRoomFor(unsigned long long entryBound) {
         throw;
     }
     m_storage.m_uDataEnd = dataEnd;
-    m_uRoomEnd = at;
+    Stands(at, dataEnd);
     return true;
 }
 
@@ -112,18 +97,9 @@ void CZipChangeEngine::EntryWritten() {
 }
 
 void CZipChangeEngine::SettleRoom() {
-    if (m_storage.m_uDataEnd == ~0ull || m_centralDir.m_pInfo->m_bInArchive) return;
-    // Once more for an error that passes; after that the copy stands.
-    for (int attempt = 0;; ++attempt) {
-        try {
-            WriteDirectoryAt(m_storage.m_uDataEnd);
-            return;
-        } catch (...) {
-            m_storage.EmptyWriteBuffer();
-            m_centralDir.m_pInfo->m_bInArchive = false;
-            if (attempt > 0) throw;
-        }
-    }
+    // Only adds that the standing directory does not list need it.
+    if (!HasRoom() || m_storage.m_uDataEnd <= m_uListedEnd) return;
+    WriteDirectory(m_storage.m_uDataEnd, 2);
 }
 
 void CZipChangeEngine::ForgetRoom() {

@@ -30,28 +30,24 @@ bool CZipBundle::CommitChanges() {
     const long long growth = CollectRenamed(changes);
     if (changes.empty()) return true;
 
-    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
-    CZipActionCallback* cb = GetCallback(CZipActionCallback::cbModify);
-    CZipMovePlan plan;
+    // The recovery reads these: they outlive the change.
     CZipArray<CZipMoveStep*> stepOf;
+    size_t headersWritten = 0;
+    CZipChange change(m_change, unsigned(m_iBufferSize));
+    const unsigned long long dataEnd = change.DataEnd();
+    CZipActionCallback* cb = GetCallback(CZipActionCallback::cbModify);
+    CZipMovePlan& plan = change.Plan();
     const unsigned long long total = PlanRenamedStretches(changes, dataEnd, cb, plan, stepOf);
-    // Room first, while the old directory still stands.
-    if (growth > 0) m_change.Grow((unsigned long long)growth);
-    m_change.TakeOff();
+    change.OnFailure([&] { return RecoverRenamed(changes, plan, stepOf, headersWritten); });
     if (cb) {
         cb->BeginProgress(nullptr, GetArchivePath());
         cb->SetProgressTotal(total);
     }
-    size_t headersWritten = 0;
-    try {
-        m_change.Run(plan);
-        WriteRenamedHeaders(changes, headersWritten);
-    } catch (...) {
-        RecoverRenamed(changes, plan, stepOf, headersWritten);
-        throw;
-    }
+    // Room first, while the old directory still stands.
+    change.Move(growth > 0 ? (unsigned long long)growth : 0);
+    WriteRenamedHeaders(changes, headersWritten);
     if (cb) cb->EndProgress();
-    m_change.Complete((unsigned long long)((long long)dataEnd + growth));
+    change.Complete((unsigned long long)((long long)dataEnd + growth));
     return true;
 }
 
@@ -138,8 +134,8 @@ void CZipBundle::WriteRenamedHeaders(const CZipArray<CZipChangeInfo>& changes, s
     }
 }
 
-void CZipBundle::RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
-                                const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten) {
+unsigned long long CZipBundle::RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMovePlan& plan,
+                                              const CZipArray<CZipMoveStep*>& stepOf, size_t headersWritten) {
     m_storage.EmptyWriteBuffer();
     // Unchanged entries go where their data now is.
     const unsigned long long end = m_change.Settle(plan, 0);
@@ -167,5 +163,5 @@ void CZipBundle::RecoverRenamed(const CZipArray<CZipChangeInfo>& changes, CZipMo
         renamed.Add(h);
     }
     for (CZipFileHeader* h : renamed) m_centralDir.RemoveFile(h, 0xFFFF, true);
-    m_change.Restore(end);
+    return end;
 }

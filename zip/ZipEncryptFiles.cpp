@@ -7,26 +7,27 @@ bool CZipBundle::EncryptFilesInternal(CZipArray<unsigned short>* indexes) {
     if (!CanModify(false, true) || GetCount() == 0 || !WillEncryptNextFile()) return false;
     if (m_storage.IsSegmented()) return false;
     CZipInPlaceEncryption encryption(*this, indexes);
-    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
-    if (!encryption.Collect(dataEnd)) return true;
+    CZipChange change(m_change, unsigned(m_iBufferSize));
+    const unsigned long long dataEnd = change.DataEnd();
+    if (!encryption.Collect(dataEnd)) {
+        change.Unchanged();
+        return true;
+    }
     const unsigned long long growth = encryption.OrderAndMeasure();
     // Planned in memory before anything on disk changes.
-    encryption.BuildMovePlan();
-    // Room first, while the old directory still stands: a full disk
-    // fails here and leaves the archive as it was.
-    m_change.Grow(growth);
-    m_change.TakeOff();
-    try {
-        encryption.Move();
-        encryption.EncryptEach();
-        encryption.Settle();
-    } catch (...) {
-        m_change.Restore(encryption.SettleAfterFailure());
+    encryption.BuildMovePlan(change.Plan());
+    change.OnFailure([&encryption] {
+        const unsigned long long end = encryption.SettleAfterFailure();
         encryption.EndProgress();
-        throw;
-    }
+        return end;
+    });
+    // Room first, while the old directory still stands: a full disk
+    // fails there and leaves the archive as it was.
+    encryption.Move(change, growth);
+    encryption.EncryptEach();
+    encryption.Settle();
     encryption.Release();
     encryption.EndProgress();
-    m_change.Complete(dataEnd + growth);
+    change.Complete(dataEnd + growth);
     return true;
 }

@@ -333,7 +333,48 @@ bool CZipFileHeader::IsWinZipAesEncryption() const {
 
 // ---- times --------------------------------------------------------------
 
+bool CZipFileHeader::TimesChanged(const CZipFileHeader& before) {
+    if (!m_pCentralDir) return true;
+    if (m_uModDate == before.m_uModDate && m_uModTime == before.m_uModTime &&
+        m_tModificationTime == before.m_tModificationTime && m_tCreationTime == before.m_tCreationTime &&
+        m_tLastAccessTime == before.m_tLastAccessTime)
+        return true;
+    if (m_pCentralDir->OnFileCentralChange()) return true;
+    m_uModDate = before.m_uModDate;
+    m_uModTime = before.m_uModTime;
+    m_tModificationTime = before.m_tModificationTime;
+    m_tCreationTime = before.m_tCreationTime;
+    m_tLastAccessTime = before.m_tLastAccessTime;
+    return false;
+}
+
 void CZipFileHeader::SetModificationTime(const time_t& ttime, bool extended) {
+    if (!m_pCentralDir) {
+        PutModificationTime(ttime, extended);
+        return;
+    }
+    const CZipFileHeader before(*this);
+    PutModificationTime(ttime, extended);
+    TimesChanged(before);
+}
+
+void CZipFileHeader::SetCreationTime(const time_t& ttime) { SetExtendedTime(&CZipFileHeader::m_tCreationTime, ttime); }
+
+void CZipFileHeader::SetLastAccessTime(const time_t& ttime) {
+    SetExtendedTime(&CZipFileHeader::m_tLastAccessTime, ttime);
+}
+
+void CZipFileHeader::SetExtendedTime(time_t CZipFileHeader::*field, const time_t& ttime) {
+    if (!m_pCentralDir) {
+        this->*field = ttime;
+        return;
+    }
+    const CZipFileHeader before(*this);
+    this->*field = ttime;
+    TimesChanged(before);
+}
+
+void CZipFileHeader::PutModificationTime(const time_t& ttime, bool extended) {
     if (extended) {
         m_tModificationTime = ttime;
     } else {
@@ -407,8 +448,14 @@ bool CZipFileHeader::SetSystemAttr(unsigned attr) {
                 (ZipCompatibility::ConvertToSystem(attr, sys, ZipCompatibility::zcUnix) << 16);
     }
     if (value == m_uExternalAttr) return true;
-    if (m_pCentralDir && !m_pCentralDir->OnFileCentralChange()) return false;
+    // Set before the directory is told: with auto-finalize it is written
+    // at once, and must hold the new value.
+    const unsigned old = m_uExternalAttr;
     m_uExternalAttr = value;
+    if (m_pCentralDir && !m_pCentralDir->OnFileCentralChange()) {
+        m_uExternalAttr = old;
+        return false;
+    }
     return true;
 }
 

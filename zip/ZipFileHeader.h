@@ -112,13 +112,16 @@ public:
     void UpdateFlag(bool segmented);
 
     // Times. DOS fields hold local time in two-second steps, 1980-2107.
+    // On an entry of an archive a new time is a change of its central
+    // header, written with the directory; one the archive may not take now
+    // leaves the old time.
     time_t GetModificationTime() const;
     // extended: also keep the time as the extended (NTFS) time.
     void SetModificationTime(const time_t& ttime, bool extended = false);
     time_t GetCreationTime() const { return m_tCreationTime; }
-    void SetCreationTime(const time_t& ttime) { m_tCreationTime = ttime; }
+    void SetCreationTime(const time_t& ttime);
     time_t GetLastAccessTime() const { return m_tLastAccessTime; }
-    void SetLastAccessTime(const time_t& ttime) { m_tLastAccessTime = ttime; }
+    void SetLastAccessTime(const time_t& ttime);
 
     // Attributes in the platform's own form.
     unsigned GetSystemAttr() const;
@@ -168,6 +171,11 @@ protected:
 
     void Initialize(CZipCentralDir* centralDir);
     bool IsStringModified(const StringWithBuffer& s) const;
+    void PutModificationTime(const time_t& ttime, bool extended);
+    void SetExtendedTime(time_t CZipFileHeader::*field, const time_t& ttime);
+    // After one of the times changed on an entry of an archive: the
+    // directory is told; false (the old times back) when it refuses.
+    bool TimesChanged(const CZipFileHeader& before);
     void WriteNtfsRecord();
     void ReadNtfsRecord();
 

@@ -4,61 +4,58 @@
 #include "ZipBundle.h"
 #include "ZipCryptograph.h"
 
+namespace {
+// The general buffer (when the caller holds none) and the cryptograph live
+// for one copy, however it ends.
+struct CopyScope {
+    explicit CopyScope(CZipBundle& zip, bool ownBuffer, void (CZipBundle::*release)())
+        : m_zip(zip), m_own(ownBuffer), m_release(release) {}
+    ~CopyScope() {
+        if (m_own) (m_zip.*m_release)();
+    }
+    CZipBundle& m_zip;
+    bool m_own;
+    void (CZipBundle::*m_release)();
+};
+}  // namespace
+
 bool CZipBundle::GetFromArchive(CZipBundle& source, unsigned short index, const char* newName,
                                 unsigned short replaceIndex, bool convertSystem, CZipActionCallback* cb) {
     if (!CanCopyFrom(source, index, replaceIndex)) return false;
     const CZipFileHeader& original = *source.m_centralDir[index];
     CZipFileHeader header;
     const bool keepNoDescriptor = PrepareCopiedHeader(source, index, newName, convertSystem, header);
-    const int level = header.GetCompressionLevel();
     const unsigned long long dataSize = header.m_uComprSize;
     const bool replacing = replaceIndex != 0xFFFF;
-    const bool wasOnDisk = m_centralDir.m_pInfo->m_bInArchive;
     const bool ownBuffer = !m_pBuffer.IsAllocated();
     if (ownBuffer) InitBuffer();
+    CopyScope buffer(*this, ownBuffer, &CZipBundle::ReleaseBuffer);
+    CopyScope cryptograph(*this, true, &CZipBundle::ClearCryptograph);
 
-    CZipFileHeader* added = nullptr;
-    unsigned long long entryStart = 0;
-    int code = 0;
+    CZipFileHeader* added = BeginAdd(header, header.GetCompressionLevel(), replaceIndex, dataSize, true, keepNoDescriptor);
+    if (cb) {
+        cb->BeginProgress(added->GetFileName(false), source.GetArchivePath());
+        cb->SetProgressTotal(dataSize);
+    }
+    bool stopped = false, ended = false;
     try {
-        MakeRoomForCopy(header, level, dataSize, replaceIndex, keepNoDescriptor);
-        // The old entry leaves the directory only now, with its room made.
-        added = m_centralDir.AddNewFile(header, replaceIndex, level, true);
-        if (keepNoDescriptor && added->IsDataDescriptor()) added->m_uFlag &= ~CZipFileHeader::flDataDescriptor;
-        if (cb) {
-            cb->BeginProgress(added->GetFileName(false), source.GetArchivePath());
-            cb->SetProgressTotal(dataSize);
-        }
-        entryStart = m_storage.GetPosition();
-        bool stopped = false;
-        if (CopyPackedData(source, original, *added, dataSize, cb, stopped)) {
-            FinishCopiedEntry(*added);
-            if (stopped) code = CZipException::abortedSafely;
-        } else {
+        if (!CopyPackedData(source, original, *added, dataSize, cb, stopped)) {
             // The partial entry never stays: the archive keeps what it had.
-            code = replacing || m_storage.IsSegmented() ? CZipException::abortedAction : CZipException::abortedSafely;
-            CZipException::Throw(code);
+            ended = true;
+            CZipException::Throw(replacing || m_storage.IsSegmented() ? CZipException::abortedAction
+                                                                      : CZipException::abortedSafely);
         }
+        FinishCopiedEntry(*added);
+        ended = true;
+        EndAdd();
     } catch (...) {
-        ClearCryptograph();
-        if (ownBuffer) ReleaseBuffer();
-        DropCopiedEntry(added, entryStart);
-        if (cb && code) cb->EndProgress();
+        m_centralDir.ClearOpenedFile();
+        DropAdd();
+        if (cb && ended) cb->EndProgress();
         throw;
     }
-    ClearCryptograph();
-    if (ownBuffer) ReleaseBuffer();
-    // With room kept the copy of the old directory stands until Close.
-    if ((wasOnDisk && !m_change.HasRoom()) || replacing) {
-        try {
-            CompleteCopy(added, entryStart, replacing);
-        } catch (...) {
-            if (cb) cb->EndProgress();
-            throw;
-        }
-    }
     if (cb) cb->EndProgress();
-    if (code) CZipException::Throw(code);
+    if (stopped) CZipException::Throw(CZipException::abortedSafely);
     return true;
 }
 
@@ -99,23 +96,6 @@ bool CZipBundle::PrepareCopiedHeader(CZipBundle& source, unsigned short index, c
     return keepNoDescriptor;
 }
 
-void CZipBundle::MakeRoomForCopy(CZipFileHeader& header, int level, unsigned long long dataSize,
-                                 unsigned short replaceIndex, bool keepNoDescriptor) {
-    if (replaceIndex == 0xFFFF) {
-        m_change.KeepRoomFor(EntryBound(header, dataSize));
-        return;
-    }
-    CZipFileHeader probe(header);
-    probe.m_aLocalExtraData.RemoveInternalLocalHeaders();
-    probe.PrepareData(level, false);
-    if (keepNoDescriptor) probe.m_uFlag &= ~CZipFileHeader::flDataDescriptor;
-    if (!probe.CanBeWrittenLocally()) ThrowError(CZipException::tooLongData);
-    const unsigned long long needed = probe.GetLocalSize(false) + dataSize +
-                                      (m_pCryptograph ? CZipCryptograph::GetEncryptedInfoSize(probe.m_uEncryptionMethod) : 0) +
-                                      probe.GetDataDescriptorSize(&m_storage);
-    MakeSpaceForReplace(replaceIndex, needed, header.GetFileName(false));
-}
-
 bool CZipBundle::CopyPackedData(CZipBundle& source, const CZipFileHeader& original, CZipFileHeader& added,
                                 unsigned long long dataSize, CZipActionCallback* cb, bool& stopped) {
     added.WriteLocal(&m_storage);
@@ -151,54 +131,15 @@ void CZipBundle::FinishCopiedEntry(CZipFileHeader& added) {
     if (m_pCryptograph) m_pCryptograph->FinishEncode(added, m_storage);
     added.WriteDataDescriptor(&m_storage);
     m_storage.Flush();
-    m_change.EntryWritten();
-}
-
-void CZipBundle::DropCopiedEntry(CZipFileHeader* added, unsigned long long entryStart) {
-    m_centralDir.ClearOpenedFile();
-    m_storage.EmptyWriteBuffer();
-    bool cut = false;
-    if (added) {
-        cut = added == m_centralDir[(unsigned short)(GetCount() - 1)];
-        m_centralDir.RemoveFile(added, 0xFFFF, true);
-    }
-    try {
-        m_change.Restore(cut ? entryStart : m_storage.GetLastDataOffset());
-    } catch (...) {
-    }
-}
-
-void CZipBundle::CompleteCopy(CZipFileHeader* added, unsigned long long entryStart, bool replacing) {
-    try {
-        m_change.Complete();
-    } catch (...) {
-        // An appended copy goes again, so that the old directory fits where
-        // it stood; a replacement has nothing left to go back to.
-        if (!replacing) {
-            m_centralDir.RemoveFile(added, 0xFFFF, true);
-            m_change.Restore(entryStart);
-        } else {
-            m_change.Restore(m_storage.GetLastDataOffset());
-        }
-        throw;
-    }
 }
 
 bool CZipBundle::GetFromArchive(CZipBundle& source, CZipArray<unsigned short>& indexes, bool convertSystem) {
     indexes.Sort(true);
     InitBuffer();
-    try {
-        for (unsigned short index : indexes) {
-            if (!GetFromArchive(source, index, nullptr, 0xFFFF, convertSystem, GetCallback(CZipActionCallback::cbGet))) {
-                ReleaseBuffer();
-                return false;
-            }
-        }
-    } catch (...) {
-        ReleaseBuffer();
-        throw;
-    }
-    ReleaseBuffer();
+    CopyScope buffer(*this, true, &CZipBundle::ReleaseBuffer);
+    for (unsigned short index : indexes)
+        if (!GetFromArchive(source, index, nullptr, 0xFFFF, convertSystem, GetCallback(CZipActionCallback::cbGet)))
+            return false;
     Finalize(true);
     return true;
 }

@@ -139,14 +139,15 @@ unsigned long long CZipInPlaceEncryption::OrderAndMeasure() {
 
 // ---- moving -------------------------------------------------------------
 
-void CZipInPlaceEncryption::BuildMovePlan() {
+void CZipInPlaceEncryption::BuildMovePlan(CZipMovePlan& plan) {
+    m_pPlan = &plan;
     CZipActionCallback* mover = m_zip.GetCallback(CZipActionCallback::cbEncryptMoveData);
     for (size_t k = m_entries.size(); k-- > 0;) {
         Entry& e = m_entries[k];
-        e.stretchStep = &m_movePlan.Add("entries behind an entry to encrypt", e.stretchStart, e.stretchEnd,
+        e.stretchStep = &plan.Add("entries behind an entry to encrypt", e.stretchStart, e.stretchEnd,
                                         e.before + e.Growth(), true);
         e.stretchStep->entries = e.stretch;
-        e.dataStep = &m_movePlan.Add("entry to encrypt", e.DataStart(), e.DataStart() + e.dataSize,
+        e.dataStep = &plan.Add("entry to encrypt", e.DataStart(), e.DataStart() + e.dataSize,
                                      e.before + kEncryptionHeader, true);
         for (CZipMoveStep* step : {e.stretchStep, e.dataStep}) {
             step->callback = mover;
@@ -157,10 +158,10 @@ void CZipInPlaceEncryption::BuildMovePlan() {
     m_multi = m_zip.GetCallback(CZipActionCallback::cbMultiEncrypt);
 }
 
-void CZipInPlaceEncryption::Move() {
+void CZipInPlaceEncryption::Move(CZipChange& change, unsigned long long growth) {
     if (m_multi)
         m_multi->MultiActionsInit(unsigned(m_entries.size()), m_uToProcess, CZipActionCallback::cbEncryptMoveData);
-    m_zip.m_change.Run(m_movePlan);
+    change.Move(growth);
     m_uEnd = m_uDataEnd + m_uGrowth;
 }
 
@@ -271,7 +272,7 @@ void CZipInPlaceEncryption::Settle() {
         change.Finish(*e.stretchStep);
         change.Finish(*e.dataStep);
     }
-    m_uEnd = change.Settle(m_movePlan, m_uEnd);
+    m_uEnd = change.Settle(*m_pPlan, m_uEnd);
     CZipArray<CZipFileHeader*> dropped;
     for (Entry& e : m_entries) {
         const Stage stage = Outcome(e);

@@ -14,6 +14,7 @@
 
 class CZipActionCallback;
 class CZipBundle;
+class CZipChange;
 class CZipFileHeader;
 
 class CZipInPlaceEncryption {
@@ -37,10 +38,12 @@ public:
     // lie past the data end.
     unsigned long long OrderAndMeasure();
     // The moves, from the end back so that nothing lands on bytes not yet
-    // moved: each entry's stretch, then its own data. In memory only.
-    void BuildMovePlan();
-    // Runs the move plan (CZipChangeEngine::Run, same throws).
-    void Move();
+    // moved: each entry's stretch, then its own data, added to the change's
+    // plan. In memory only.
+    void BuildMovePlan(CZipMovePlan& plan);
+    // The change grows the file by growth and runs the plan (CZipChange::
+    // Move, same throws).
+    void Move(CZipChange& change, unsigned long long growth);
     // Each entry encrypted where it now stands: its sealed local header,
     // its data encoded chunk by chunk, its descriptor. Throws the storage's
     // codes, abortedAction when the encrypt callback stops, badZipFile
@@ -120,7 +123,8 @@ private:
     CZipBundle& m_zip;
     std::vector<unsigned short> m_listed;
     std::vector<Entry> m_entries;
-    CZipMovePlan m_movePlan;
+    // The change's plan, which the moves are added to.
+    CZipMovePlan* m_pPlan = nullptr;
     CZipActionCallback* m_multi = nullptr;
     // Where the data ended before, how much it grows, and where the data
     // the headers describe ends now (the old end while nothing has moved).

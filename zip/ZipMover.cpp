@@ -20,8 +20,7 @@ void CZipMover::Run(CZipMovePlan& plan) {
         step.leaving.RemoveAll();
         MoveBytes(step);
         if (step.progress && step.callback) step.callback->EndProgress();
-        for (CZipFileHeader* h : step.entries) h->m_uOffset = unsigned(step.Target(h->m_uOffset));
-        step.state = CZipMoveStep::moved;
+        Moved(step);
     }
 }
 
@@ -103,9 +102,35 @@ bool CZipMover::Finish(CZipMoveStep& step) {
     if (step.state != CZipMoveStep::moving) return step.state == CZipMoveStep::moved;
     const bool done = step.forward ? MoveRest(step, step.start, step.settled) : MoveRest(step, step.settled, step.end);
     if (!done) return false;
-    for (CZipFileHeader* h : step.entries) h->m_uOffset = unsigned(step.Target(h->m_uOffset));
-    step.state = CZipMoveStep::moved;
+    Moved(step);
     return true;
+}
+
+void CZipMover::Moved(CZipMoveStep& step) {
+    for (CZipFileHeader* h : step.entries) {
+        UnmarkIfLeftBehind(step, h->m_uOffset);
+        h->m_uOffset = unsigned(step.Target(h->m_uOffset));
+    }
+    step.state = CZipMoveStep::moved;
+}
+
+void CZipMover::UnmarkIfLeftBehind(const CZipMoveStep& step, unsigned long long from) {
+    // Between the bytes not moved and the moved ones lies a stretch no
+    // entry takes, holding old copies: a local header left there would be
+    // tested by tools that walk local headers (7z), and fail.
+    if (step.delta == 0) return;
+    const unsigned long long s = step.settled;
+    const bool inGap = step.forward ? from >= s && from - s < step.delta : from < s && s - from <= step.delta;
+    if (inGap) UnmarkLocalHeader(from);
+}
+
+void CZipMover::UnmarkLocalHeader(unsigned long long offset) {
+    const char none[4] = {0, 0, 0, 0};
+    try {
+        m_storage.Seek(offset);
+        m_storage.m_pFile->Write(none, 4);
+    } catch (...) {
+    }
 }
 
 unsigned long long CZipMover::SettleStopped(CZipMoveStep& step) {
@@ -137,6 +162,7 @@ unsigned long long CZipMover::SettleStopped(CZipMoveStep& step) {
         const bool moved = forward ? from >= settled : to <= settled;
         const bool oldWhole = forward ? to <= writtenFrom : from >= writtenTo;
         if (moved) {
+            UnmarkIfLeftBehind(step, from);
             h->m_uOffset = unsigned(step.Target(from));
             keptEnd = std::max(keptEnd, step.Target(to));
         } else if (oldWhole) {

@@ -33,7 +33,16 @@ public:
     // never throws.
     bool Finish(CZipMoveStep& step);
 
+    // Best effort, never throws: the signature of a local header at
+    // offset is cleared.
+    void UnmarkLocalHeader(unsigned long long offset);
+
 private:
+    // The step is done: its entries follow their data, and old copies of
+    // their local headers left where no entry lies now lose their
+    // signature.
+    void Moved(CZipMoveStep& step);
+    void UnmarkIfLeftBehind(const CZipMoveStep& step, unsigned long long from);
     // The step's bytes from where it stands, chunk by chunk: forward moves
     // take chunks from the end, backward ones from the start, so no byte is
     // overwritten before it is read.

@@ -12,11 +12,11 @@ bool CZipBundle::RemoveFile(unsigned short index, bool removeData) {
     }
     if (!CanModify(false, true) || GetCount() == 0) return false;
     if (!m_centralDir.IsValidIndex(index)) return false;
-    m_change.Begin(unsigned(m_iBufferSize));
-    m_change.TakeOff();
-    // The data stays in the file as unreferenced bytes.
+    // The data stays in the file as unreferenced bytes; a change of the
+    // directory alone.
     m_centralDir.RemoveFile(nullptr, index, true);
-    m_change.Complete();
+    m_change.DirectoryChanged();
+    Finalize(true);
     return true;
 }
 
@@ -47,10 +47,10 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
         }
         unsigned first = m_centralDir[0]->m_uOffset;
         for (unsigned short i = 1; i < count; ++i) first = std::min(first, m_centralDir[i]->m_uOffset);
-        m_change.Begin(unsigned(m_iBufferSize));
-        m_change.TakeOff();
+        // Nothing moves: the old directory stands until the new one is down.
+        CZipChange change(m_change, unsigned(m_iBufferSize));
         m_centralDir.RemoveAll();
-        m_change.Complete(first);
+        change.Complete(first);
         if (cb) cb->EndProgress();
         return true;
     }
@@ -81,11 +81,11 @@ bool CZipBundle::RemoveFiles(CZipArray<unsigned short>& indexes) {
 
 void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionCallback* cb) {
     if (cb) cb->BeginProgress(nullptr, nullptr);
-    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
-    m_change.TakeOff();
+    CZipChange change(m_change, unsigned(m_iBufferSize));
+    const unsigned long long dataEnd = change.DataEnd();
     // Each stretch of kept entries moves back over the removed bytes before
     // it; a removed entry leaves the directory as its bytes are overwritten.
-    CZipMovePlan plan;
+    CZipMovePlan& plan = change.Plan();
     CZipMoveStep* stretch = nullptr;
     CZipArray<CZipFileHeader*> leaving;
     unsigned long long removed = 0, total = 0;
@@ -112,27 +112,23 @@ void CZipBundle::RemoveMarkedFiles(CZipArray<CZipDeleteInfo>& infos, CZipActionC
         total += end - start;
     }
     if (stretch) stretch->lastCall = true;
+    // Removed entries behind the last kept one keep their bytes up to the
+    // data end while they are listed.
+    if (plan.Empty() || !leaving.empty()) change.SetFloor(dataEnd);
     if (cb) cb->SetProgressTotal(total);
-    try {
-        m_change.Run(plan);
-        // Removed entries behind the last kept one: nothing overwrites them.
-        for (CZipFileHeader* h : leaving) m_centralDir.RemoveFile(h, 0xFFFF, true);
-        leaving.RemoveAll();
-        if (!stretch && cb && !cb->RequestLastCallback(0)) {
-            cb->EndProgress();
-            ThrowError(CZipException::abortedAction);
-        }
-    } catch (...) {
-        // Removed entries still listed keep their bytes up to the data end.
-        m_change.Fail(plan, plan.Empty() || !leaving.empty() ? dataEnd : 0);
-        throw;
+    change.Move();
+    // Nothing overwrites those: they leave now.
+    for (CZipFileHeader* h : leaving) m_centralDir.RemoveFile(h, 0xFFFF, true);
+    if (!stretch && cb && !cb->RequestLastCallback(0)) {
+        cb->EndProgress();
+        ThrowError(CZipException::abortedAction);
     }
     if (cb) cb->EndProgress();
-    m_change.Complete(dataEnd - removed);
+    change.Complete(dataEnd - removed);
 }
 
 bool CZipBundle::RemoveCentralDirectoryFromArchive() {
     if (IsClosed() || IsReadOnly() || m_storage.IsSegmented()) return false;
-    m_centralDir.RemoveFromDisk();
+    m_change.CutDirectory();
     return true;
 }

@@ -8,13 +8,9 @@ bool CZipBundle::ShiftData(unsigned offset) {
     if (m_storage.m_uBytesBeforeZip != 0) return false;
     if (offset == 0) return true;
 
-    const unsigned long long dataEnd = m_change.Begin(unsigned(m_iBufferSize));
-    // The old directory stays where it is until the room is there.
-    m_change.Grow(offset);
-    m_change.TakeOff();
-
-    CZipMovePlan plan;
-    CZipMoveStep& step = plan.Add("shift everything", 0, dataEnd, offset, true);
+    CZipChange change(m_change, unsigned(m_iBufferSize));
+    const unsigned long long dataEnd = change.DataEnd();
+    CZipMoveStep& step = change.Plan().Add("shift everything", 0, dataEnd, offset, true);
     m_change.GatherEntries(step);
     step.callback = GetCallback(CZipActionCallback::cbMoveData);
     step.lastCall = true;
@@ -22,14 +18,10 @@ bool CZipBundle::ShiftData(unsigned offset) {
         step.callback->BeginProgress(nullptr, GetArchivePath());
         step.callback->SetProgressTotal(dataEnd);
     }
-    try {
-        m_change.Run(plan);
-    } catch (...) {
-        m_change.Fail(plan, 0);
-        throw;
-    }
+    // The old directory stays where it is until the room is there.
+    change.Move(offset);
     if (step.callback) step.callback->EndProgress();
-    m_change.Complete(dataEnd + offset);
+    change.Complete(dataEnd + offset);
     return true;
 }
 
@@ -44,32 +36,34 @@ bool CZipBundle::PrependData(CZipAbstractFile& data, const char* newExtension) {
     const unsigned long long length = data.GetLength();
     if (length == 0) return true;
     if (length > kMaxZipOffset) return false;
+    // Every refusal comes before anything changes, the new name's too.
+    if (!CanModify(false, true) || m_storage.m_uBytesBeforeZip != 0) return false;
+    const bool rename = newExtension && m_storage.m_pFile->HasFilePath();
+    if (rename && !RenameForPrepend(newExtension)) return false;
     if (!ShiftData(unsigned(length))) return false;
-    try {
-        data.SeekToBegin();
-        CZipAbstractFile* file = m_storage.m_pFile;
-        file->SeekToBegin();
-        if (!m_pBuffer.IsAllocated()) InitBuffer();
-        for (unsigned long long left = length; left > 0;) {
-            unsigned want = unsigned(left < m_pBuffer.GetSize() ? left : m_pBuffer.GetSize());
-            unsigned got = data.Read(m_pBuffer, want);
-            if (got == 0) break;
-            file->Write(m_pBuffer, got);
-            left -= got;
-        }
-    } catch (...) {
-        ReleaseBuffer();
-        m_change.Restore(m_storage.GetLastDataOffset());
-        throw;
+    data.SeekToBegin();
+    CZipAbstractFile* file = m_storage.m_pFile;
+    file->SeekToBegin();
+    CZipAutoBuffer buffer{unsigned(m_iBufferSize)};
+    for (unsigned long long left = length; left > 0;) {
+        unsigned want = unsigned(left < buffer.GetSize() ? left : buffer.GetSize());
+        unsigned got = data.Read(buffer, want);
+        if (got == 0) break;
+        file->Write(buffer, got);
+        left -= got;
     }
-    ReleaseBuffer();
-    if (!newExtension || !m_storage.m_pFile->HasFilePath()) return true;
+    if (rename) Close(afNoException, false);
+    return true;
+}
 
-    CZipString path = GetArchivePath();
-    Close(afNoException, false);
+bool CZipBundle::RenameForPrepend(const char* newExtension) {
+    const CZipString path = GetArchivePath();
     CZipPathComponent component(path);
     component.SetExtension(newExtension);
-    CZipString renamed = component.GetFullPath();
+    const CZipString renamed = component.GetFullPath();
+    // The open file follows its new name.
     if (!ZipPlatform::RenameFile(path, renamed, false)) return false;
-    return ZipPlatform::SetExeAttr(renamed);
+    if (ZipPlatform::SetExeAttr(renamed)) return true;
+    ZipPlatform::RenameFile(renamed, path, false);
+    return false;
 }

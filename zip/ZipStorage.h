@@ -135,8 +135,9 @@ public:
     unsigned m_uBytesWritten;
     unsigned short m_uCurrentVolume;
     unsigned m_uBytesBeforeZip;
-    // Where the archive's data ends while the file holds more behind it
-    // (room kept for adds, with a copy of the directory at its far end);
+    // Where the archive's data ends while the file holds more behind it (a
+    // directory standing on disk while the one in memory differs, room kept
+    // for adds with a copy of the directory at its far end, data moving);
     // ~0: at the file's end.
     unsigned long long m_uDataEnd = ~0ull;
     int m_iWriteBufferSize;

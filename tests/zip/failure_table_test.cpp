@@ -4,10 +4,17 @@
 // change was not asked to touch must still be readable and the same.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "faulty_file.h"
 #include "zip/ZipBundle.h"
@@ -73,15 +80,36 @@ struct Operation {
     std::function<void(CZipBundle&)> prepare;
 };
 
-// Copies an entry of the base archive in under a new name.
-void CopyIn(CZipBundle& zip, unsigned short index, const char* name) {
-    const std::string base = BaseImage();
+// Copies an entry of an archive image in under a new name.
+void CopyFrom(CZipBundle& zip, const std::string& image, unsigned short index, const char* name) {
     CZipMemFile copySource(1024);
-    copySource.Write(base.data(), unsigned(base.size()));
+    copySource.Write(image.data(), unsigned(image.size()));
     CZipBundle source;
     source.Open(copySource, CZipBundle::zipOpenReadOnly, false);
     zip.GetFromArchive(source, index, name);
     source.Close();
+}
+
+void CopyIn(CZipBundle& zip, unsigned short index, const char* name) { CopyFrom(zip, BaseImage(), index, name); }
+
+// An entry of 960 kB: more than the room a small add leaves, so the room
+// must grow for it.
+const std::string& LargeData() {
+    static const std::string data = RandomBytes(960000, 14);
+    return data;
+}
+
+// An archive holding only that entry, stored, to copy from.
+const std::string& LargeImage() {
+    static std::string image;
+    if (!image.empty()) return image;
+    FaultyFile file;
+    CZipBundle zip;
+    zip.Open(file, CZipBundle::zipCreate, false);
+    AddBytesEntry(zip, "large.bin", LargeData(), 0);
+    zip.Close();
+    image = file.Image();
+    return image;
 }
 
 const std::vector<Operation>& Operations() {
@@ -137,6 +165,14 @@ const std::vector<Operation>& Operations() {
          [](CZipBundle& z) { Rename(z, 1, "b-renamed.bin"); }},
         {"copy, then rename", {"e.bin"}, [](CZipBundle& z) { Rename(z, 4, "e-renamed-longer.bin"); },
          [](CZipBundle& z) { CopyIn(z, 0, "copied.txt"); }},
+        // What an add reported done stays when the next one fails, also
+        // where the room must grow for it.
+        {"small add, then a large add", {"large.bin"},
+         [](CZipBundle& z) { AddBytesEntry(z, "large.bin", LargeData(), 6); },
+         [](CZipBundle& z) { AddBytesEntry(z, "small.txt", KmlLikeText(300), 6); }},
+        {"small copy, then a large copy", {"copied-large.bin"},
+         [](CZipBundle& z) { CopyFrom(z, LargeImage(), 0, "copied-large.bin"); },
+         [](CZipBundle& z) { CopyIn(z, 8, "copied-small.txt"); }},
     };
     return ops;
 }
@@ -209,9 +245,10 @@ std::string Json(const std::string& s) {
 }
 
 // Runs python over every outcome and unzip and 7z over every `sample`-th
-// one; returns how many were left unreadable.
+// one; returns how many were left unreadable, and in byOperation how many
+// after each operation.
 int Check(const std::vector<Outcome>& outcomes, const std::vector<std::string>& refs, const std::string& dir,
-          size_t sample) {
+          size_t sample, std::string* byOperation = nullptr) {
     std::ostringstream jobs;
     jobs << "[";
     for (size_t i = 0; i < outcomes.size(); ++i) {
@@ -235,6 +272,11 @@ int Check(const std::vector<Outcome>& outcomes, const std::vector<std::string>& 
         EXPECT_EQ(u.status, 0) << o.label << "\n" << u.output;
         const ToolResult z = RunTool("7z t -p" + std::string(kPassword) + " " + Quote(o.image));
         EXPECT_EQ(z.status, 0) << o.label << "\n" << z.output;
+    }
+    if (byOperation) {
+        std::istringstream lines(r.output);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("UNREADABLE after", 0) == 0) *byOperation += line + "\n";
     }
     const size_t at = r.output.rfind("UNREADABLE ");
     return at == std::string::npos ? -1 : std::stoi(r.output.substr(at + 11));
@@ -292,8 +334,10 @@ TEST(FailureTable, EveryUntouchedEntrySurvivesAFailingWrite) {
         }
     }
     EXPECT_EQ(Check(held, refs, dir.path(), 37), 0);
-    const int lost = Check(gone, refs, dir.path(), gone.size() + 1);
-    std::printf("device gone: %d of %zu runs left untouched entries unreadable\n", lost, gone.size());
+    std::string byOperation;
+    const int lost = Check(gone, refs, dir.path(), gone.size() + 1, &byOperation);
+    std::printf("device gone: %d of %zu runs left untouched entries unreadable\n%s", lost, gone.size(),
+                byOperation.c_str());
 }
 
 // Stops at its n-th call of any kind.
@@ -443,6 +487,195 @@ TEST(FailureTable, AStopThatLastsKeepsTheEntriesBeforeIt) {
         ExpectArchiveValid(path);
         EXPECT_TRUE(UnzipEntry(path, "x.txt") == KmlLikeText(20000));
         EXPECT_TRUE(UnzipEntry(path, "y.bin") == RandomBytes(9000, 21));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- changes of the directory alone ----------------------------------------------
+
+// Ten entries packed by zip, deflated and stored; its entries' bytes by name.
+struct InfoZipBase {
+    TempDir dir;
+    std::map<std::string, std::string> entries;
+    std::string image;
+    InfoZipBase() {
+        const std::string t = dir.File("t");
+        std::filesystem::create_directories(t + "/sub");
+        for (int i = 0; i < 10; ++i) {
+            const std::string name = (i % 3 == 2 ? "sub/" : "") + std::string("e") + std::to_string(i) + (i % 2 ? ".bin" : ".txt");
+            entries[name] = i % 2 ? RandomBytes(3000 + 1000 * i, 40 + i) : KmlLikeText(2000 + 3000 * i);
+            WriteFile(t + "/" + name, entries[name]);
+        }
+        // Stored names only, no directory entries, in a fixed order.
+        std::string list;
+        for (const auto& e : entries) list += " " + Quote(e.first);
+        EXPECT_EQ(RunTool("cd " + Quote(t) + " && zip -q -D -X ../base.zip" + list).status, 0);
+        image = ReadFile(dir.File("base.zip"));
+    }
+};
+
+const InfoZipBase& InfoZip() {
+    static InfoZipBase base;
+    return base;
+}
+
+// unzip -t, 7z t and python's zipfile test the archive, and python finds
+// every entry of `entries` (extra ones allowed) with its bytes.
+void ExpectOpensWith(const std::string& path, const std::map<std::string, std::string>& entries,
+                     const std::string& when) {
+    const ToolResult u = RunTool("unzip -tq " + Quote(path));
+    EXPECT_EQ(u.status, 0) << when << ": unzip -t\n" << u.output;
+    const ToolResult z = RunTool("7z t " + Quote(path));
+    EXPECT_EQ(z.status, 0) << when << ": 7z t\n" << z.output;
+    std::string expected;
+    for (const auto& e : entries) {
+        WriteFile(path + ".expected." + std::to_string(expected.size()), e.second);
+        expected += e.first + "\n";
+    }
+    WriteFile(path + ".names", expected);
+    const ToolResult py = RunTool(
+        "python3 -c 'import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "assert z.testzip() is None\n"
+        "pos = 0\n"
+        "for n in open(sys.argv[1] + \".names\").read().splitlines():\n"
+        "    want = open(sys.argv[1] + \".expected.\" + str(pos), \"rb\").read()\n"
+        "    pos += len(n) + 1\n"
+        "    assert z.read(n) == want, n\n' " +
+        Quote(path));
+    EXPECT_EQ(py.status, 0) << when << ": python zipfile\n" << py.output;
+}
+
+// Runs `change` on the archive at path in a child process, which is killed
+// once the call has returned; false when it did not get that far.
+bool KilledAfter(const std::string& path, const std::function<bool(CZipBundle&)>& change) {
+    int ready[2];
+    if (pipe(ready) != 0) return false;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        char ok = 0;
+        try {
+            CZipBundle zip;
+            ok = zip.Open(path.c_str(), CZipBundle::zipOpen) && change(zip) ? 1 : 0;
+        } catch (...) {
+        }
+        if (write(ready[1], &ok, 1) != 1) _exit(3);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    pollfd wait = {ready[0], POLLIN, 0};
+    char ok = 0;
+    const bool answered = poll(&wait, 1, 60000) == 1 && read(ready[0], &ok, 1) == 1;
+    close(ready[0]);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return answered && ok == 1;
+}
+
+TEST(FailureTable, ChangesOfTheDirectoryAloneKeepOneOnDisk) {
+    const InfoZipBase& base = InfoZip();
+    const time_t noon = 1700000000;
+    const struct {
+        const char* label;
+        std::function<bool(CZipBundle&)> change;
+        // After Close: the python expression over z (the archive) that
+        // tells the change is in.
+        const char* written;
+        // Entries the change takes out, and the ones it adds.
+        std::vector<std::string> gone;
+        std::map<std::string, std::string> added;
+    } cases[] = {
+        {"archive comment", [](CZipBundle& z) { return z.SetGlobalComment("the archive comment"); },
+         "z.comment == b\"the archive comment\"", {}, {}},
+        {"entry comment", [](CZipBundle& z) { return z[1]->SetComment("an entry comment"); },
+         "z.infolist()[1].comment == b\"an entry comment\"", {}, {}},
+        {"entry attributes", [](CZipBundle& z) { return z[2]->SetSystemAttr(S_IFREG | 0600); },
+         "z.infolist()[2].external_attr >> 16 == 0o100600", {}, {}},
+        {"entry time",
+         [noon](CZipBundle& z) {
+             z[3]->SetModificationTime(noon);
+             return true;
+         },
+         "z.infolist()[3].date_time == (2023, 11, 14, 22, 13, 20)", {}, {}},
+        // The local header keeps its name: python would refuse the entry.
+        {"central name only", [](CZipBundle& z) { return z[4]->SetFileName("renamed.txt", true); },
+         "z.infolist()[4].filename == \"renamed.txt\"", {}, {}},
+        {"remove the last", [](CZipBundle& z) { return z.RemoveLast(true); }, "len(z.infolist()) == 9",
+         {"sub/e8.txt"}, {}},
+        {"remove a record only", [](CZipBundle& z) { return z.RemoveFile(0, false); }, "len(z.infolist()) == 9",
+         {"e0.txt"}, {}},
+        {"archive comment under auto-finalize",
+         [](CZipBundle& z) { return z.SetAutoFinalize(true) && z.SetGlobalComment("finalized at once"); },
+         "z.comment == b\"finalized at once\"", {}, {}},
+        {"entry attributes under auto-finalize",
+         [](CZipBundle& z) { return z.SetAutoFinalize(true) && z[2]->SetSystemAttr(S_IFREG | 0640); },
+         "z.infolist()[2].external_attr >> 16 == 0o100640", {}, {}},
+        {"archive comment, then an add",
+         [](CZipBundle& z) {
+             return z.SetGlobalComment("then an add") && AddBytesEntry(z, "added.txt", KmlLikeText(5000), 6);
+         },
+         "z.comment == b\"then an add\"", {}, {{"added.txt", KmlLikeText(5000)}}},
+        {"remove the last, then an add",
+         [](CZipBundle& z) { return z.RemoveLast(true) && AddBytesEntry(z, "added.bin", RandomBytes(40000, 9), 0); },
+         "len(z.infolist()) == 10", {"sub/e8.txt"}, {{"added.bin", RandomBytes(40000, 9)}}},
+        // The directories written before the commit hold the name the
+        // local header still has.
+        {"a rename waiting for its commit, then a removal",
+         [](CZipBundle& z) {
+             z.SetCommitMode(CZipBundle::cmManual);
+             return z[1]->SetFileName("e1-renamed-longer.bin") && z.RemoveFile(0);
+         },
+         "\"e1-renamed-longer.bin\" in z.namelist()", {"e0.txt", "e1.bin"},
+         {{"e1-renamed-longer.bin", InfoZip().entries.at("e1.bin")}}},
+        {"a rename waiting for its commit, then an add",
+         [](CZipBundle& z) {
+             z.SetCommitMode(CZipBundle::cmManual);
+             return z[1]->SetFileName("e1-renamed-longer.bin") && AddBytesEntry(z, "added.txt", KmlLikeText(5000), 6);
+         },
+         "\"e1-renamed-longer.bin\" in z.namelist()", {"e1.bin"},
+         {{"e1-renamed-longer.bin", InfoZip().entries.at("e1.bin")}, {"added.txt", KmlLikeText(5000)}}},
+        // Of unknown size: no room can be kept ahead of it.
+        {"an add by hand",
+         [](CZipBundle& z) {
+             CZipFileHeader header;
+             header.SetFileName("by-hand.txt");
+             const std::string text = KmlLikeText(70000);
+             return z.OpenNewFile(header, 6) && z.WriteNewFile(text.data(), unsigned(text.size())) && z.CloseNewFile();
+         },
+         "len(z.infolist()) == 11", {}, {{"by-hand.txt", KmlLikeText(70000)}}},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string path = dir.File("a.zip");
+        // Before Close the entries a change takes out may still be listed.
+        std::map<std::string, std::string> untouched = base.entries;
+        for (const std::string& g : c.gone) untouched.erase(g);
+        // Between the change and Close, what stands on disk.
+        WriteFile(path, base.image);
+        {
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+            ASSERT_TRUE(c.change(zip));
+            const std::string between = dir.File("between.zip");
+            WriteFile(between, ReadFile(path));
+            ExpectOpensWith(between, untouched, "before Close");
+            zip.Close();
+        }
+        std::map<std::string, std::string> after = untouched;
+        after.insert(c.added.begin(), c.added.end());
+        if (std::string(c.label).find("central name") == std::string::npos) ExpectOpensWith(path, after, "after Close");
+        const ToolResult written = RunTool("python3 -c 'import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
+                                           "sys.exit(0 if " + std::string(c.written) + " else 1)' " + Quote(path));
+        EXPECT_EQ(written.status, 0) << "the change is not in the closed archive\n" << written.output;
+        // Killed once the call returned, before Close.
+        WriteFile(path, base.image);
+        ASSERT_TRUE(KilledAfter(path, c.change));
+        ExpectOpensWith(path, untouched, "killed after the call returned");
     }
 }
 

@@ -707,6 +707,68 @@ TEST(Modify, PrependingWithANewExtensionMakesAnExecutable) {
     CZipBundle reread;
     ASSERT_TRUE(reread.Open(mem, CZipBundle::zipOpenReadOnly));
     EXPECT_TRUE(reread.TestFile(0));
+
+    // A name that cannot be taken (a directory stands there): false, and
+    // the archive is what it was, still open under its own name.
+    const std::string other = dir.File("b.zip");
+    MakeBase(other);
+    const std::string before = ReadFile(other);
+    std::filesystem::create_directory(dir.File("b.run"));
+    CZipBundle blocked;
+    ASSERT_TRUE(blocked.Open(other.c_str(), CZipBundle::zipOpen));
+    EXPECT_FALSE(blocked.PrependData(stub.c_str(), "run"));
+    EXPECT_FALSE(blocked.IsClosed());
+    blocked.Close();
+    EXPECT_TRUE(ReadFile(other) == before);
+}
+
+// Stops at its n-th call.
+class StopAtCall : public CZipActionCallback {
+public:
+    explicit StopAtCall(int stopAt) : m_stopAt(stopAt) { m_iStep = 1; }
+    bool OnProgress(unsigned long long) override { return ++m_calls != m_stopAt; }
+    int m_calls = 0;
+    int m_stopAt;
+};
+
+// The bytes a shift leaves in front of the moved archive hold copies of
+// its old local headers: a prepend stopped at any call, its last one
+// included, and a shift alone leave no local header there that 7z, which
+// walks them, would take for an entry.
+TEST(Modify, AStoppedPrependLeavesWhatEveryToolReads) {
+    TempDir dir;
+    const std::string path = dir.File("a.zip");
+    for (int stop = 0;; ++stop) {
+        SCOPED_TRACE("stopped at call " + std::to_string(stop));
+        MakeBase(path);
+        StopAtCall cb(stop);
+        int code = 0;
+        {
+            CZipBundle zip;
+            zip.SetAdvanced(65536, 8192);
+            ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+            zip.SetCallback(&cb, CZipActionCallback::cbMoveData);
+            code = CodeOf([&] {
+                if (stop == 0) {
+                    ASSERT_TRUE(zip.ShiftData(10000));
+                } else {
+                    CZipMemFile stub(1024);
+                    stub.Write(std::string(10000, '#').data(), 10000);
+                    zip.PrependData(stub);
+                }
+            });
+            zip.Close(code ? CZipBundle::afAfterException : CZipBundle::afNoException);
+        }
+        const ToolResult z = RunTool("7z t " + Quote(path));
+        EXPECT_EQ(z.status, 0) << z.output;
+        ExpectSound(path, kBaseNames, "", false);
+        for (const std::string& n : kBaseNames) EXPECT_TRUE(UnzipEntry(path, n) == Content(n)) << n;
+        if (stop > 0 && code == 0) break;
+        if (stop > 0) {
+            EXPECT_EQ(code, CZipException::abortedAction);
+        }
+        ASSERT_LT(stop, 100);
+    }
 }
 
 }  // namespace
