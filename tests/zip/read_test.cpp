@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -230,7 +231,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"lzma.zip", 0, {}, true}, Damage{"dir_with_data.zip", 0, {214}, false},
                       Damage{"dir_deflated.zip", 0, {0}, false}, Damage{"dir_by_name.zip", 0, {0}, false},
                       Damage{"comment_max.zip", 0, {0}, false}, Damage{"offset_past_end.zip", 0, {201}, false},
-                      Damage{"ntfs_time_max.zip", 0, {0}, false}),
+                      Damage{"ntfs_time_max.zip", 0, {0}, false},
+                      Damage{"zip64_local_huge.zip", 0, {222}, false},
+                      Damage{"zip64_local_short.zip", 0, {201}, false}),
     [](const ::testing::TestParamInfo<Damage>& p) {
         std::string n = p.param.file;
         return n.substr(0, n.find('.'));
@@ -283,6 +286,126 @@ TEST(Read, FailedOpenLeavesNoDescriptorBehind) {
         zip.Close();
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// ---- ZIP64 local headers over a plain directory ------------------------------------
+
+// python's zipfile with force_zip64=True writes even small entries with
+// local sizes 0xFFFFFFFF and the real ones in a ZIP64 record; written to a
+// pipe, the sizes follow in descriptors with 8-byte sizes. Such entries read,
+// test and extract, and every change leaves an archive that unzip, python
+// and 7z take and that reads back to the same bytes.
+struct Zip64Change {
+    const char* label;
+    // Changes the archive at path (or writes a new one there, from source).
+    std::function<void(const std::string& source, const std::string& path)> apply;
+    const char* password;  // the changed archive's, or null
+};
+
+const char kZip64Password[] = "python64";
+
+const std::vector<Zip64Change>& Zip64Changes() {
+    static const std::vector<Zip64Change> changes = {
+        {"unchanged", [](const std::string&, const std::string&) {}, nullptr},
+        // One name longer, one shorter: the data behind each moves.
+        {"renamed",
+         [](const std::string&, const std::string& path) {
+             CZipBundle zip;
+             ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+             ASSERT_TRUE(zip[0]->SetFileName("renamed/text.kml"));
+             ASSERT_TRUE(zip[1]->SetFileName("s.bin"));
+             zip.Close();
+         },
+         nullptr},
+        {"copied out",
+         [](const std::string& source, const std::string& path) {
+             CZipBundle from, to;
+             ASSERT_TRUE(from.Open(source.c_str(), CZipBundle::zipOpenReadOnly));
+             ASSERT_TRUE(to.Open(path.c_str(), CZipBundle::zipCreate));
+             CZipArray<unsigned short> all;
+             for (unsigned short i = 0; i < from.GetCount(); ++i) all.Add(i);
+             ASSERT_TRUE(to.GetFromArchive(from, all));
+             to.Close();
+         },
+         nullptr},
+        {"copied out encrypted",
+         [](const std::string& source, const std::string& path) {
+             CZipBundle from, to;
+             ASSERT_TRUE(from.Open(source.c_str(), CZipBundle::zipOpenReadOnly));
+             ASSERT_TRUE(to.Open(path.c_str(), CZipBundle::zipCreate));
+             ASSERT_TRUE(to.SetPassword(kZip64Password));
+             CZipArray<unsigned short> all;
+             for (unsigned short i = 0; i < from.GetCount(); ++i) all.Add(i);
+             ASSERT_TRUE(to.GetFromArchive(from, all));
+             to.Close();
+         },
+         kZip64Password},
+        {"encrypted in place",
+         [](const std::string&, const std::string& path) {
+             CZipBundle zip;
+             ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+             ASSERT_TRUE(zip.SetPassword(kZip64Password));
+             ASSERT_TRUE(zip.EncryptFilesInternal(nullptr));
+             zip.Close();
+         },
+         kZip64Password},
+    };
+    return changes;
+}
+
+TEST(Read, Zip64LocalHeadersOfPythonReadAndChange) {
+    for (const char* fixture : {"python_zip64_local.zip", "python_zip64_streamed.zip"}) {
+        const std::string original = std::string(ZIP_TEST_DATA) + "/" + fixture;
+        // What python reads is the truth, in entry order.
+        ToolResult truth = RunTool("python3 -c 'import sys, zipfile\n"
+                                   "for i in zipfile.ZipFile(sys.argv[1]).infolist(): "
+                                   "print(i.filename, zipfile.ZipFile(sys.argv[1]).read(i).hex())' " +
+                                       Quote(original),
+                                   false);
+        ASSERT_EQ(truth.status, 0) << truth.output;
+        std::vector<std::string> data;
+        std::istringstream lines(truth.output);
+        for (std::string name, hex; lines >> name >> hex;) {
+            std::string bytes;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+            data.push_back(bytes);
+        }
+        ASSERT_EQ(data.size(), 2u);
+        for (const Zip64Change& change : Zip64Changes()) {
+            SCOPED_TRACE(std::string(fixture) + ", " + change.label);
+            TempDir dir;
+            const std::string source = dir.File("source.zip"), path = dir.File("changed.zip");
+            WriteFile(source, ReadFile(original));
+            WriteFile(path, ReadFile(original));
+            change.apply(source, path);
+            if (HasFatalFailure()) return;
+
+            const std::string p = change.password ? change.password : "";
+            ToolResult u = RunTool("unzip -t -P " + Quote(p) + " " + Quote(path));
+            EXPECT_EQ(u.status, 0) << u.output;
+            ToolResult z = RunTool("7z t -p" + Quote(p) + " " + Quote(path));
+            EXPECT_EQ(z.status, 0) << z.output;
+            ToolResult py = RunTool("python3 -c 'import sys, zipfile\n"
+                                    "z = zipfile.ZipFile(sys.argv[1]); z.setpassword(sys.argv[2].encode())\n"
+                                    "assert z.testzip() is None' " +
+                                    Quote(path) + " " + Quote(p));
+            EXPECT_EQ(py.status, 0) << py.output;
+
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpenReadOnly));
+            if (change.password) {
+                ASSERT_TRUE(zip.SetPassword(change.password));
+            }
+            ASSERT_EQ(zip.GetCount(), data.size());
+            TempDir out;
+            for (unsigned short i = 0; i < zip.GetCount(); ++i) {
+                EXPECT_TRUE(zip.TestFile(i)) << i;
+                EXPECT_TRUE(ExtractToMemory(zip, i) == data[i]) << i;
+                ASSERT_TRUE(zip.ExtractFile(i, out.path().c_str())) << i;
+                EXPECT_TRUE(ReadFile(out.File(zip[i]->GetFileName(false))) == data[i]) << i;
+            }
+        }
+    }
 }
 
 // ---- hostile names and modes ------------------------------------------------------
