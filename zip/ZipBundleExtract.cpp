@@ -200,7 +200,7 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
 
     if (header->IsDirectory()) {
         if (cb) cb->SetProgressTotal(0);
-        int dir = m_dirCache.Open(base, parts, parts.size(), target);
+        int dir = m_dirCache.Open(base, parts, parts.size(), target, &m_dirModes);
         if (KeepsUnixModes(header) && S_ISDIR(attr)) m_dirModes.Add(target.c_str(), dir, attr & 0777);
         if (cb) cb->EndProgress();
         return true;
@@ -228,7 +228,7 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
         return false;
     }
     try {
-        int dir = m_dirCache.Open(base, parts, parts.size() - 1, target);
+        int dir = m_dirCache.Open(base, parts, parts.size() - 1, target, &m_dirModes);
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
         const bool unixModes = KeepsUnixModes(header);
         ZipLib::CTemporaryTarget out(dir, parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);

@@ -32,35 +32,41 @@ const int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // The directory `name` in dirFd, made when missing; a link in its place is
 // replaced. -1 with errno set when it cannot be had.
-int OpenOrMakeDirectory(int dirFd, const char* name) {
+int OpenOrMakeDirectory(int dirFd, const char* name, CDirectoryModes* made) {
     int fd = ::openat(dirFd, name, kDirFlags);
     if (fd >= 0) return fd;
     if (errno == ENOENT) {
-        if (::mkdirat(dirFd, name, 0777) != 0 && errno != EEXIST) return -1;
-        return ::openat(dirFd, name, kDirFlags);
+        if (::mkdirat(dirFd, name, 0777) != 0) {
+            // Made meanwhile by someone else: not ours.
+            if (errno != EEXIST) return -1;
+            return ::openat(dirFd, name, kDirFlags);
+        }
+    } else {
+        if (errno != ELOOP && errno != ENOTDIR) return -1;
+        struct stat st;
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+        if (!S_ISLNK(st.st_mode)) {
+            errno = ENOTDIR;
+            return -1;
+        }
+        if (::unlinkat(dirFd, name, 0) != 0) return -1;
+        if (::mkdirat(dirFd, name, 0777) != 0) return -1;
     }
-    if (errno != ELOOP && errno != ENOTDIR) return -1;
-    struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-    if (!S_ISLNK(st.st_mode)) {
-        errno = ENOTDIR;
-        return -1;
-    }
-    if (::unlinkat(dirFd, name, 0) != 0) return -1;
-    if (::mkdirat(dirFd, name, 0777) != 0) return -1;
-    return ::openat(dirFd, name, kDirFlags);
+    fd = ::openat(dirFd, name, kDirFlags);
+    if (fd >= 0 && made) made->Made(fd);
+    return fd;
 }
 }  // namespace
 
 int OpenTargetDirectory(const std::string& base, const std::vector<std::string>& parts, size_t count,
-                        const char* shown) {
+                        const char* shown, CDirectoryModes* made) {
     const char* start = base.empty() ? "." : base.c_str();
     int fd = ::open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && ZipPlatform::ForceDirectory(start))
         fd = ::open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) CZipException::Throw(CZipException::fileError, shown);
     for (size_t i = 0; i < count && i < parts.size(); ++i) {
-        int next = OpenOrMakeDirectory(fd, parts[i].c_str());
+        int next = OpenOrMakeDirectory(fd, parts[i].c_str(), made);
         int saved = errno;
         ::close(fd);
         if (next < 0) {
@@ -73,13 +79,13 @@ int OpenTargetDirectory(const std::string& base, const std::vector<std::string>&
 }
 
 int CDirectoryCache::Open(const std::string& base, const std::vector<std::string>& parts, size_t count,
-                          const char* shown) {
+                          const char* shown, CDirectoryModes* made) {
     std::string key = base;
     for (size_t i = 0; i < count && i < parts.size(); ++i) key.append(1, '\0').append(parts[i]);
     struct stat st;
     if (m_fd >= 0 && key == m_key && ::fstat(m_fd, &st) == 0 && st.st_nlink > 0) return m_fd;
     Forget();
-    m_fd = OpenTargetDirectory(base, parts, count, shown);
+    m_fd = OpenTargetDirectory(base, parts, count, shown, made);
     m_key = key;
     return m_fd;
 }
@@ -90,9 +96,14 @@ void CDirectoryCache::Forget() {
     m_key.clear();
 }
 
+void CDirectoryModes::Made(int dirFd) {
+    struct stat st;
+    if (::fstat(dirFd, &st) == 0) m_made.insert({st.st_dev, st.st_ino});
+}
+
 void CDirectoryModes::Add(const std::string& path, int dirFd, unsigned mode) {
     struct stat st;
-    if (::fstat(dirFd, &st) != 0) return;
+    if (::fstat(dirFd, &st) != 0 || !m_made.count({st.st_dev, st.st_ino})) return;
     m_items.push_back(Item{path, st.st_dev, st.st_ino, mode});
 }
 
@@ -110,6 +121,7 @@ void CDirectoryModes::Apply() noexcept {
         ::close(fd);
     }
     m_items.clear();
+    m_made.clear();
 }
 
 namespace {

@@ -5,6 +5,7 @@
 // place and takes that place only once it is checked, and directory modes
 // wait until nothing more goes into the directories.
 #include <ctime>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -16,15 +17,17 @@ namespace ZipLib {
 // other one is kept whole ("..." and "end." included).
 std::vector<std::string> ConfinedComponents(const char* name);
 
+class CDirectoryModes;
+
 // Opens `base` as the caller named it (made with its parents when
 // missing, links in it followed: it is the caller's path), then the first
 // `count` of `parts` below it, each without following a link: a missing
-// directory is made with mode 0777 less the umask; a link standing in the
-// way is replaced by a directory. Returns the last directory's descriptor;
-// throws 216 with `shown` as the path when a component cannot be made or
-// is not a directory.
+// directory is made with mode 0777 less the umask, and told to `made`
+// when given; a link standing in the way is replaced by a directory (made
+// too). Returns the last directory's descriptor; throws 216 with `shown`
+// as the path when a component cannot be made or is not a directory.
 int OpenTargetDirectory(const std::string& base, const std::vector<std::string>& parts, size_t count,
-                        const char* shown);
+                        const char* shown, CDirectoryModes* made = nullptr);
 
 // The directory of the last file extracted, kept open for the next file
 // of the same directory (archives keep a directory's files together): one
@@ -37,7 +40,8 @@ public:
     CDirectoryCache(const CDirectoryCache&) = delete;
     CDirectoryCache& operator=(const CDirectoryCache&) = delete;
     // OpenTargetDirectory's directory, owned by the cache.
-    int Open(const std::string& base, const std::vector<std::string>& parts, size_t count, const char* shown);
+    int Open(const std::string& base, const std::vector<std::string>& parts, size_t count, const char* shown,
+             CDirectoryModes* made = nullptr);
     void Forget();
 
 private:
@@ -46,14 +50,19 @@ private:
 };
 
 // Stored directory modes set once nothing more is extracted into the
-// directories (a read-only one would refuse its own files). Each mode goes
-// only to the directory recorded (same device and inode), deepest first.
+// directories (a read-only one would refuse its own files). A mode goes
+// only to a directory this extraction made, as unzip does (an entry ".ssh/"
+// of mode 0777 leaves an existing ~/.ssh alone), and only to the very
+// directory recorded (same device and inode), deepest first.
 class CDirectoryModes {
 public:
     ~CDirectoryModes() { Apply(); }
-    // dirFd is the directory at path, open now.
+    // dirFd is a directory the extraction has just made.
+    void Made(int dirFd);
+    // dirFd is the directory at path, open now; passed over unless made.
     void Add(const std::string& path, int dirFd, unsigned mode);
-    // Sets every recorded mode and forgets them; failures are passed over.
+    // Sets every recorded mode and forgets them and what was made; failures
+    // are passed over.
     void Apply() noexcept;
 
 private:
@@ -64,6 +73,7 @@ private:
         unsigned mode;
     };
     std::vector<Item> m_items;
+    std::set<std::pair<dev_t, ino_t>> m_made;
 };
 
 // A new file created exclusively beside `leaf` in the directory dirFd.

@@ -52,8 +52,8 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     return out;
 }
 
-// target/ holds files, three links and a read-only directory; outside/ is
-// what the links point at.
+// target/ holds files, three links, a read-only directory and a private
+// one (0700); outside/ is what the links point at.
 void Prepare(const std::string& root) {
     fs::create_directories(root + "/outside/outdir");
     WriteFile(root + "/outside/outside.txt", "outside\n");
@@ -61,6 +61,8 @@ void Prepare(const std::string& root) {
     WriteFile(root + "/target/keep.txt", "old keep\n");
     WriteFile(root + "/target/rodir/inside.txt", "old inside\n");
     chmod((root + "/target/rodir").c_str(), 0555);
+    fs::create_directories(root + "/target/private");
+    chmod((root + "/target/private").c_str(), 0700);
     fs::create_symlink("../outside/nowhere.txt", root + "/target/dangling");
     fs::create_symlink("../outside/outside.txt", root + "/target/linkfile");
     fs::create_symlink("../outside/outdir", root + "/target/linkdir");
@@ -154,6 +156,12 @@ const std::vector<Row>& Table() {
           {"target/dosro", "f 444 dos read-only\n"},
           {"target/DOSDIR", "d 755"}},
          {}, {}, true, {"target/dangling"}},
+        // A directory that stood keeps its mode (an archive's ".ssh/" 0777
+        // leaves ~/.ssh private); one the extraction made takes the entry's.
+        {"existing directory under 0777", "x_dir_0777.zip", nullptr, {},
+         {{"target/private/in.txt", "f 644 in private\n"}, {"target/made0777", "d 777"}}, {}, {}, true, {}},
+        {"existing directory under 0000", "x_dir_0000.zip", nullptr, {},
+         {{"target/private/in.txt", "f 644 in private\n"}, {"target/made0000", "d 0"}}, {}, {}, true, {}},
         // Read-only directories get their files first, their modes last.
         {"read-only tree", "x_readonly_tree.zip", nullptr, {},
          {{"target/ro", "d 555"}, {"target/ro/a.txt", "f 644 a\n"}, {"target/ro/sub", "d 555"},

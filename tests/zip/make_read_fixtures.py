@@ -296,6 +296,12 @@ def extraction(out):
         Entry("dangling", b"../outside/outside.txt", mode=0o120777),
         Entry("dosfile", b"dos\n", system=0, attr=0), Entry("dosro", b"dos read-only\n", system=0, attr=0x01),
         Entry("DOSDIR/", b"", method=0, system=0, attr=0x10)]))
+    # Directory entries over the target's own 0700 "private" and over a
+    # directory the extraction makes.
+    for tag, mode in (("0777", 0o040777), ("0000", 0o040000)):
+        open(f"{out}/x_dir_{tag}.zip", "wb").write(build([
+            Entry("private/", b"", method=0, mode=mode), Entry("private/in.txt", b"in private\n"),
+            Entry(f"made{tag}/", b"", method=0, mode=mode)]))
     open(f"{out}/x_readonly_tree.zip", "wb").write(build([
         Entry("ro/", b"", method=0, mode=0o040555), Entry("ro/a.txt", b"a\n"),
         Entry("ro/sub/", b"", method=0, mode=0o040555), Entry("ro/sub/b.txt", b"b\n")]))
