@@ -293,7 +293,7 @@ public:
     bool ExtractFile(unsigned short index, const char* filePath, bool fullPath = true, const char* newName = nullptr,
                      ZipPlatform::FileOverwriteMode mode = ZipPlatform::fomNone, unsigned bufferSize = 65536);
     // Appends the entry's data to target (from its position); with rewind
-    // the position is put back. False, writing nothing, for a buffer size
+    // the position is put back, after a throw too. False, writing nothing, for a buffer size
     // of 0, a closed archive, an invalid index, a directory, an entry
     // already open or an unsupported method. Throws the codes above; the
     // target keeps what was written before the failure.

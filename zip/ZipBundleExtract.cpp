@@ -280,7 +280,6 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
         if (code) {
             CloseFile(nullptr, true);
             if (cb) cb->EndProgress();
-            if (rewind) target.SafeSeek(origin);
             CZipException::Throw(code);
         }
         int result = CloseFile(nullptr, false);
@@ -290,6 +289,14 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
         return result == 1;
     } catch (...) {
         CloseFile(nullptr, true);
+        // Whatever stopped it (the callback, a CRC, damage), the position
+        // goes back; a failing seek must not hide the first error.
+        if (rewind) {
+            try {
+                target.SafeSeek(origin);
+            } catch (...) {
+            }
+        }
         throw;
     }
 }

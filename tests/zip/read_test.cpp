@@ -269,6 +269,36 @@ TEST(Read, AnEntryNeverGivesMoreThanItsHeaderDeclares) {
     }
 }
 
+// With rewind the target's position goes back to where it stood, whether
+// the entry was written whole, stopped by the callback or failed on its
+// data: the caller can tell what was written from its own mark.
+TEST(Read, ExtractionToMemoryPutsThePositionBack) {
+    struct StopFirst : CZipActionCallback {
+        bool OnProgress(unsigned long long) override { return false; }
+    };
+    const struct {
+        const char* file;
+        bool stop;
+        std::set<int> codes;
+    } cases[] = {{"good.zip", false, {0}},
+                 {"good.zip", true, {CZipException::abortedAction}},
+                 {"bad_crc.zip", false, {CZipException::badCrc}},
+                 {"flipped_data.zip", false, {CZipException::badCrc, 504}},
+                 {"deflate_more_than_declared.zip", false, {CZipException::badZipFile}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.stop ? ", stopped" : ""));
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(Fx().Path(c.file).c_str(), CZipBundle::zipOpenReadOnly));
+        StopFirst cb;
+        if (c.stop) zip.SetCallback(&cb);
+        CZipMemFile out(1024);
+        out.Write("prefix:", 7);
+        EXPECT_TRUE(c.codes.count(CodeOf([&] { zip.ExtractFile(0, out, true, 64); })));
+        EXPECT_EQ(out.GetPosition(), 7u);
+        EXPECT_EQ(zip.CurrentFile(), nullptr);
+    }
+}
+
 TEST(Read, FailedOpenLeavesNoDescriptorBehind) {
     auto openDescriptors = [] {
         size_t n = 0;
