@@ -1,6 +1,8 @@
 // Reading entries: opening one for reading, decompressing it in pieces,
 // closing it with its checks, extracting it to disk or into a caller's
 // file, and testing it.
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
@@ -194,6 +196,9 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
     if (parts.empty()) return false;
     const std::string base(filePath ? filePath : "");
     CZipString target = PredictExtractedFileName(name, filePath, fullPath, newName);
+    // A name no file system takes fails before anything is made or written.
+    for (const std::string& part : parts)
+        if (part.size() > NAME_MAX) ThrowError(ENAMETOOLONG, target);
     CZipActionCallback* cb = GetCallback(CZipActionCallback::cbExtract);
     if (cb) cb->BeginProgress(name, target);
     const unsigned attr = header->GetSystemAttr();
@@ -229,6 +234,8 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
     }
     try {
         int dir = m_dirCache.Open(base, parts, parts.size() - 1, target, &m_dirModes);
+        // Nor one this file system does not, before the data is written.
+        if (parts.back().size() > m_dirCache.NameMax()) ThrowError(ENAMETOOLONG, target);
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
         const bool unixModes = KeepsUnixModes(header);
         ZipLib::CTemporaryTarget out(dir, parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);

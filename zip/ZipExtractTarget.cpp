@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,9 +91,18 @@ int CDirectoryCache::Open(const std::string& base, const std::vector<std::string
     return m_fd;
 }
 
+size_t CDirectoryCache::NameMax() {
+    if (m_nameMax == 0) {
+        long limit = m_fd >= 0 ? ::fpathconf(m_fd, _PC_NAME_MAX) : -1;
+        m_nameMax = limit > 0 ? limit : NAME_MAX;
+    }
+    return size_t(m_nameMax);
+}
+
 void CDirectoryCache::Forget() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
+    m_nameMax = 0;
     m_key.clear();
 }
 

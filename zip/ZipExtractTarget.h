@@ -42,11 +42,15 @@ public:
     // OpenTargetDirectory's directory, owned by the cache.
     int Open(const std::string& base, const std::vector<std::string>& parts, size_t count, const char* shown,
              CDirectoryModes* made = nullptr);
+    // The longest name the open directory's file system takes, asked once
+    // per directory.
+    size_t NameMax();
     void Forget();
 
 private:
     std::string m_key;
     int m_fd = -1;
+    long m_nameMax = 0;  // 0: not asked yet
 };
 
 // Stored directory modes set once nothing more is extracted into the

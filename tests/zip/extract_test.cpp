@@ -157,6 +157,12 @@ const std::vector<Row>& Table() {
           {"target/dosro", "f 444 dos read-only\n"},
           {"target/DOSDIR", "d 755"}},
          {}, {}, true, {"target/dangling"}},
+        // A component the file system cannot name is ENAMETOOLONG (36) at
+        // once, before any directory is made or data written; unzip makes
+        // "a" first.
+        {"names over the limit", "x_long_names.zip", nullptr,
+         {{std::string(256, 'L'), {36}}, {"a/" + std::string(256, 'D') + "/f.txt", {36}}},
+         {{"target/" + std::string(255, 'M'), "f 644 longest\n"}}, {}, {}, true, {"target/a"}},
         // A directory that stood keeps its mode (an archive's ".ssh/" 0777
         // leaves ~/.ssh private); one the extraction made takes the entry's.
         {"existing directory under 0777", "x_dir_0777.zip", nullptr, {},

@@ -296,6 +296,11 @@ def extraction(out):
         Entry("dangling", b"../outside/outside.txt", mode=0o120777),
         Entry("dosfile", b"dos\n", system=0, attr=0), Entry("dosro", b"dos read-only\n", system=0, attr=0x01),
         Entry("DOSDIR/", b"", method=0, system=0, attr=0x10)]))
+    # Name components one byte over the longest name a file system takes,
+    # as a file and as a directory, and one of exactly that length.
+    open(f"{out}/x_long_names.zip", "wb").write(build([
+        Entry("L" * 256, b"too long\n"), Entry("a/" + "D" * 256 + "/f.txt", b"below too long\n"),
+        Entry("M" * 255, b"longest\n")]))
     # Directory entries over the target's own 0700 "private" and over a
     # directory the extraction makes.
     for tag, mode in (("0777", 0o040777), ("0000", 0o040000)):
