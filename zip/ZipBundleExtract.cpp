@@ -236,6 +236,7 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
         int dir = m_dirCache.Open(base, parts, parts.size() - 1, target, &m_dirModes);
         // Nor one this file system does not, before the data is written.
         if (parts.back().size() > m_dirCache.NameMax()) ThrowError(ENAMETOOLONG, target);
+        m_dirCache.Sweep();
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
         const bool unixModes = KeepsUnixModes(header);
         ZipLib::CTemporaryTarget out(dir, parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);

@@ -4,7 +4,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,7 +88,7 @@ int CDirectoryCache::Open(const std::string& base, const std::vector<std::string
     for (size_t i = 0; i < count && i < parts.size(); ++i) key.append(1, '\0').append(parts[i]);
     struct stat st;
     if (m_fd >= 0 && key == m_key && ::fstat(m_fd, &st) == 0 && st.st_nlink > 0) return m_fd;
-    Forget();
+    Release();
     m_fd = OpenTargetDirectory(base, parts, count, shown, made);
     m_key = key;
     return m_fd;
@@ -99,11 +102,16 @@ size_t CDirectoryCache::NameMax() {
     return size_t(m_nameMax);
 }
 
-void CDirectoryCache::Forget() {
+void CDirectoryCache::Release() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     m_nameMax = 0;
     m_key.clear();
+}
+
+void CDirectoryCache::Forget() {
+    Release();
+    m_swept.clear();
 }
 
 void CDirectoryModes::Made(int dirFd) {
@@ -135,32 +143,90 @@ void CDirectoryModes::Apply() noexcept {
 }
 
 namespace {
-// A name unlikely to be taken; O_EXCL makes sure it is not.
+const char kTemporaryPrefix[] = ".zar";
+const size_t kTemporaryName = 10;
+const char kTemporaryDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// A name unlikely to be taken; O_EXCL (or link) makes sure it is not.
 std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
     static const unsigned pid = unsigned(::getpid());
     unsigned v = pid * 2654435761u ^ (counter.fetch_add(1) * 40503u) ^ unsigned(::time(nullptr));
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string name = ".zar";
-    for (int i = 0; i < 6; ++i, v /= 36) name += digits[v % 36];
+    std::string name = kTemporaryPrefix;
+    while (name.size() < kTemporaryName) {
+        name += kTemporaryDigits[v % 36];
+        v /= 36;
+    }
     return name;
 }
+
+bool IsTemporaryName(const char* name) {
+    if (std::strlen(name) != kTemporaryName || std::strncmp(name, kTemporaryPrefix, 4) != 0) return false;
+    for (const char* p = name + 4; *p; ++p)
+        if (!std::strchr(kTemporaryDigits, *p)) return false;
+    return true;
+}
+
+// A file without a name can be given one through /proc; without /proc it
+// could not, and the data would have been written for nothing.
+bool CanLinkUnnamedFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 }  // namespace
+
+void CDirectoryCache::Sweep() {
+    struct stat st;
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !m_swept.insert({st.st_dev, st.st_ino}).second) return;
+    int listFd = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* list = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!list) {
+        if (listFd >= 0) ::close(listFd);
+        return;
+    }
+    const uid_t me = ::geteuid();
+    while (const struct dirent* e = ::readdir(list)) {
+        if ((e->d_type != DT_REG && e->d_type != DT_UNKNOWN) || !IsTemporaryName(e->d_name)) continue;
+        int fd = ::openat(m_fd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        // Ours, not linked elsewhere, and locked by no live extraction.
+        struct stat file, now;
+        if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_uid == me && file.st_nlink == 1 &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstatat(m_fd, e->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == file.st_dev && now.st_ino == file.st_ino)
+            (void)::unlinkat(m_fd, e->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(list);
+}
 
 CTemporaryTarget::CTemporaryTarget(int dirFd, const std::string& leaf, unsigned createMode, const char* shown)
     : m_dirFd(dirFd), m_leaf(leaf), m_shown(shown ? shown : ""), m_fd(-1) {
+    if (CanLinkUnnamedFiles()) {
+        m_fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_t(createMode));
+        if (m_fd >= 0) return;
+        // Only a file system without unnamed files falls back to a name.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) CZipException::Throw(errno, m_shown.c_str());
+    }
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         m_name = TemporaryName();
         m_fd = ::openat(dirFd, m_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         mode_t(createMode));
         if (m_fd < 0 && errno != EEXIST) break;
     }
-    if (m_fd < 0) CZipException::Throw(errno, m_shown.c_str());
+    if (m_fd < 0) {
+        m_name.clear();
+        CZipException::Throw(errno, m_shown.c_str());
+    }
+    // Held while it lives: the next extraction's sweep passes it over.
+    (void)::flock(m_fd, LOCK_EX);
 }
 
 CTemporaryTarget::~CTemporaryTarget() {
-    if (m_fd >= 0) ::close(m_fd);
     if (!m_name.empty()) ::unlinkat(m_dirFd, m_name.c_str(), 0);
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 void CTemporaryTarget::Write(const void* data, unsigned size) {
@@ -188,14 +254,45 @@ bool CTemporaryTarget::SetTimesAndMode(time_t modification, time_t access, bool 
 }
 
 void CTemporaryTarget::Install() {
-    int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) CZipException::Throw(errno, m_shown.c_str());
+    // What a close would report (a network file system's deferred writes)
+    // comes now, before the file takes anything's place; the descriptor
+    // itself, and so the lock, stays until the file is in place.
+    int probe = ::dup(m_fd);
+    if (probe < 0 || ::close(probe) != 0) CZipException::Throw(errno, m_shown.c_str());
+    if (m_name.empty()) {
+        // Where nothing stands, the link puts the whole file there at once.
+        const std::string self = ProcPath(m_fd);
+        if (::linkat(AT_FDCWD, self.c_str(), m_dirFd, m_leaf.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            Close();
+            return;
+        }
+        if (errno != EEXIST)
+            CZipException::Throw(errno == ENAMETOOLONG ? errno : int(CZipException::notRenamed), m_shown.c_str());
+        // Only a rename replaces what stands whole, and it needs a name:
+        // one for that instant, locked, so no sweep takes it meanwhile.
+        (void)::flock(m_fd, LOCK_EX);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TemporaryName();
+            if (::linkat(AT_FDCWD, self.c_str(), m_dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                m_name = name;
+                break;
+            }
+            if (errno != EEXIST) break;
+        }
+        if (m_name.empty()) CZipException::Throw(CZipException::notRenamed, m_shown.c_str());
+    }
     if (::renameat(m_dirFd, m_name.c_str(), m_dirFd, m_leaf.c_str()) != 0)
         CZipException::Throw(errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST ? CZipException::notRemoved
                                                                                     : CZipException::notRenamed,
                              m_shown.c_str());
     m_name.clear();
+    Close();
+}
+
+void CTemporaryTarget::Close() {
+    int fd = m_fd;
+    m_fd = -1;
+    (void)::close(fd);
 }
 
 }  // namespace ZipLib

@@ -45,12 +45,21 @@ public:
     // The longest name the open directory's file system takes, asked once
     // per directory.
     size_t NameMax();
+    // Removes from the open directory, once per directory until Forget,
+    // the temporaries that killed extractions left: regular files named
+    // ".zar" and six of [0-9a-z], of this user, with one link, that no
+    // live extraction holds locked. Failures are passed over.
+    void Sweep();
+    // Closes the directory and forgets what was swept.
     void Forget();
 
 private:
+    void Release();
+
     std::string m_key;
     int m_fd = -1;
     long m_nameMax = 0;  // 0: not asked yet
+    std::set<std::pair<dev_t, ino_t>> m_swept;
 };
 
 // Stored directory modes set once nothing more is extracted into the
@@ -80,10 +89,12 @@ private:
     std::set<std::pair<dev_t, ino_t>> m_made;
 };
 
-// A new file created exclusively beside `leaf` in the directory dirFd.
-// It replaces whatever stands at leaf (a file, a link: never written
-// through) only at Install; gone without Install, it is removed and leaf
-// is as it was. createMode is passed to open, so the umask applies to it.
+// A new file in the directory dirFd, without a name where the file system
+// offers that (O_TMPFILE), else of a fresh temporary name, locked while it
+// lives. It takes leaf's place (replacing a file, a link: never written
+// through) only at Install; gone without Install, nothing of it is left
+// and leaf is as it was; a killed process leaves nothing of an unnamed one.
+// createMode is passed to open, so the umask applies to it.
 class CTemporaryTarget {
 public:
     CTemporaryTarget(int dirFd, const std::string& leaf, unsigned createMode, const char* shown);
@@ -96,13 +107,16 @@ public:
     // Times (0 or less: now) and, when setMode, the permission bits; false
     // when either could not be set.
     bool SetTimesAndMode(time_t modification, time_t access, bool setMode, unsigned mode);
-    // Closes the file and renames it into leaf's place; throws the system
-    // error code (a failed close), 218 (a directory stands at leaf) or 219
-    // (another failed rename) with the shown path, the temporary file
-    // removed.
+    // Puts the file in leaf's place (a link where nothing stands, else a
+    // rename over what stands) and closes it; throws the system error
+    // code (what a close reports, 36 a name too long), 218 (a directory
+    // stands at leaf) or 219 (another failed link or rename) with the shown
+    // path, nothing of the file left.
     void Install();
 
 private:
+    void Close();
+
     int m_dirFd;
     std::string m_leaf;
     std::string m_name;
