@@ -126,8 +126,10 @@ void CZipFileHeader::PrepareData(int level, bool segmented) {
         }
     }
     UpdateFlag(segmented);
-    // A new entry's local header is plain.
+    // A new entry's local header is plain (a copied one too): a ZIP64
+    // record there would have readers take 8-byte descriptor sizes.
     m_bZip64Local = false;
+    m_aLocalExtraData.Remove(CZipExtraField::hidZip64);
     m_uLocalComprSize += CZipCryptograph::GetEncryptedInfoSizeBeforeData(m_uEncryptionMethod);
     m_uVersionNeeded = (unsigned short)(IsDirectory() ? 10 : 20);
 }
