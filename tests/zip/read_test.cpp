@@ -327,19 +327,34 @@ TEST(Read, FailedOpenLeavesNoDescriptorBehind) {
 // and 7z take and that reads back to the same bytes.
 struct Zip64Change {
     const char* label;
-    // Changes the archive at path (or writes a new one there, from source).
-    std::function<void(const std::string& source, const std::string& path)> apply;
+    // Changes the archive at path (or writes a new one there, from source),
+    // with the password when one is given.
+    std::function<void(const std::string& source, const std::string& path, const char* password)> apply;
     const char* password;  // the changed archive's, or null
 };
 
 const char kZip64Password[] = "python64";
 
+// Every entry of source copied into a new archive at path.
+void CopyOut(const std::string& source, const std::string& path, const char* password) {
+    CZipBundle from, to;
+    ASSERT_TRUE(from.Open(source.c_str(), CZipBundle::zipOpenReadOnly));
+    ASSERT_TRUE(to.Open(path.c_str(), CZipBundle::zipCreate));
+    if (password) {
+        ASSERT_TRUE(to.SetPassword(password));
+    }
+    CZipArray<unsigned short> all;
+    for (unsigned short i = 0; i < from.GetCount(); ++i) all.Add(i);
+    ASSERT_TRUE(to.GetFromArchive(from, all));
+    to.Close();
+}
+
 const std::vector<Zip64Change>& Zip64Changes() {
     static const std::vector<Zip64Change> changes = {
-        {"unchanged", [](const std::string&, const std::string&) {}, nullptr},
+        {"unchanged", [](const std::string&, const std::string&, const char*) {}, nullptr},
         // One name longer, one shorter: the data behind each moves.
         {"renamed",
-         [](const std::string&, const std::string& path) {
+         [](const std::string&, const std::string& path, const char*) {
              CZipBundle zip;
              ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
              ASSERT_TRUE(zip[0]->SetFileName("renamed/text.kml"));
@@ -347,34 +362,13 @@ const std::vector<Zip64Change>& Zip64Changes() {
              zip.Close();
          },
          nullptr},
-        {"copied out",
-         [](const std::string& source, const std::string& path) {
-             CZipBundle from, to;
-             ASSERT_TRUE(from.Open(source.c_str(), CZipBundle::zipOpenReadOnly));
-             ASSERT_TRUE(to.Open(path.c_str(), CZipBundle::zipCreate));
-             CZipArray<unsigned short> all;
-             for (unsigned short i = 0; i < from.GetCount(); ++i) all.Add(i);
-             ASSERT_TRUE(to.GetFromArchive(from, all));
-             to.Close();
-         },
-         nullptr},
-        {"copied out encrypted",
-         [](const std::string& source, const std::string& path) {
-             CZipBundle from, to;
-             ASSERT_TRUE(from.Open(source.c_str(), CZipBundle::zipOpenReadOnly));
-             ASSERT_TRUE(to.Open(path.c_str(), CZipBundle::zipCreate));
-             ASSERT_TRUE(to.SetPassword(kZip64Password));
-             CZipArray<unsigned short> all;
-             for (unsigned short i = 0; i < from.GetCount(); ++i) all.Add(i);
-             ASSERT_TRUE(to.GetFromArchive(from, all));
-             to.Close();
-         },
-         kZip64Password},
+        {"copied out", CopyOut, nullptr},
+        {"copied out encrypted", CopyOut, kZip64Password},
         {"encrypted in place",
-         [](const std::string&, const std::string& path) {
+         [](const std::string&, const std::string& path, const char* password) {
              CZipBundle zip;
              ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
-             ASSERT_TRUE(zip.SetPassword(kZip64Password));
+             ASSERT_TRUE(zip.SetPassword(password));
              ASSERT_TRUE(zip.EncryptFilesInternal(nullptr));
              zip.Close();
          },
@@ -438,7 +432,7 @@ TEST(Read, Zip64LocalHeadersOfPythonReadAndChange) {
             const std::string source = dir.File("source.zip"), path = dir.File("changed.zip");
             WriteFile(source, ReadFile(original));
             WriteFile(path, ReadFile(original));
-            change.apply(source, path);
+            change.apply(source, path, change.password);
             if (HasFatalFailure()) return;
 
             const std::string p = change.password ? change.password : "";
