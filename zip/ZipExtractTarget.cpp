@@ -106,6 +106,7 @@ void CDirectoryCache::Release() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     m_nameMax = 0;
+    m_sweptOpen = false;
     m_key.clear();
 }
 
@@ -178,8 +179,11 @@ std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 }  // namespace
 
 void CDirectoryCache::Sweep() {
+    // Asked for every file: only a directory newly opened is looked at.
+    if (m_fd < 0 || m_sweptOpen) return;
+    m_sweptOpen = true;
     struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !m_swept.insert({st.st_dev, st.st_ino}).second) return;
+    if (::fstat(m_fd, &st) != 0 || !m_swept.insert({st.st_dev, st.st_ino}).second) return;
     int listFd = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* list = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!list) {

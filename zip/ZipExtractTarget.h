@@ -59,6 +59,7 @@ private:
     std::string m_key;
     int m_fd = -1;
     long m_nameMax = 0;  // 0: not asked yet
+    bool m_sweptOpen = false;  // Sweep asked since the directory was opened
     std::set<std::pair<dev_t, ino_t>> m_swept;
 };
 
