@@ -168,14 +168,28 @@ bool IsTemporaryName(const char* name) {
     return true;
 }
 
-// A file without a name can be given one through /proc; without /proc it
-// could not, and the data would have been written for nothing.
+// A process without CAP_DAC_READ_SEARCH gives a file without a name one
+// through /proc; without /proc it could not, and the data would have been
+// written for nothing.
 bool CanLinkUnnamedFiles() {
     static const bool can = ::access("/proc/self/fd", X_OK) == 0;
     return can;
 }
 
-std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+// Gives the unnamed file fd the name `name` in dirFd: straight from the
+// descriptor where the process may (CAP_DAC_READ_SEARCH), else through
+// /proc; the first refusal of the former is remembered. -1 with errno set
+// when it cannot.
+int LinkUnnamed(int fd, int dirFd, const char* name) {
+    static std::atomic<bool> direct{true};
+    if (direct.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM) return -1;
+        direct.store(false, std::memory_order_relaxed);
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), dirFd, name, AT_SYMLINK_FOLLOW);
+}
 }  // namespace
 
 void CDirectoryCache::Sweep() {
@@ -258,26 +272,35 @@ bool CTemporaryTarget::SetTimesAndMode(time_t modification, time_t access, bool 
 }
 
 void CTemporaryTarget::Install() {
-    // What a close would report (a network file system's deferred writes)
-    // comes now, before the file takes anything's place; the descriptor
-    // itself, and so the lock, stays until the file is in place.
-    int probe = ::dup(m_fd);
-    if (probe < 0 || ::close(probe) != 0) CZipException::Throw(errno, m_shown.c_str());
     if (m_name.empty()) {
-        // Where nothing stands, the link puts the whole file there at once.
-        const std::string self = ProcPath(m_fd);
-        if (::linkat(AT_FDCWD, self.c_str(), m_dirFd, m_leaf.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            Close();
+        // Where nothing stands, the link puts the whole file there at once;
+        // should the close then fail, nothing stood there to lose.
+        if (LinkUnnamed(m_fd, m_dirFd, m_leaf.c_str()) == 0) {
+            const int fd = m_fd;
+            m_fd = -1;
+            if (::close(fd) != 0) {
+                const int error = errno;
+                (void)::unlinkat(m_dirFd, m_leaf.c_str(), 0);
+                errno = error;
+                CZipException::Throw(errno, m_shown.c_str());
+            }
             return;
         }
         if (errno != EEXIST)
             CZipException::Throw(errno == ENAMETOOLONG ? errno : int(CZipException::notRenamed), m_shown.c_str());
+    }
+    // What a close would report (a network file system's deferred writes)
+    // comes now, before the file replaces anything; the descriptor itself,
+    // and so the lock, stays until the file is in place.
+    int probe = ::dup(m_fd);
+    if (probe < 0 || ::close(probe) != 0) CZipException::Throw(errno, m_shown.c_str());
+    if (m_name.empty()) {
         // Only a rename replaces what stands whole, and it needs a name:
         // one for that instant, locked, so no sweep takes it meanwhile.
         (void)::flock(m_fd, LOCK_EX);
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = TemporaryName();
-            if (::linkat(AT_FDCWD, self.c_str(), m_dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            if (LinkUnnamed(m_fd, m_dirFd, name.c_str()) == 0) {
                 m_name = name;
                 break;
             }
