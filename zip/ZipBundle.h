@@ -293,16 +293,18 @@ public:
     // place when its times or mode could not be set. A file's data goes
     // into a temporary file beside its place and replaces what stands
     // there only once the CRC is checked: after any failure or stop (the
-    // codes above with the target path, 216 a directory that cannot be
-    // made, 218 a directory where the file goes, 219 a failed rename) what
+    // codes above with the target path, 36 a name component longer than
+    // the file system takes, thrown before anything is made or written,
+    // 216 a directory that cannot be made, 218 a directory where the file
+    // goes, 219 a failed rename) what
     // stood there is as it was and nothing of the entry is left, but for
-    // 207, thrown with the checked file in place. Directories get their
-    // stored mode at Close, so that a read-only one receives its files
-    // first.
+    // 207, thrown with the checked file in place. Directories the
+    // extraction made get their stored mode at Close, so that a read-only
+    // one receives its files first; one that stood keeps its own.
     bool ExtractFile(unsigned short index, const char* filePath, bool fullPath = true, const char* newName = nullptr,
                      ZipPlatform::FileOverwriteMode mode = ZipPlatform::fomNone, unsigned bufferSize = 65536);
     // Appends the entry's data to target (from its position); with rewind
-    // the position is put back. False, writing nothing, for a buffer size
+    // the position is put back, after a throw too. False, writing nothing, for a buffer size
     // of 0, a closed archive, an invalid index, a directory, an entry
     // already open or an unsupported method. Throws the codes above; the
     // target keeps what was written before the failure.

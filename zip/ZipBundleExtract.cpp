@@ -1,6 +1,8 @@
 // Reading entries: opening one for reading, decompressing it in pieces,
 // closing it with its checks, extracting it to disk or into a caller's
 // file, and testing it.
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
@@ -194,13 +196,16 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
     if (parts.empty()) return false;
     const std::string base(filePath ? filePath : "");
     CZipString target = PredictExtractedFileName(name, filePath, fullPath, newName);
+    // A name no file system takes fails before anything is made or written.
+    for (const std::string& part : parts)
+        if (part.size() > NAME_MAX) ThrowError(ENAMETOOLONG, target);
     CZipActionCallback* cb = GetCallback(CZipActionCallback::cbExtract);
     if (cb) cb->BeginProgress(name, target);
     const unsigned attr = header->GetSystemAttr();
 
     if (header->IsDirectory()) {
         if (cb) cb->SetProgressTotal(0);
-        int dir = m_dirCache.Open(base, parts, parts.size(), target);
+        int dir = m_dirCache.Open(base, parts, parts.size(), target, &m_dirModes);
         if (KeepsUnixModes(header) && S_ISDIR(attr)) m_dirModes.Add(target.c_str(), dir, attr & 0777);
         if (cb) cb->EndProgress();
         return true;
@@ -228,7 +233,10 @@ bool CZipBundle::ExtractFile(unsigned short index, const char* filePath, bool fu
         return false;
     }
     try {
-        int dir = m_dirCache.Open(base, parts, parts.size() - 1, target);
+        int dir = m_dirCache.Open(base, parts, parts.size() - 1, target, &m_dirModes);
+        // Nor one this file system does not, before the data is written.
+        if (parts.back().size() > m_dirCache.NameMax()) ThrowError(ENAMETOOLONG, target);
+        m_dirCache.Sweep();
         if (cb) cb->SetProgressTotal(header->m_uUncomprSize);
         const bool unixModes = KeepsUnixModes(header);
         ZipLib::CTemporaryTarget out(dir, parts.back(), unixModes ? 0600 : ForeignFileMode(attr), target);
@@ -280,7 +288,6 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
         if (code) {
             CloseFile(nullptr, true);
             if (cb) cb->EndProgress();
-            if (rewind) target.SafeSeek(origin);
             CZipException::Throw(code);
         }
         int result = CloseFile(nullptr, false);
@@ -290,6 +297,14 @@ bool CZipBundle::ExtractFile(unsigned short index, CZipAbstractFile& target, boo
         return result == 1;
     } catch (...) {
         CloseFile(nullptr, true);
+        // Whatever stopped it (the callback, a CRC, damage), the position
+        // goes back; a failing seek must not hide the first error.
+        if (rewind) {
+            try {
+                target.SafeSeek(origin);
+            } catch (...) {
+            }
+        }
         throw;
     }
 }

@@ -67,6 +67,7 @@ void CZipFileHeader::Initialize(CZipCentralDir* centralDir) {
     m_uLocalFileNameSize = 0;
     m_uEncryptionMethod = CZipCryptograph::encNone;
     m_uLocalHeaderSize = 0;
+    m_bZip64Local = false;
     m_pCentralDir = centralDir;
     m_state = 0;
     m_iSystemCompatibility = (unsigned char)ZipPlatform::GetSystemID();
@@ -97,6 +98,7 @@ CZipFileHeader& CZipFileHeader::operator=(const CZipFileHeader& other) {
     m_uLocalFileNameSize = other.m_uLocalFileNameSize;
     m_uEncryptionMethod = other.m_uEncryptionMethod;
     m_uLocalHeaderSize = other.m_uLocalHeaderSize;
+    m_bZip64Local = other.m_bZip64Local;
     m_pCentralDir = other.m_pCentralDir;
     m_state = other.m_state;
     m_fileName = other.m_fileName;
@@ -124,6 +126,10 @@ void CZipFileHeader::PrepareData(int level, bool segmented) {
         }
     }
     UpdateFlag(segmented);
+    // A new entry's local header is plain (a copied one too): a ZIP64
+    // record there would have readers take 8-byte descriptor sizes.
+    m_bZip64Local = false;
+    m_aLocalExtraData.Remove(CZipExtraField::hidZip64);
     m_uLocalComprSize += CZipCryptograph::GetEncryptedInfoSizeBeforeData(m_uEncryptionMethod);
     m_uVersionNeeded = (unsigned short)(IsDirectory() ? 10 : 20);
 }
@@ -149,6 +155,17 @@ void CZipFileHeader::WriteLocal(CZipStorage* storage) {
         m_uLocalComprSize = 0;
         if (!IsWinZipAesEncryption()) m_uLocalUncomprSize = 0;
     }
+    // A local header of ZIP64 form keeps it: its size and its descriptor's
+    // layout stay as they are.
+    CZipExtraData* zip64 = m_bZip64Local ? m_aLocalExtraData.Lookup(CZipExtraField::hidZip64) : nullptr;
+    m_bZip64Local = zip64 != nullptr;
+    if (zip64) {
+        zip64->m_data.Allocate(L::kZip64SizesSize);
+        CBytesWriter::WriteBytes(zip64->m_data, m_uLocalUncomprSize, 8);
+        CBytesWriter::WriteBytes(zip64->m_data + 8, m_uLocalComprSize, 8);
+    }
+    const unsigned fieldCompressed = zip64 ? L::kZip64Mark : m_uLocalComprSize;
+    const unsigned fieldUncompressed = zip64 ? L::kZip64Mark : m_uLocalUncomprSize;
     PrepareStringBuffers();
     unsigned nameSize = m_fileName.GetBufferSize();
     if (nameSize > kMaxString || m_comment.GetBufferSize() > kMaxString || !m_aLocalExtraData.Validate())
@@ -170,8 +187,8 @@ void CZipFileHeader::WriteLocal(CZipStorage* storage) {
     CBytesWriter::WriteBytes(p + L::kModTime, m_uModTime);
     CBytesWriter::WriteBytes(p + L::kModDate, m_uModDate);
     CBytesWriter::WriteBytes(p + L::kCrc32, m_uCrc32);
-    CBytesWriter::WriteBytes(p + L::kComprSize, m_uLocalComprSize);
-    CBytesWriter::WriteBytes(p + L::kUncomprSize, m_uLocalUncomprSize);
+    CBytesWriter::WriteBytes(p + L::kComprSize, fieldCompressed);
+    CBytesWriter::WriteBytes(p + L::kUncomprSize, fieldUncompressed);
     CBytesWriter::WriteBytes(p + L::kNameSize, (unsigned short)nameSize);
     CBytesWriter::WriteBytes(p + L::kExtraSize, (unsigned short)extraSize);
     if (nameSize) std::memcpy(p + L::kFixedSize, m_fileName.GetBuffer().GetBuffer(), nameSize);
@@ -202,16 +219,17 @@ void CZipFileHeader::UpdateLocalHeader(CZipStorage* storage) {
 void CZipFileHeader::WriteDataDescriptor(CZipStorage* storage) {
     if (!IsDataDescriptor()) return;
     bool signature = NeedsSignatureInDataDescriptor(storage);
-    char buf[16];
+    const int sizeBytes = m_bZip64Local ? 8 : 4;
+    char buf[24];
     char* p = buf;
     if (signature) {
         std::memcpy(p, CZipStorage::m_gszExtHeaderSignat, 4);
         p += 4;
     }
     CBytesWriter::WriteBytes(p, m_uCrc32);
-    CBytesWriter::WriteBytes(p + 4, m_uComprSize);
-    CBytesWriter::WriteBytes(p + 8, m_uUncomprSize);
-    storage->Write(buf, signature ? 16 : 12, true);
+    CBytesWriter::WriteBytes(p + 4, m_uComprSize, sizeBytes);
+    CBytesWriter::WriteBytes(p + 4 + sizeBytes, m_uUncomprSize, sizeBytes);
+    storage->Write(buf, GetDataDescriptorSize(signature), true);
 }
 
 void CZipFileHeader::OnNewFileClose(CZipStorage* storage) {
@@ -302,7 +320,7 @@ unsigned CZipFileHeader::GetLocalSize(bool real) const {
 
 unsigned CZipFileHeader::GetDataDescriptorSize(bool withSignature) const {
     if (!IsDataDescriptor()) return 0;
-    return withSignature ? 16 : 12;
+    return (withSignature ? 16 : 12) + (m_bZip64Local ? 8 : 0);
 }
 
 unsigned CZipFileHeader::GetDataDescriptorSize(const CZipStorage* storage) const {

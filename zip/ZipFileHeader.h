@@ -84,13 +84,20 @@ public:
     void UpdateLocalHeader(CZipStorage* storage);
     void WriteDataDescriptor(CZipStorage* storage);
     void OnNewFileClose(CZipStorage* storage);
+    // True when the entry has no descriptor or the one at the storage's
+    // position matches CRC and sizes (8-byte sizes after a local header of
+    // ZIP64 form).
     bool CheckDataDescriptor(CZipStorage* storage) const;
+    // The descriptor's fields after its optional signature (CRC, then the
+    // two sizes) match the header's.
+    bool DescriptorMatches(const char* fields) const;
     // Name and local extra field fit a local header.
     bool CanBeWrittenLocally() const;
 
     // Sizes.
     unsigned GetSize() const;
     unsigned GetLocalSize(bool real) const;
+    // 12 or 16, 8 more after a local header of ZIP64 form; 0 without one.
     unsigned GetDataDescriptorSize(bool withSignature) const;
     unsigned GetDataDescriptorSize(const CZipStorage* storage) const;
     unsigned GetEncryptedInfoSize() const;
@@ -104,6 +111,10 @@ public:
     bool IsEncrypted() const { return m_uEncryptionMethod != 0xFF; }
     int GetEncryptionMethod() const { return m_uEncryptionMethod; }
     bool IsWinZipAesEncryption() const;
+    // The local header as read gave its sizes in a ZIP64 record under
+    // 0xFFFFFFFF fields (python's zipfile writes small entries so); it is
+    // written back in that form and its descriptor has 8-byte sizes.
+    bool HasZip64LocalSizes() const { return m_bZip64Local; }
     bool IsModified() const { return m_state.IsSetAny(sfModified); }
     void SetModified(bool modified = true) { m_state.Change(sfModified, modified); }
     bool HasTime() const { return m_uModTime != 0 || m_uModDate != 0; }
@@ -178,6 +189,7 @@ protected:
     bool TimesChanged(const CZipFileHeader& before);
     void WriteNtfsRecord();
     void ReadNtfsRecord();
+    bool TakeZip64LocalSizes(CZipStorage* storage, unsigned& uncompressed, unsigned& compressed);
 
     time_t m_tModificationTime;
     time_t m_tCreationTime;
@@ -186,6 +198,7 @@ protected:
     unsigned short m_uLocalFileNameSize;
     unsigned char m_uEncryptionMethod;
     unsigned m_uLocalHeaderSize;
+    bool m_bZip64Local;
     CZipCentralDir* m_pCentralDir;
     ZipLib::CBitFlag m_state;
     StringWithBuffer m_fileName;

@@ -136,6 +136,10 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     ReadBytesInto(storage, name, nameSize);  // read, not skipped: no seek past the end
     m_uLocalHeaderSize = L::kFixedSize + nameSize + extraSize;
     if (!m_aLocalExtraData.Read(storage, extraSize)) return false;
+    m_bZip64Local = false;
+    if ((comprSize == L::kZip64Mark || uncomprSize == L::kZip64Mark) &&
+        !TakeZip64LocalSizes(storage, uncomprSize, comprSize))
+        return false;
     m_uLocalComprSize = comprSize;
     m_uLocalUncomprSize = uncomprSize;
     if (method == CZipCompressor::methodWinZipAes && IsEncrypted()) storage->ThrowError(CZipException::noAES);
@@ -150,18 +154,56 @@ bool CZipFileHeader::ReadLocal(CZipCentralDir* centralDir) {
     return storage->GetCurrentVolume() == volume || storage->IsBinarySplit();
 }
 
+bool CZipFileHeader::TakeZip64LocalSizes(CZipStorage* storage, unsigned& uncompressed, unsigned& compressed) {
+    namespace L = ZipLocalHeader;
+    CZipExtraData* zip64 = m_aLocalExtraData.Lookup(CZipExtraField::hidZip64);
+    // Without the record the fields mean what they say.
+    if (!zip64) return true;
+    // Only the fields marked are in the record, in this order.
+    unsigned* fields[2] = {&uncompressed, &compressed};
+    unsigned at = 0;
+    for (unsigned* field : fields) {
+        if (*field != L::kZip64Mark) continue;
+        if (zip64->m_data.GetSize() < at + 8) return false;
+        unsigned low, high;
+        CBytesWriter::ReadBytes(low, zip64->m_data + at);
+        CBytesWriter::ReadBytes(high, zip64->m_data + at + 4);
+        // A size that 32 bits cannot hold: the archive needs ZIP64.
+        if (high != 0 || low == L::kZip64Mark) storage->ThrowError(CZipException::noZip64);
+        *field = low;
+        at += 8;
+    }
+    // Kept in the one layout it is written back in.
+    zip64->m_data.Allocate(L::kZip64SizesSize);
+    CBytesWriter::WriteBytes(zip64->m_data, uncompressed, 8);
+    CBytesWriter::WriteBytes(zip64->m_data + 8, compressed, 8);
+    m_bZip64Local = true;
+    return true;
+}
+
 bool CZipFileHeader::CheckDataDescriptor(CZipStorage* storage) const {
     if (!IsDataDescriptor()) return true;
-    char buf[16];
-    storage->Read(buf, 12, true);
+    const unsigned plain = GetDataDescriptorSize(false);
+    char buf[24];
+    storage->Read(buf, plain, true);
     const char* p = buf;
     if (std::memcmp(buf, CZipStorage::m_gszExtHeaderSignat, 4) == 0) {
-        storage->Read(buf + 12, 4, true);
+        storage->Read(buf + plain, 4, true);
         p = buf + 4;
     }
-    unsigned crc, comprSize, uncomprSize;
-    CBytesWriter::ReadBytes(crc, p);
-    CBytesWriter::ReadBytes(comprSize, p + 4);
-    CBytesWriter::ReadBytes(uncomprSize, p + 8);
-    return crc == m_uCrc32 && comprSize == m_uComprSize && uncomprSize == m_uUncomprSize;
+    return DescriptorMatches(p);
+}
+
+bool CZipFileHeader::DescriptorMatches(const char* fields) const {
+    const int sizeBytes = m_bZip64Local ? 8 : 4;
+    unsigned crc, comprSize, uncomprSize, comprHigh = 0, uncomprHigh = 0;
+    CBytesWriter::ReadBytes(crc, fields);
+    CBytesWriter::ReadBytes(comprSize, fields + 4);
+    CBytesWriter::ReadBytes(uncomprSize, fields + 4 + sizeBytes);
+    if (m_bZip64Local) {
+        CBytesWriter::ReadBytes(comprHigh, fields + 8);
+        CBytesWriter::ReadBytes(uncomprHigh, fields + 16);
+    }
+    return crc == m_uCrc32 && comprSize == m_uComprSize && uncomprSize == m_uUncomprSize && comprHigh == 0 &&
+           uncomprHigh == 0;
 }

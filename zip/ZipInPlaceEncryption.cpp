@@ -14,14 +14,39 @@ namespace {
 
 const unsigned kEncryptionHeader = 12;
 // An encrypted entry's descriptor carries its signature.
-const unsigned kNewDescriptor = 16;
+const bool kNewDescriptorSignature = true;
 
-bool DescriptorMatches(const char* p, const CZipFileHeader& h) {
-    unsigned crc, compressed, uncompressed;
-    CBytesWriter::ReadBytes(crc, p);
-    CBytesWriter::ReadBytes(compressed, p + 4);
-    CBytesWriter::ReadBytes(uncompressed, p + 8);
-    return crc == h.m_uCrc32 && compressed == h.m_uComprSize && uncompressed == h.m_uUncomprSize;
+// The local header's size fields made 0, as the descriptor now gives the
+// sizes; in ZIP64 form the marked fields stay marked and the record's
+// values become 0, as python's zipfile writes a streamed entry.
+void ClearLocalSizes(std::string& local) {
+    namespace L = ZipLocalHeader;
+    unsigned short nameSize, extraSize;
+    CBytesWriter::ReadBytes(nameSize, &local[L::kNameSize]);
+    CBytesWriter::ReadBytes(extraSize, &local[L::kExtraSize]);
+    size_t record = 0, recordSize = 0;
+    for (size_t at = L::kFixedSize + nameSize, end = at + extraSize; at + 4 <= end;) {
+        unsigned short id, size;
+        CBytesWriter::ReadBytes(id, &local[at]);
+        CBytesWriter::ReadBytes(size, &local[at + 2]);
+        if (id == CZipExtraField::hidZip64 && at + 4 + size <= end) {
+            record = at + 4;
+            recordSize = size;
+            break;
+        }
+        at += 4 + size;
+    }
+    size_t marked = 0;
+    for (unsigned field : {L::kUncomprSize, L::kComprSize}) {
+        unsigned value;
+        CBytesWriter::ReadBytes(value, &local[field]);
+        if (record && value == L::kZip64Mark && recordSize >= (marked + 1) * 8) {
+            std::memset(&local[record + marked * 8], 0, 8);
+            ++marked;
+        } else {
+            CBytesWriter::WriteBytes(&local[field], 0u);
+        }
+    }
 }
 
 }  // namespace
@@ -83,23 +108,29 @@ void CZipInPlaceEncryption::CollectEntry(unsigned short index) {
     storage.Seek(e.oldOffset, CZipStorage::seekFromBeginning);
     storage.Read(&e.localHeader[0], e.localSize, true);
     if (h->IsDataDescriptor()) e.descriptor = ReadDescriptor(*h, e.DataStart() + e.dataSize);
-    e.m_uDescriptorSizeDiff = kNewDescriptor - unsigned(e.descriptor.size());
+    // With the flag set the descriptor's size is known before it exists.
+    CZipFileHeader withDescriptor(*h);
+    withDescriptor.m_uFlag |= CZipFileHeader::flDataDescriptor;
+    e.m_uDescriptorSizeDiff =
+        withDescriptor.GetDataDescriptorSize(kNewDescriptorSignature) - unsigned(e.descriptor.size());
     m_entries.push_back(std::move(e));
 }
 
 std::string CZipInPlaceEncryption::ReadDescriptor(const CZipFileHeader& header, unsigned long long at) {
     // Tools write it with or without its signature: the bytes tell.
-    const unsigned avail = at >= m_uDataEnd ? 0 : unsigned(std::min<unsigned long long>(16, m_uDataEnd - at));
-    char buf[16] = {};
+    const unsigned withSignature = header.GetDataDescriptorSize(true), plain = header.GetDataDescriptorSize(false);
+    const unsigned avail =
+        at >= m_uDataEnd ? 0 : unsigned(std::min<unsigned long long>(withSignature, m_uDataEnd - at));
+    char buf[24] = {};
     if (avail) {
         m_zip.m_storage.Seek(at, CZipStorage::seekFromBeginning);
         m_zip.m_storage.Read(buf, avail, true);
     }
-    const bool signature = avail >= 16 && std::memcmp(buf, CZipStorage::m_gszExtHeaderSignat, 4) == 0;
+    const bool signature = avail >= withSignature && std::memcmp(buf, CZipStorage::m_gszExtHeaderSignat, 4) == 0;
     unsigned size;
-    if (signature && DescriptorMatches(buf + 4, header)) size = 16;
-    else if (avail >= 12 && DescriptorMatches(buf, header)) size = 12;
-    else size = signature ? 16 : 12;
+    if (signature && header.DescriptorMatches(buf + 4)) size = withSignature;
+    else if (avail >= plain && header.DescriptorMatches(buf)) size = plain;
+    else size = signature ? withSignature : plain;
     if (size > avail) m_zip.ThrowError(CZipException::badZipFile);
     return std::string(buf, size);
 }
@@ -190,8 +221,7 @@ std::string CZipInPlaceEncryption::SealedLocalHeader(const Entry& e) const {
     CBytesWriter::WriteBytes(&local[L::kModTime], sealed.m_uModTime);
     CBytesWriter::WriteBytes(&local[L::kModDate], sealed.m_uModDate);
     CBytesWriter::WriteBytes(&local[L::kCrc32], sealed.m_uCrc32);
-    CBytesWriter::WriteBytes(&local[L::kComprSize], 0u);
-    CBytesWriter::WriteBytes(&local[L::kUncomprSize], 0u);
+    ClearLocalSizes(local);
     return local;
 }
 

@@ -102,8 +102,9 @@ private:
 
     // One entry's headers read; throws badZipFile when they cannot be.
     void CollectEntry(unsigned short index);
-    // The descriptor behind an entry's data, as many bytes as it has (0,
-    // 12 or 16); throws badZipFile when it would run past the data end.
+    // The descriptor behind an entry's data, as many bytes as it has (12
+    // or 16, 8 more with 8-byte sizes); throws badZipFile when it would run
+    // past the data end.
     std::string ReadDescriptor(const CZipFileHeader& header, unsigned long long at);
     // The old local header with the flags, time and sizes of an entry
     // whose sizes follow in its descriptor.

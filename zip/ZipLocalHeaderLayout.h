@@ -17,4 +17,8 @@ constexpr unsigned kUncomprSize = 22;
 constexpr unsigned kNameSize = 26;
 constexpr unsigned kExtraSize = 28;
 constexpr unsigned kFixedSize = 30;
+// Size fields of 0xFFFFFFFF give the sizes in the ZIP64 record of the extra
+// field: the uncompressed, then the compressed size, 8 bytes each.
+constexpr unsigned kZip64Mark = 0xFFFFFFFFu;
+constexpr unsigned kZip64SizesSize = 16;
 }  // namespace ZipLocalHeader

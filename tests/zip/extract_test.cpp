@@ -10,7 +10,12 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,8 +57,8 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     return out;
 }
 
-// target/ holds files, three links and a read-only directory; outside/ is
-// what the links point at.
+// target/ holds files, three links, a read-only directory and a private
+// one (0700); outside/ is what the links point at.
 void Prepare(const std::string& root) {
     fs::create_directories(root + "/outside/outdir");
     WriteFile(root + "/outside/outside.txt", "outside\n");
@@ -61,6 +66,8 @@ void Prepare(const std::string& root) {
     WriteFile(root + "/target/keep.txt", "old keep\n");
     WriteFile(root + "/target/rodir/inside.txt", "old inside\n");
     chmod((root + "/target/rodir").c_str(), 0555);
+    fs::create_directories(root + "/target/private");
+    chmod((root + "/target/private").c_str(), 0700);
     fs::create_symlink("../outside/nowhere.txt", root + "/target/dangling");
     fs::create_symlink("../outside/outside.txt", root + "/target/linkfile");
     fs::create_symlink("../outside/outdir", root + "/target/linkdir");
@@ -154,6 +161,18 @@ const std::vector<Row>& Table() {
           {"target/dosro", "f 444 dos read-only\n"},
           {"target/DOSDIR", "d 755"}},
          {}, {}, true, {"target/dangling"}},
+        // A component the file system cannot name is ENAMETOOLONG (36) at
+        // once, before any directory is made or data written; unzip makes
+        // "a" first.
+        {"names over the limit", "x_long_names.zip", nullptr,
+         {{std::string(256, 'L'), {36}}, {"a/" + std::string(256, 'D') + "/f.txt", {36}}},
+         {{"target/" + std::string(255, 'M'), "f 644 longest\n"}}, {}, {}, true, {"target/a"}},
+        // A directory that stood keeps its mode (an archive's ".ssh/" 0777
+        // leaves ~/.ssh private); one the extraction made takes the entry's.
+        {"existing directory under 0777", "x_dir_0777.zip", nullptr, {},
+         {{"target/private/in.txt", "f 644 in private\n"}, {"target/made0777", "d 777"}}, {}, {}, true, {}},
+        {"existing directory under 0000", "x_dir_0000.zip", nullptr, {},
+         {{"target/private/in.txt", "f 644 in private\n"}, {"target/made0000", "d 0"}}, {}, {}, true, {}},
         // Read-only directories get their files first, their modes last.
         {"read-only tree", "x_readonly_tree.zip", nullptr, {},
          {{"target/ro", "d 555"}, {"target/ro/a.txt", "f 644 a\n"}, {"target/ro/sub", "d 555"},
@@ -257,7 +276,10 @@ TEST(Extract, TableAsUnprivilegedUser) {
     if (child == 0) {
         close(pipeFds[0]);
         std::string report;
-        if (setgid(65534) != 0 || setuid(65534) != 0) {
+        // Every id and the supplementary groups: root's group 0 would
+        // still open what the table expects refused.
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0) {
             report = "SKIP cannot become user 65534";
         } else {
             try {
@@ -279,6 +301,114 @@ TEST(Extract, TableAsUnprivilegedUser) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
     if (report.rfind("SKIP ", 0) == 0) GTEST_SKIP() << report.substr(5);
     EXPECT_TRUE(report.empty()) << report;
+}
+
+// The names of everything in dir.
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> names;
+    for (auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// An extraction killed while it writes an entry leaves nothing of it: the
+// data goes into a file without a name until it is checked whole.
+TEST(Extract, AKillWhileWritingLeavesNoTemporary) {
+    TempDir dir;
+    const std::string archive = dir.File("a.zip"), target = dir.File("out");
+    const std::string data = RandomBytes(1 << 22, 5);
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipCreate));
+        ASSERT_TRUE(AddBytesEntry(zip, "big.bin", data, 0));
+        zip.Close();
+    }
+    fs::create_directories(target);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Tells the parent once the first piece is written, then waits to
+        // be killed (for 30 s at most).
+        struct Hold : CZipActionCallback {
+            int fd;
+            bool OnProgress(unsigned long long) override {
+                if (write(fd, "w", 1) != 1) _exit(3);
+                sleep(30);
+                _exit(4);
+            }
+        } hold;
+        hold.fd = ready[1];
+        CZipBundle zip;
+        if (!zip.Open(archive.c_str(), CZipBundle::zipOpenReadOnly)) _exit(2);
+        zip.SetCallback(&hold);
+        try {
+            zip.ExtractFile(0, target.c_str());
+        } catch (...) {
+        }
+        _exit(5);
+    }
+    close(ready[1]);
+    struct pollfd wait{ready[0], POLLIN, 0};
+    const bool written = poll(&wait, 1, 20000) == 1;
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    ASSERT_TRUE(written) << "the child never wrote";
+    // Where the file system has no unnamed files, the named temporary the
+    // kill left goes at the next extraction into the folder.
+    int probe = open(target.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe >= 0) {
+        close(probe);
+        EXPECT_EQ(Names(target), std::set<std::string>{});
+    } else {
+        EXPECT_EQ(Names(target).size(), 1u);
+    }
+
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipOpenReadOnly));
+    ASSERT_TRUE(zip.ExtractFile(0, target.c_str()));
+    EXPECT_EQ(Names(target), std::set<std::string>{"big.bin"});
+    EXPECT_TRUE(ReadFile(target + "/big.bin") == data);
+}
+
+// Temporaries that an extraction killed in the instant of taking their
+// place (or an earlier library) left go at the next extraction into their
+// directory, when nothing holds them; anything else of a like name stays.
+TEST(Extract, StaleTemporariesGoAtTheNextExtraction) {
+    TempDir dir;
+    const std::string target = dir.File("out"), sub = target + "/sub";
+    fs::create_directories(sub);
+    const std::string archive = dir.File("a.zip");
+    {
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipCreate));
+        ASSERT_TRUE(AddBytesEntry(zip, "sub/f.txt", "new\n", 6));
+        zip.Close();
+    }
+    for (const char* name : {".zarabc123", ".zar0zz9y8", ".zar000001", ".zarABCDEF", ".zarabc12", ".zarabc1234",
+                             "zarabc123", ".zarnobody"})
+        WriteFile(sub + "/" + name, "left\n");
+    fs::create_directories(sub + "/.zardirect");
+    fs::create_symlink(".zarabc123", sub + "/.zarlinkzz");
+    WriteFile(target + "/.zarupper1", "left\n");  // no file goes there
+    // One held by a live extraction, one of another user.
+    int held = open((sub + "/.zar000001").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const bool otherUser = geteuid() == 0 && chown((sub + "/.zarnobody").c_str(), 65534, 65534) == 0;
+
+    CZipBundle zip;
+    ASSERT_TRUE(zip.Open(archive.c_str(), CZipBundle::zipOpenReadOnly));
+    ASSERT_TRUE(zip.ExtractFile(0, target.c_str()));
+    zip.Close();
+    close(held);
+    std::set<std::string> expected{".zar000001", ".zarABCDEF", ".zarabc12", ".zarabc1234", "zarabc123",
+                                   ".zardirect", ".zarlinkzz", "f.txt"};
+    if (otherUser) expected.insert(".zarnobody");
+    EXPECT_EQ(Names(sub), expected);
+    EXPECT_EQ(Names(target), (std::set<std::string>{".zarupper1", "sub"}));
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 """Writes the archives that the reading tests open, into the given folder.
 
 Usage: make_read_fixtures.py <folder>
+       make_read_fixtures.py --committed <folder>   (the archives kept in tests/zip/data)
 
 Archives from the real tools (zip, 7z, python's zipfile, jar when it is
 installed) over one small source tree, and hand-made archives whose records
 carry the damage or the hostile values a test needs. Prints the names of the
 tool archives it could make, one a line.
 """
+import io
 import os
 import random
 import shutil
@@ -241,6 +243,13 @@ def crafted(out):
             struct.pack_into("<I", record, len(good) - 6, offset)
         open(f"{out}/{name}.zip", "wb").write(bytes(record))
     open(f"{out}/comment_max.zip", "wb").write(build([Entry("c.txt", b"c")], comment=b"#" * 65535))
+    # Local sizes in a ZIP64 record: one 5 GiB (the archive needs ZIP64),
+    # one record too short for the two sizes it stands for.
+    for name, record in [("zip64_local_huge", struct.pack("<HHQQ", 1, 16, 5 << 30, 5 << 30)),
+                         ("zip64_local_short", struct.pack("<HHQ", 1, 8, 3))]:
+        image = bytearray(build([Entry("z.txt", b"zip", method=0, extra=record)]))
+        struct.pack_into("<II", image, 18, 0xFFFFFFFF, 0xFFFFFFFF)
+        open(f"{out}/{name}.zip", "wb").write(bytes(image))
 
 
 def extraction(out):
@@ -287,12 +296,62 @@ def extraction(out):
         Entry("dangling", b"../outside/outside.txt", mode=0o120777),
         Entry("dosfile", b"dos\n", system=0, attr=0), Entry("dosro", b"dos read-only\n", system=0, attr=0x01),
         Entry("DOSDIR/", b"", method=0, system=0, attr=0x10)]))
+    # Name components one byte over the longest name a file system takes,
+    # as a file and as a directory, and one of exactly that length.
+    open(f"{out}/x_long_names.zip", "wb").write(build([
+        Entry("L" * 256, b"too long\n"), Entry("a/" + "D" * 256 + "/f.txt", b"below too long\n"),
+        Entry("M" * 255, b"longest\n")]))
+    # Directory entries over the target's own 0700 "private" and over a
+    # directory the extraction makes.
+    for tag, mode in (("0777", 0o040777), ("0000", 0o040000)):
+        open(f"{out}/x_dir_{tag}.zip", "wb").write(build([
+            Entry("private/", b"", method=0, mode=mode), Entry("private/in.txt", b"in private\n"),
+            Entry(f"made{tag}/", b"", method=0, mode=mode)]))
     open(f"{out}/x_readonly_tree.zip", "wb").write(build([
         Entry("ro/", b"", method=0, mode=0o040555), Entry("ro/a.txt", b"a\n"),
         Entry("ro/sub/", b"", method=0, mode=0o040555), Entry("ro/sub/b.txt", b"b\n")]))
 
 
+class _Unseekable(io.RawIOBase):
+    """A pipe's view of a file: zipfile cannot go back to patch sizes."""
+
+    def __init__(self, f):
+        self.f = f
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        return self.f.write(data)
+
+
+def committed(out):
+    """Archives kept in the tree, so that their bytes do not hang on the
+    python at hand. python's zipfile with force_zip64=True gives even small
+    entries ZIP64 local headers (sizes 0xFFFFFFFF, the real ones in a ZIP64
+    record) over a plain directory; written to a pipe, the sizes follow in
+    descriptors with 8-byte sizes."""
+    text = "".join(f"<Placemark><name>vessel {i}</name></Placemark>\n" for i in range(12)).encode()
+
+    def entries(z):
+        for name, data, method in (("text.kml", text, zipfile.ZIP_DEFLATED), ("stored.bin", bytes(range(40)),
+                                                                              zipfile.ZIP_STORED)):
+            info = zipfile.ZipInfo(name, (2021, 6, 7, 8, 9, 10))
+            info.compress_type = method
+            info.external_attr = 0o100644 << 16
+            with z.open(info, "w", force_zip64=True) as f:
+                f.write(data)
+
+    with zipfile.ZipFile(f"{out}/python_zip64_local.zip", "w") as z:
+        entries(z)
+    with open(f"{out}/python_zip64_streamed.zip", "wb") as f, zipfile.ZipFile(_Unseekable(f), "w") as z:
+        entries(z)
+
+
 def main():
+    if sys.argv[1] == "--committed":
+        committed(os.path.abspath(sys.argv[2]))
+        return
     out = os.path.abspath(sys.argv[1])
     src = os.path.join(out, "src")
     source_tree(src)

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -230,7 +231,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"lzma.zip", 0, {}, true}, Damage{"dir_with_data.zip", 0, {214}, false},
                       Damage{"dir_deflated.zip", 0, {0}, false}, Damage{"dir_by_name.zip", 0, {0}, false},
                       Damage{"comment_max.zip", 0, {0}, false}, Damage{"offset_past_end.zip", 0, {201}, false},
-                      Damage{"ntfs_time_max.zip", 0, {0}, false}),
+                      Damage{"ntfs_time_max.zip", 0, {0}, false},
+                      Damage{"zip64_local_huge.zip", 0, {222}, false},
+                      Damage{"zip64_local_short.zip", 0, {201}, false}),
     [](const ::testing::TestParamInfo<Damage>& p) {
         std::string n = p.param.file;
         return n.substr(0, n.find('.'));
@@ -266,6 +269,36 @@ TEST(Read, AnEntryNeverGivesMoreThanItsHeaderDeclares) {
     }
 }
 
+// With rewind the target's position goes back to where it stood, whether
+// the entry was written whole, stopped by the callback or failed on its
+// data: the caller can tell what was written from its own mark.
+TEST(Read, ExtractionToMemoryPutsThePositionBack) {
+    struct StopFirst : CZipActionCallback {
+        bool OnProgress(unsigned long long) override { return false; }
+    };
+    const struct {
+        const char* file;
+        bool stop;
+        std::set<int> codes;
+    } cases[] = {{"good.zip", false, {0}},
+                 {"good.zip", true, {CZipException::abortedAction}},
+                 {"bad_crc.zip", false, {CZipException::badCrc}},
+                 {"flipped_data.zip", false, {CZipException::badCrc, 504}},
+                 {"deflate_more_than_declared.zip", false, {CZipException::badZipFile}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.stop ? ", stopped" : ""));
+        CZipBundle zip;
+        ASSERT_TRUE(zip.Open(Fx().Path(c.file).c_str(), CZipBundle::zipOpenReadOnly));
+        StopFirst cb;
+        if (c.stop) zip.SetCallback(&cb);
+        CZipMemFile out(1024);
+        out.Write("prefix:", 7);
+        EXPECT_TRUE(c.codes.count(CodeOf([&] { zip.ExtractFile(0, out, true, 64); })));
+        EXPECT_EQ(out.GetPosition(), 7u);
+        EXPECT_EQ(zip.CurrentFile(), nullptr);
+    }
+}
+
 TEST(Read, FailedOpenLeavesNoDescriptorBehind) {
     auto openDescriptors = [] {
         size_t n = 0;
@@ -283,6 +316,152 @@ TEST(Read, FailedOpenLeavesNoDescriptorBehind) {
         zip.Close();
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// ---- ZIP64 local headers over a plain directory ------------------------------------
+
+// python's zipfile with force_zip64=True writes even small entries with
+// local sizes 0xFFFFFFFF and the real ones in a ZIP64 record; written to a
+// pipe, the sizes follow in descriptors with 8-byte sizes. Such entries read,
+// test and extract, and every change leaves an archive that unzip, python
+// and 7z take and that reads back to the same bytes.
+struct Zip64Change {
+    const char* label;
+    // Changes the archive at path (or writes a new one there, from source),
+    // with the password when one is given.
+    std::function<void(const std::string& source, const std::string& path, const char* password)> apply;
+    const char* password;  // the changed archive's, or null
+};
+
+const char kZip64Password[] = "python64";
+
+// Every entry of source copied into a new archive at path.
+void CopyOut(const std::string& source, const std::string& path, const char* password) {
+    CZipBundle from, to;
+    ASSERT_TRUE(from.Open(source.c_str(), CZipBundle::zipOpenReadOnly));
+    ASSERT_TRUE(to.Open(path.c_str(), CZipBundle::zipCreate));
+    if (password) {
+        ASSERT_TRUE(to.SetPassword(password));
+    }
+    CZipArray<unsigned short> all;
+    for (unsigned short i = 0; i < from.GetCount(); ++i) all.Add(i);
+    ASSERT_TRUE(to.GetFromArchive(from, all));
+    to.Close();
+}
+
+const std::vector<Zip64Change>& Zip64Changes() {
+    static const std::vector<Zip64Change> changes = {
+        {"unchanged", [](const std::string&, const std::string&, const char*) {}, nullptr},
+        // One name longer, one shorter: the data behind each moves.
+        {"renamed",
+         [](const std::string&, const std::string& path, const char*) {
+             CZipBundle zip;
+             ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+             ASSERT_TRUE(zip[0]->SetFileName("renamed/text.kml"));
+             ASSERT_TRUE(zip[1]->SetFileName("s.bin"));
+             zip.Close();
+         },
+         nullptr},
+        {"copied out", CopyOut, nullptr},
+        {"copied out encrypted", CopyOut, kZip64Password},
+        {"encrypted in place",
+         [](const std::string&, const std::string& path, const char* password) {
+             CZipBundle zip;
+             ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpen));
+             ASSERT_TRUE(zip.SetPassword(password));
+             ASSERT_TRUE(zip.EncryptFilesInternal(nullptr));
+             zip.Close();
+         },
+         kZip64Password},
+    };
+    return changes;
+}
+
+// Each entry's local header and descriptor agree with its central record
+// and with each other: a ZIP64 record goes with size fields of 0xFFFFFFFF
+// and a descriptor with 8-byte sizes, none with 4-byte ones. Tools differ
+// in how much of this they check.
+std::string LocalFormProblems(const std::string& path) {
+    const std::string b = ReadFile(path);
+    const size_t end = b.size() - 22;
+    std::string problems;
+    size_t at = U32(b, end + 16);
+    for (unsigned i = 0, count = U16(b, end + 10); i < count; ++i) {
+        const unsigned flags = U16(b, at + 8), crc = U32(b, at + 16), packed = U32(b, at + 20),
+                       size = U32(b, at + 24), local = U32(b, at + 42);
+        const std::string name = b.substr(at + 46, U16(b, at + 28));
+        at += 46 + U16(b, at + 28) + U16(b, at + 30) + U16(b, at + 32);
+        const unsigned nameSize = U16(b, local + 26), extraSize = U16(b, local + 28);
+        bool zip64 = false;
+        for (size_t e = local + 30 + nameSize; e + 4 <= local + 30 + nameSize + extraSize; e += 4 + U16(b, e + 2))
+            zip64 = zip64 || U16(b, e) == 1;
+        const bool marked = U32(b, local + 18) == 0xFFFFFFFFu && U32(b, local + 22) == 0xFFFFFFFFu;
+        if (zip64 != marked) problems += name + ": ZIP64 record and size fields disagree\n";
+        if (!(flags & 8)) continue;
+        size_t d = local + 30 + nameSize + extraSize + packed;
+        if (U32(b, d) == 0x08074B50u) d += 4;
+        const size_t width = zip64 ? 8 : 4;
+        if (U32(b, d) != crc || U32(b, d + 4) != packed || U32(b, d + 4 + width) != size ||
+            (zip64 && (U32(b, d + 8) != 0 || U32(b, d + 16) != 0)))
+            problems += name + ": descriptor does not match\n";
+    }
+    return problems;
+}
+
+TEST(Read, Zip64LocalHeadersOfPythonReadAndChange) {
+    for (const char* fixture : {"python_zip64_local.zip", "python_zip64_streamed.zip"}) {
+        const std::string original = std::string(ZIP_TEST_DATA) + "/" + fixture;
+        // What python reads is the truth, in entry order.
+        ToolResult truth = RunTool("python3 -c 'import sys, zipfile\n"
+                                   "for i in zipfile.ZipFile(sys.argv[1]).infolist(): "
+                                   "print(i.filename, zipfile.ZipFile(sys.argv[1]).read(i).hex())' " +
+                                       Quote(original),
+                                   false);
+        ASSERT_EQ(truth.status, 0) << truth.output;
+        std::vector<std::string> data;
+        std::istringstream lines(truth.output);
+        for (std::string name, hex; lines >> name >> hex;) {
+            std::string bytes;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+            data.push_back(bytes);
+        }
+        ASSERT_EQ(data.size(), 2u);
+        for (const Zip64Change& change : Zip64Changes()) {
+            SCOPED_TRACE(std::string(fixture) + ", " + change.label);
+            TempDir dir;
+            const std::string source = dir.File("source.zip"), path = dir.File("changed.zip");
+            WriteFile(source, ReadFile(original));
+            WriteFile(path, ReadFile(original));
+            change.apply(source, path, change.password);
+            if (HasFatalFailure()) return;
+
+            const std::string p = change.password ? change.password : "";
+            ToolResult u = RunTool("unzip -t -P " + Quote(p) + " " + Quote(path));
+            EXPECT_EQ(u.status, 0) << u.output;
+            ToolResult z = RunTool("7z t -p" + Quote(p) + " " + Quote(path));
+            EXPECT_EQ(z.status, 0) << z.output;
+            ToolResult py = RunTool("python3 -c 'import sys, zipfile\n"
+                                    "z = zipfile.ZipFile(sys.argv[1]); z.setpassword(sys.argv[2].encode())\n"
+                                    "assert z.testzip() is None' " +
+                                    Quote(path) + " " + Quote(p));
+            EXPECT_EQ(py.status, 0) << py.output;
+            EXPECT_EQ(LocalFormProblems(path), "");
+
+            CZipBundle zip;
+            ASSERT_TRUE(zip.Open(path.c_str(), CZipBundle::zipOpenReadOnly));
+            if (change.password) {
+                ASSERT_TRUE(zip.SetPassword(change.password));
+            }
+            ASSERT_EQ(zip.GetCount(), data.size());
+            TempDir out;
+            for (unsigned short i = 0; i < zip.GetCount(); ++i) {
+                EXPECT_TRUE(zip.TestFile(i)) << i;
+                EXPECT_TRUE(ExtractToMemory(zip, i) == data[i]) << i;
+                ASSERT_TRUE(zip.ExtractFile(i, out.path().c_str())) << i;
+                EXPECT_TRUE(ReadFile(out.File(zip[i]->GetFileName(false))) == data[i]) << i;
+            }
+        }
+    }
 }
 
 // ---- hostile names and modes ------------------------------------------------------
