@@ -10,7 +10,7 @@ ROOT=$(pwd)
 JOBS=$(nproc 2>/dev/null || echo 4)
 
 PACKAGES=(g++ make cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-          clang libclang-rt-14-dev libxml2-utils zip unzip p7zip-full python3)
+          clang libclang-rt-14-dev libxml2-utils zip unzip p7zip-full python3 iproute2)
 missing=()
 for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -25,9 +25,8 @@
 
 Brinecast* AISBrinecast = nullptr;
 
-// One never-selected socket sends every datagram; it logs nowhere.
+// The destinations' sockets are never selected; they log nowhere.
 static SocketHandler HandlerUdp;
-static UdpSocket DispatchUdp(HandlerUdp, 16384, false, 0);
 
 namespace {
 
@@ -96,6 +95,13 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
       staticPool_(sizeof(TDSQueue) + count * kStaticSlots * sizeof(time_t)) {
     const DestinationResolver resolve = resolver;
     bool names = false;
+    try {
+        outlets_.reserve(count);
+        for (unsigned i = 0; i < count; ++i) outlets_.push_back(std::make_unique<Outlet>(HandlerUdp));
+    } catch (...) {
+        delete[] destinations;  // no destructor runs for a constructor that throws
+        throw;
+    }
     for (unsigned i = 0; i < count; ++i) {
         TDestination& d = destinations[i];
         std::snprintf(d.host, sizeof d.host, "%s", list[i]->host);
@@ -133,7 +139,7 @@ Brinecast::~Brinecast() {
         renewal_->wake.notify_one();
         renewal_->thread.join();
     }
-    flushSendBatch();
+    drain();
     dsqDispose();
     delete[] destinations;
 }
@@ -164,77 +170,28 @@ void Brinecast::renewDueNames() {
     renewal_->wake.notify_one();
 }
 
-// The datagrams of an open send batch: texts back to back, and where each goes.
-struct Brinecast::Outbox {
-    struct Item {
-        sockaddr_in to;
-        size_t offset;
-        size_t length;
-    };
-    std::vector<char> bytes;
-    Item items[kSendBatch];
-    unsigned count = 0;
-    iovec vectors[kSendBatch];
-    mmsghdr headers[kSendBatch];
-};
-
-void Brinecast::flushSendBatch() {
-    if (!outbox_ || outbox_->count == 0) return;
-    Outbox& box = *outbox_;
-    int fd = -1;
-    try {
-        DispatchUdp.CreateConnection();
-        fd = DispatchUdp.GetSocket();
-    } catch (const Exception&) {
-        // No socket to be had (out of descriptors): these datagrams are lost.
-    }
-    for (unsigned i = 0; i < box.count && fd != -1; ++i) {
-        Outbox::Item& item = box.items[i];
-        box.vectors[i].iov_base = box.bytes.data() + item.offset;
-        box.vectors[i].iov_len = item.length;
-        box.headers[i] = mmsghdr{};
-        box.headers[i].msg_hdr.msg_name = &item.to;
-        box.headers[i].msg_hdr.msg_namelen = sizeof item.to;
-        box.headers[i].msg_hdr.msg_iov = &box.vectors[i];
-        box.headers[i].msg_hdr.msg_iovlen = 1;
-    }
-    for (unsigned k = 0; k < box.count && fd != -1;) {
-        const int sent = sendmmsg(fd, box.headers + k, box.count - k, MSG_DONTWAIT);
-        if (sent > 0) {
-            k += static_cast<unsigned>(sent);
-        } else if (errno != EINTR) {
-            ++k;  // the first one failed: it alone is lost
-        }
-    }
-    box.count = 0;
-    box.bytes.clear();
+void Brinecast::drain() {
+    DrainOutlets(outlets_, [this](unsigned i, size_t dropped) {
+        if (!params.debug) return;
+        const TDestination& d = destinations[i];
+        std::fprintf(stderr, "%s:%u took nothing for %lld ms: %zu datagrams lost, not waited for %lld s\n",
+                     d.host, static_cast<unsigned>(d.port),
+                     static_cast<long long>(Outlet::kStallLimit.count()), dropped,
+                     static_cast<long long>(Outlet::kNoWaitPeriod.count()));
+    });
 }
 
 void Brinecast::send(unsigned destination, const char* text, size_t length) {
     const TDestination& d = destinations[destination];
     const uint32_t address = d.address.load(std::memory_order_relaxed);
     if (address == 0 && !d.numeric) return;  // never resolved yet
-    if (batchDepth_ > 0) {
-        if (!outbox_) outbox_.reset(new Outbox);
-        Outbox& box = *outbox_;
-        if (box.count == kSendBatch) flushSendBatch();
-        Outbox::Item& item = box.items[box.count++];
-        item.to = sockaddr_in{};
-        item.to.sin_family = AF_INET;
-        item.to.sin_port = htons(d.port);
-        item.to.sin_addr.s_addr = address;
-        item.offset = box.bytes.size();
-        item.length = length;
-        box.bytes.insert(box.bytes.end(), text, text + length);
-        return;
-    }
-    try {
-        DispatchUdp.SendToBuf(static_cast<unsigned long>(address), d.port, text,
-                              static_cast<int>(length), 0);
-    } catch (const Exception&) {
-        // No socket to be had (out of descriptors): this datagram is lost, the
-        // next send tries again; forwarding goes on.
-    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(d.port);
+    to.sin_addr.s_addr = address;
+    Outlet& outlet = *outlets_[destination];
+    outlet.Queue(to, text, length);
+    if (batchDepth_ == 0 || outlet.Waiting() >= kSendBatch) drain();
 }
 
 void Brinecast::DispatchMessage(int type, unsigned long mmsi, long x, long y, char* text) {

@@ -1,18 +1,21 @@
 #pragma once
 // The forwarder: sends every message to every destination its rules let
-// through, one UDP datagram each, through one shared UDP socket. Position
+// through, one UDP datagram each, through a UDP socket per destination
+// (`Outlet`). Position
 // and static reports are downsampled per vessel, report kind and
 // destination. Used from the main thread only; when a destination is given
 // by name, a thread of its own renews the addresses.
 
 #include "app/dsq_index.h"
 #include "app/options.h"
+#include "app/outlet.h"
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The forwarder's own bound on destinations; the command line's is the same.
 constexpr unsigned kDsqMaxDestinations = 100;
@@ -73,7 +76,8 @@ public:
     // Looks each name up once (with the resolver installed at that moment)
     // and, when there is a name, starts the renewal thread.
     Brinecast(TOutgoing** list, unsigned count, unsigned interval);
-    // Stops and joins the renewal thread (after a look-up in progress ends).
+    // Stops and joins the renewal thread (after a look-up in progress ends)
+    // and sends what still waits, as a closing batch does.
     ~Brinecast();
     Brinecast(const Brinecast&) = delete;
     Brinecast& operator=(const Brinecast&) = delete;
@@ -92,15 +96,23 @@ public:
     // A text sent unchanged to every destination.
     void DispatchNoneVdmMessage(char* text);
 
-    // While a send batch is open (they nest), datagrams queue in order and
-    // leave together, a system call (sendmmsg) for up to kSendBatch of them,
-    // when the last batch closes or the queue is full. A datagram that fails
-    // is lost alone, as a single send would be.
+    // While a send batch is open (they nest), datagrams queue in order per
+    // destination and leave together, a system call (sendmmsg) for up to
+    // kSendBatch of them, when the last batch closes or a destination has
+    // kSendBatch waiting; outside a batch each leaves at once. A datagram
+    // the kernel refuses for a full send buffer waits until the socket has
+    // room, so a send returns once every datagram has left, but for a
+    // destination that took nothing for Outlet::kStallLimit: what waits for
+    // it is lost (under -G one line says so), and for Outlet::kNoWaitPeriod
+    // it gets only what its socket takes at once. A datagram refused for a
+    // reason of its own is lost alone.
     void OpenSendBatch() { ++batchDepth_; }
     void CloseSendBatch() {
-        if (--batchDepth_ == 0) flushSendBatch();
+        if (--batchDepth_ == 0) drain();
     }
     static constexpr unsigned kSendBatch = 64;
+    // Datagrams lost to destination i so far (refused, or given up on).
+    uint64_t Lost(unsigned destination) const { return outlets_[destination]->Lost(); }
 
     // The entry of (mmsi, kind), created when missing, moved to the head and
     // stamped; entries unused for more than 300 s expire from the tail.
@@ -147,7 +159,7 @@ public:
 
 private:
     void send(unsigned destination, const char* text, size_t length);
-    void flushSendBatch();
+    void drain();
     // Wakes the renewal thread when 300 s have passed since it was last woken.
     void renewDueNames();
     void unlink(TDSQueue* e);
@@ -163,8 +175,7 @@ private:
     struct Renewal;
     std::unique_ptr<Renewal> renewal_;  // null when every destination is dotted
 
-    struct Outbox;
-    std::unique_ptr<Outbox> outbox_;    // made by the first batched send
+    std::vector<std::unique_ptr<Outlet>> outlets_;  // one per destination
     int batchDepth_ = 0;
 };
 

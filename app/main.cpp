@@ -51,6 +51,13 @@ int run(int argc, char** argv) {
         case 'i':
             if (params.debug) std::fputs("Start in <stdin> mode\n", stderr);
             ReadStandardInput(0);
+            // Every datagram has left or been given up by now: say what a
+            // stalled destination lost, which a run would otherwise hide.
+            for (unsigned i = 0; i < AISBrinecast->destinationCount; ++i)
+                if (const uint64_t lost = AISBrinecast->Lost(i))
+                    std::fprintf(stderr, "Lost %llu datagrams to %s:%u\n", static_cast<unsigned long long>(lost),
+                                 AISBrinecast->destinations[i].host,
+                                 static_cast<unsigned>(AISBrinecast->destinations[i].port));
             // Stop the export thread before the objects it uses go away, then
             // leave a file with every vessel heard.
             StopExport();

@@ -1,6 +1,7 @@
 #include "net/UdpSocket.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -151,24 +152,76 @@ bool UdpSocket::Open(unsigned long a, unsigned short port) {
 // --- Sending ---
 
 void UdpSocket::SendToBuf(SocketAddress& address, const char* data, int len, int flags) {
-    if (GetSocket() == -1) {
-        Attach(CreateSocket(address.GetFamily(), SOCK_DGRAM, "udp"));
-        if (GetSocket() == -1) return;
-        SetNonblocking(true);
-    }
     if (len < 0 || (data == nullptr && len > 0)) {
         m_last_size_written = -1;
         Handler().LogError(this, "sendto", EINVAL, "invalid buffer length", loglevel_error);
         return;
     }
-    // MSG_DONTWAIT keeps every datagram non-blocking without a fcntl() per
-    // datagram, which would double the system calls of a busy forwarder.
-    m_last_size_written = static_cast<int>(
-        sendto(GetSocket(), data, static_cast<size_t>(len), flags | MSG_DONTWAIT, address, address));
-    if (m_last_size_written == -1) {
-        int err = errno;
-        Handler().LogError(this, "sendto", err, strerror(err), loglevel_error);
+    const sockaddr* sa = address;
+    if (sa->sa_family != AF_INET || static_cast<socklen_t>(address) < kIpv4Len) {
+        m_last_size_written = -1;
+        Handler().LogError(this, "sendto", EAFNOSUPPORT, strerror(EAFNOSUPPORT), loglevel_error);
+        return;
     }
+    Datagram one{};
+    memcpy(&one.to, sa, kIpv4Len);
+    one.data = data;
+    one.length = static_cast<size_t>(len);
+    int error = 0;
+    SendBatch(&one, 1, error, flags);  // throws when no descriptor can be had
+    // A single send has no one to keep the datagram: a full buffer is
+    // reported like any other refusal.
+    if (BufferFull(error)) Handler().LogError(this, "sendto", error, strerror(error), loglevel_error);
+}
+
+bool UdpSocket::BufferFull(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS; }
+
+unsigned UdpSocket::SendBatch(const Datagram* datagrams, unsigned count, int& error, int flags) {
+    error = 0;
+    if (count == 0) return 0;
+    CreateConnection();
+    if (m_send_headers.size() < count) {
+        m_send_headers.resize(count);
+        m_send_vectors.resize(count);
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        m_send_vectors[i].iov_base = const_cast<char*>(datagrams[i].data);
+        m_send_vectors[i].iov_len = datagrams[i].length;
+        msghdr& h = m_send_headers[i].msg_hdr;
+        h = msghdr{};
+        h.msg_name = const_cast<sockaddr_in*>(&datagrams[i].to);
+        h.msg_namelen = kIpv4Len;
+        h.msg_iov = &m_send_vectors[i];
+        h.msg_iovlen = 1;
+        m_send_headers[i].msg_len = 0;
+    }
+    unsigned sent = 0;
+    m_last_size_written = -1;
+    while (sent < count) {
+        // MSG_DONTWAIT keeps every send non-blocking without a fcntl() per
+        // call, whatever mode others put the descriptor in.
+        const int n = sendmmsg(GetSocket(), m_send_headers.data() + sent, count - sent, flags | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<unsigned>(n);
+            m_last_size_written = static_cast<int>(m_send_headers[sent - 1].msg_len);
+            continue;
+        }
+        if (n == -1 && errno == EINTR) continue;
+        error = n == -1 ? errno : EIO;
+        if (!BufferFull(error)) Handler().LogError(this, "sendto", error, strerror(error), loglevel_error);
+        break;
+    }
+    return sent;
+}
+
+bool UdpSocket::WaitWritable(int ms) {
+    if (GetSocket() == -1) return true;
+    pollfd p{GetSocket(), POLLOUT, 0};
+    int n;
+    do {
+        n = poll(&p, 1, ms);
+    } while (n == -1 && errno == EINTR);
+    return n == 1 && (p.revents & POLLOUT);
 }
 
 void UdpSocket::SendToBuf(const std::string& host, unsigned short port, const char* data, int len, int flags) {

@@ -2,13 +2,20 @@
 // Datagram socket, IPv4. Binds to the first free port of a range, sends to a
 // host text, an address number or a SocketAddress (sending by address never
 // resolves a name), can be connected to one peer, and delivers each received
-// datagram to OnRawData. Send failures are logged only: nothing is thrown
-// (but descriptor creation), queued or retried, and no call blocks.
+// datagram to OnRawData. Every datagram to an address leaves by one road,
+// SendBatch; the SendTo forms are a batch of one. Send failures are logged
+// only: nothing is thrown (but descriptor creation), queued or retried by
+// the socket, and no call blocks; a caller that must not lose a datagram
+// the kernel refused for a full send buffer keeps it, waits with
+// WaitWritable and sends it again.
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/Socket.h"
 
@@ -48,6 +55,30 @@ public:
     void SendTo(SocketAddress& address, const std::string& data, int flags = 0);
     void SendTo(const std::string& host, unsigned short port, const std::string& data, int flags = 0);
     void SendTo(unsigned long address, unsigned short port, const std::string& data, int flags = 0);
+
+    // One datagram of a batch: its bytes, and the IPv4 address it goes to.
+    struct Datagram {
+        sockaddr_in to;
+        const char* data;
+        size_t length;
+    };
+    // Sends datagrams[0, count) in order, as many per system call
+    // (sendmmsg) as the kernel takes, never blocking. Returns how many
+    // left, always a prefix: it stops at the first datagram refused and
+    // puts its errno in `error` (0 when all left). EAGAIN (or EWOULDBLOCK,
+    // ENOBUFS) means the send buffer is full: that datagram and the rest
+    // may be sent again once WaitWritable says so. Any other error is
+    // that datagram's own (EMSGSIZE, EACCES, ...): a caller skips it and
+    // sends the rest. Makes the descriptor when there is none (throws
+    // Exception when none can be had, having sent nothing). Each refusal
+    // but a full buffer is logged; GetLastSizeWritten() is the length of
+    // the last datagram that left, or -1 when none did.
+    unsigned SendBatch(const Datagram* datagrams, unsigned count, int& error, int flags = 0);
+    // Waits up to `ms` milliseconds for the send buffer to have room; true
+    // when it has (or there is no descriptor yet), false on time-out.
+    bool WaitWritable(int ms);
+    // True for the errno values of a send buffer that is only full for now.
+    static bool BufferFull(int error);
 
     void SendBuf(const char* data, size_t len, int flags = 0) override;  // connected sockets only
     void Send(const std::string& data, int flags = 0) override;
@@ -94,6 +125,8 @@ private:
     void LogReceiveError(int err);
 
     struct ReadBatch;
+    std::vector<mmsghdr> m_send_headers;  // SendBatch's, kept between calls
+    std::vector<iovec> m_send_vectors;
 
     std::unique_ptr<char[]> m_ibuf;
     std::unique_ptr<ReadBatch> m_batch;  // made by the first read that may take several

@@ -317,6 +317,35 @@ TEST_F(Udp, SendFailuresAreLoggedNotThrown) {
     EXPECT_THROW(sender.Bind("127.0.0.1", port, 0), Exception);
 }
 
+// A batch leaves as a prefix: it stops at the first datagram refused and
+// names its error; the caller skips a datagram refused for its own sake and
+// sends the rest. Only such a refusal is logged.
+TEST_F(Udp, BatchStopsAtTheFirstRefusedDatagram) {
+    Receiver r(handler, 16384, -1);
+    const unsigned short port = Listen(r);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string tooLong(70000, 'x');
+    const std::vector<std::string> texts = {"one", "two", tooLong, "four", "five"};
+    std::vector<UdpSocket::Datagram> batch;
+    for (const std::string& t : texts) batch.push_back(UdpSocket::Datagram{to, t.data(), t.size()});
+
+    int error = -1;
+    EXPECT_EQ(2u, sender.SendBatch(batch.data(), 5, error));
+    EXPECT_EQ(EMSGSIZE, error);
+    EXPECT_EQ(3, sender.GetLastSizeWritten());
+    ASSERT_NE(nullptr, log.FindLabel("sendto"));
+    EXPECT_EQ(2u, sender.SendBatch(batch.data() + 3, 2, error));
+    EXPECT_EQ(0, error);
+    EXPECT_EQ(0u, sender.SendBatch(batch.data(), 0, error));
+    EXPECT_EQ(0, error);
+    EXPECT_TRUE(sender.WaitWritable(0));
+    Turn();
+    EXPECT_EQ((std::vector<std::string>{"one", "two", "four", "five"}), r.got);
+}
+
 TEST_F(Udp, ConnectedSocketSendsWithSendBuf) {
     Receiver r(handler);
     unsigned short port = Listen(r);
