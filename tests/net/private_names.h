@@ -42,35 +42,20 @@
 
 #include <gtest/gtest.h>
 
+#include "namespace_child.h"
+
 namespace privatenames {
 
-enum class Role { kChild, kParentDone, kSkipped };
+using nschild::Role;
+using nschild::kSkipStatus;
+using nschild::WriteText;
 
 const char* const kChildVariable = "AISB_PRIVATE_NAMES_CHILD";
-const int kSkipStatus = 77;
-
-inline bool WriteText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "w");
-    if (f == nullptr) return false;
-    const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    return fclose(f) == 0 && ok;
-}
 
 // Child: into the namespaces, the files over /etc, loopback up. Exits
 // with kSkipStatus when the system refuses namespaces.
 inline void EnterNamespaces(const std::string& hosts) {
-    const uid_t uid = getuid();
-    const gid_t gid = getgid();
-    if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
-        // Not privileged: a user namespace of our own makes us root in it.
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0) {
-            fprintf(stderr, "private names: unshare: %s\n", strerror(errno));
-            _exit(kSkipStatus);
-        }
-        WriteText("/proc/self/setgroups", "deny");
-        WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-        WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-    }
+    nschild::Unshare(CLONE_NEWNS | CLONE_NEWNET, "private names");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         fprintf(stderr, "private names: mount --make-rprivate /: %s\n", strerror(errno));
         _exit(kSkipStatus);
@@ -94,51 +79,11 @@ inline void EnterNamespaces(const std::string& hosts) {
         unlink(source.c_str());  // the mount keeps it
     }
     rmdir(dir);
-    // A new network namespace may start with its loopback down.
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    if (s == -1 || ioctl(s, SIOCGIFFLAGS, &ifr) != 0) _exit(kSkipStatus);
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
-    if (ioctl(s, SIOCSIFFLAGS, &ifr) != 0) _exit(kSkipStatus);
-    close(s);
-}
-
-// Parent: runs this test alone in a child and waits for it, with a bound.
-inline Role RunChild() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv(kChildVariable, "1", 1);
-        execl("/proc/self/exe", "net_tests", filter.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (pid == -1) {
-        ADD_FAILURE() << "fork: " << strerror(errno);
-        return Role::kParentDone;
-    }
-    int status = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(120)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "the test's child did not end within 120 s";
-            return Role::kParentDone;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kSkipStatus) return Role::kSkipped;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the test failed in its private namespaces (status " << status << "; its output is above)";
-    return Role::kParentDone;
+    nschild::LoopbackUp();
 }
 
 inline Role Enter(const std::string& hosts) {
-    if (getenv(kChildVariable) == nullptr) return RunChild();
+    if (getenv(kChildVariable) == nullptr) return nschild::RunChild(kChildVariable);
     EnterNamespaces(hosts);
     return Role::kChild;
 }
