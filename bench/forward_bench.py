@@ -15,10 +15,11 @@ bar: at most 200 MiB) and the memory per vessel above an idle run.
 
 With --baseline BIN, another aisbrinecast binary (an earlier build, say)
 runs (b) with one destination in the same rounds, for a before/after ratio
-under the same load.
+under the same load. --program BIN times a binary built elsewhere instead of
+the one in the build directory.
 
 usage: bench/forward_bench.py [--build DIR] [--messages N] [--vessels N] [--repeat N]
-                              [--distinct N] [--baseline BIN]
+                              [--distinct N] [--baseline BIN] [--program BIN]
 """
 import argparse
 import os
@@ -88,10 +89,11 @@ def main():
     ap.add_argument("--repeat", type=int, default=5)
     ap.add_argument("--distinct", type=int, default=1000000)
     ap.add_argument("--baseline", help="another aisbrinecast binary, timed in the same rounds")
+    ap.add_argument("--program", help="the aisbrinecast binary to time (default: the build's)")
     args = ap.parse_args()
 
     build(args.build)
-    program = os.path.join(args.build, "app", "aisbrinecast")
+    program = args.program or os.path.join(args.build, "app", "aisbrinecast")
     relay = os.path.join(args.build, "bench", "line_relay")
     with tempfile.TemporaryDirectory() as tmp:
         traffic = os.path.join(tmp, "traffic.nmea")
@@ -101,6 +103,7 @@ def main():
         lines = sum(1 for _ in open(traffic, "rb"))
         print("traffic: %d messages of %d vessels, %d lines, %.1f MiB"
               % (args.messages, args.vessels, lines, os.path.getsize(traffic) / 1048576.0))
+        print("program: %s" % program)
 
         rx = Receiver(os.path.join(args.build, "bench", "udp_sink"))
         runs = {"a": [], "a64": [], "b1": [], "b10": [], "base": []}
