@@ -1,6 +1,7 @@
 // Receives datagrams on 127.0.0.1 as fast as the kernel hands them over and
-// counts them. Prints its port on the first line of standard output, then
-// on SIGTERM or SIGINT the number of datagrams received.
+// counts them. Prints its port on the first line of standard output, the
+// count so far on each SIGUSR1 (so a caller can wait until it stops
+// growing), then on SIGTERM or SIGINT the number of datagrams received.
 //   udp_sink
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,13 +15,17 @@
 #include <vector>
 
 static std::atomic<bool> stop{false};
+static std::atomic<bool> report{false};
 
 int main() {
     signal(SIGTERM, [](int) { stop = true; });
     signal(SIGINT, [](int) { stop = true; });
+    signal(SIGUSR1, [](int) { report = true; });
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    // Past rmem_max only for root: a fast sender must not lose at this end.
     int size = 64 << 20;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -42,6 +47,10 @@ int main() {
     }
     unsigned long long count = 0;
     while (!stop) {
+        if (report.exchange(false)) {
+            std::printf("%llu\n", count);
+            std::fflush(stdout);
+        }
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         const int n = recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr);
