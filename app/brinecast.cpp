@@ -93,16 +93,20 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
       destinations(new TDestination[count]),
       positionPool_(sizeof(TDSQueue) + count * sizeof(time_t)),
       staticPool_(sizeof(TDSQueue) + count * kStaticSlots * sizeof(time_t)) {
-    const DestinationResolver resolve = resolver;
-    bool names = false;
     try {
-        outlets_.reserve(count);
-        for (unsigned i = 0; i < count; ++i) outlets_.push_back(std::make_unique<Outlet>(HandlerUdp));
+        build(list, count, interval);
     } catch (...) {
         delete[] destinations;  // no destructor runs for a constructor that throws
         throw;
     }
+}
+
+void Brinecast::build(TOutgoing** list, unsigned count, unsigned interval) {
+    const DestinationResolver resolve = resolver;
+    bool names = false;
+    outlets_.reserve(count);
     for (unsigned i = 0; i < count; ++i) {
+        outlets_.push_back(std::make_unique<Outlet>(HandlerUdp));
         TDestination& d = destinations[i];
         std::snprintf(d.host, sizeof d.host, "%s", list[i]->host);
         d.port = static_cast<uint16_t>(list[i]->port);
@@ -118,15 +122,10 @@ Brinecast::Brinecast(TOutgoing** list, unsigned count, unsigned interval)
         names = names || !d.numeric;
     }
     if (names) {
-        try {
-            renewal_.reset(new Renewal);
-            renewal_->resolve = resolve;
-            renewal_->wokenAt = Now();
-            renewal_->thread = std::thread(&Renewal::run, renewal_.get(), destinations, count);
-        } catch (...) {
-            delete[] destinations;  // no destructor runs for a constructor that throws
-            throw;
-        }
+        renewal_.reset(new Renewal);
+        renewal_->resolve = resolve;
+        renewal_->wokenAt = Now();
+        renewal_->thread = std::thread(&Renewal::run, renewal_.get(), destinations, count);
     }
 }
 

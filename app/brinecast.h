@@ -158,6 +158,8 @@ public:
     bool typePasses(int type, unsigned destination) const;
 
 private:
+    // The constructor's work: outlets, destination records, renewal thread.
+    void build(TOutgoing** list, unsigned count, unsigned interval);
     void send(unsigned destination, const char* text, size_t length);
     void drain();
     // Wakes the renewal thread when 300 s have passed since it was last woken.

@@ -84,7 +84,7 @@ void DrainOutlets(std::vector<std::unique_ptr<Outlet>>& outlets,
     for (unsigned i = 0; i < outlets.size(); ++i) {
         Outlet& o = *outlets[i];
         if (o.Waiting() == 0 || !o.MayWait(now)) continue;
-        o.StartWaiting(now);
+        o.CountStallFrom(now);
         waiting.push_back(i);
     }
     std::vector<pollfd> fds;
@@ -105,7 +105,7 @@ void DrainOutlets(std::vector<std::unique_ptr<Outlet>>& outlets,
         for (unsigned i : waiting) {
             Outlet& o = *outlets[i];
             if (o.TrySend()) {
-                o.Took(now);
+                o.CountStallFrom(now);
                 progressed = true;
             }
             if (o.Waiting() == 0) continue;

@@ -45,9 +45,9 @@ public:
     // What a caller about to wait reads the socket from; -1 before the
     // first send made it.
     int Descriptor() const { return socket_.GetSocket(); }
-    // Called by the drain loop: starts the stall clock at the first wait.
-    void StartWaiting(Clock::time_point now) { waitingSince_ = now; }
-    void Took(Clock::time_point now) { waitingSince_ = now; }
+    // Called by the drain loop: the stall clock counts from `now`, when a
+    // wait starts and whenever the socket took something.
+    void CountStallFrom(Clock::time_point now) { waitingSince_ = now; }
     bool Stalled(Clock::time_point now) const { return now - waitingSince_ >= kStallLimit; }
     // Drops what waits, counts it lost and starts the no-wait period;
     // returns how many were dropped.

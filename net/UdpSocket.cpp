@@ -1,7 +1,6 @@
 #include "net/UdpSocket.h"
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -212,16 +211,6 @@ unsigned UdpSocket::SendBatch(const Datagram* datagrams, unsigned count, int& er
         break;
     }
     return sent;
-}
-
-bool UdpSocket::WaitWritable(int ms) {
-    if (GetSocket() == -1) return true;
-    pollfd p{GetSocket(), POLLOUT, 0};
-    int n;
-    do {
-        n = poll(&p, 1, ms);
-    } while (n == -1 && errno == EINTR);
-    return n == 1 && (p.revents & POLLOUT);
 }
 
 void UdpSocket::SendToBuf(const std::string& host, unsigned short port, const char* data, int len, int flags) {

@@ -6,8 +6,8 @@
 // SendBatch; the SendTo forms are a batch of one. Send failures are logged
 // only: nothing is thrown (but descriptor creation), queued or retried by
 // the socket, and no call blocks; a caller that must not lose a datagram
-// the kernel refused for a full send buffer keeps it, waits with
-// WaitWritable and sends it again.
+// the kernel refused for a full send buffer keeps it, waits for room (poll
+// the descriptor for POLLOUT) and sends it again.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -67,16 +67,13 @@ public:
     // left, always a prefix: it stops at the first datagram refused and
     // puts its errno in `error` (0 when all left). EAGAIN (or EWOULDBLOCK,
     // ENOBUFS) means the send buffer is full: that datagram and the rest
-    // may be sent again once WaitWritable says so. Any other error is
+    // may be sent again once the socket has room. Any other error is
     // that datagram's own (EMSGSIZE, EACCES, ...): a caller skips it and
     // sends the rest. Makes the descriptor when there is none (throws
     // Exception when none can be had, having sent nothing). Each refusal
     // but a full buffer is logged; GetLastSizeWritten() is the length of
     // the last datagram that left, or -1 when none did.
     unsigned SendBatch(const Datagram* datagrams, unsigned count, int& error, int flags = 0);
-    // Waits up to `ms` milliseconds for the send buffer to have room; true
-    // when it has (or there is no descriptor yet), false on time-out.
-    bool WaitWritable(int ms);
     // True for the errno values of a send buffer that is only full for now.
     static bool BufferFull(int error);
 
